@@ -1,0 +1,21 @@
+# zq_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS unit|integration|slow ...] [TIMEOUT s])
+# One GoogleTest executable; its cases are registered with CTest one by one
+# at test time, each carrying the given labels.
+include(GoogleTest)
+function(zq_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE ZQ_SHARED_DIR="${ZQ_SHARED_DIR}"
+                                             ZQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()
