@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
+
+#include "ZqPlatformRegistry.h"
 
 namespace zq {
 namespace platform {
@@ -13,9 +14,6 @@ int64_t systemEpochMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
-
-std::mutex g_clockMutex;
-std::shared_ptr<Clock> g_clock;
 }  // namespace
 
 ScaledClock::ScaledClock(double scale, BaseSleeper sleeper, BaseNow now)
@@ -58,18 +56,9 @@ std::chrono::milliseconds scaledNetworkTimeout(std::chrono::milliseconds ms) {
     return std::chrono::milliseconds(std::max<int64_t>(1000, int64_t(scaled)));
 }
 
-Clock& clock() {
-    std::lock_guard<std::mutex> lock(g_clockMutex);
-    if (!g_clock) g_clock = std::make_shared<ScaledClock>(timeScaleFromEnvironment());
-    return *g_clock;
-}
+Clock& clock() { return *registry().clock.get(); }
 
-std::shared_ptr<Clock> setClock(std::shared_ptr<Clock> c) {
-    std::lock_guard<std::mutex> lock(g_clockMutex);
-    auto previous = g_clock;
-    g_clock = std::move(c);
-    return previous;
-}
+std::shared_ptr<Clock> setClock(std::shared_ptr<Clock> c) { return registry().clock.replace(std::move(c)); }
 
 }  // namespace platform
 }  // namespace zq

@@ -1,0 +1,27 @@
+// One worker thread. The destructor joins a thread that is still running.
+#pragma once
+
+#include <functional>
+#include <thread>
+
+class ZqThread {
+public:
+    using Function = int (*)(void* argument);
+
+    ZqThread() = default;
+    ~ZqThread();
+    ZqThread(const ZqThread&) = delete;
+    ZqThread& operator=(const ZqThread&) = delete;
+
+    // Starts `function(argument)`. 0 started; negative: no thread (no
+    // function, a thread already started and not joined, or the system refused).
+    int createThread(Function function, void* argument);
+    int createThread(std::function<int()> body);
+    // Waits until the function has returned and hands back its result (-1
+    // when it raised an exception). 0 joined; negative: no thread to join.
+    int joinThread(int* result);
+
+private:
+    std::thread thread_;
+    int result_ = 0;
+};
