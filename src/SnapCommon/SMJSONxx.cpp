@@ -173,24 +173,27 @@ public:
                 break;
             case Value::Kind::Boolean: out += value.as<Boolean>() ? "true" : "false"; break;
             case Value::Kind::Null: out += "null"; break;
-            case Value::Kind::Array:
-                out += "[\n";
-                for (const Value& element : value.as<Array>().values())
-                    write(out, depth + 1, nullptr, element);
-                dropLastSeparator(out);
-                out.append(static_cast<size_t>(depth), '\t');
-                out += ']';
-                break;
-            case Value::Kind::Object:
-                out += "{\n";
-                for (const auto& member : value.as<Object>().members())
-                    write(out, depth + 1, &member.first, member.second);
-                dropLastSeparator(out);
-                out.append(static_cast<size_t>(depth), '\t');
-                out += '}';
-                break;
+            case Value::Kind::Array: writeMembers(out, depth, value.as<Array>()); break;
+            case Value::Kind::Object: writeMembers(out, depth, value.as<Object>()); break;
         }
         out += ",\n";
+    }
+
+    // An object's braces and members, without indentation or separator.
+    void writeMembers(std::string& out, int depth, const Object& object) {
+        out += "{\n";
+        for (const auto& member : object.members()) write(out, depth + 1, &member.first, member.second);
+        dropLastSeparator(out);
+        out.append(static_cast<size_t>(depth), '\t');
+        out += '}';
+    }
+
+    void writeMembers(std::string& out, int depth, const Array& array) {
+        out += "[\n";
+        for (const Value& element : array.values()) write(out, depth + 1, nullptr, element);
+        dropLastSeparator(out);
+        out.append(static_cast<size_t>(depth), '\t');
+        out += ']';
     }
 
 private:
@@ -212,8 +215,8 @@ private:
 
 std::string Object::json() const {
     std::string out;
-    Writer writer;
-    writer.write(out, 0, nullptr, Value(*this));
+    Writer().writeMembers(out, 0, *this);
+    out += ",\n";
     dropLastSeparator(out);
     return out;
 }
