@@ -1,41 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "RecordBatch.h"
 
 using namespace zqtest;
 using zq::platform::SimulatedDisk;
 using zq::platform::StaticDeviceSource;
-
-TEST(TestSnapInfo, BuffersFollowTheHostConvention) {
-    TestSnapInfo record;
-    record.setSourceDevicePath("/dev/sdb");
-    char buf[16];
-    uint16_t len = sizeof(buf);
-    ASSERT_EQ(record.getSourceDevicePath(buf, &len), 0);
-    EXPECT_STREQ(buf, "/dev/sdb");
-    EXPECT_EQ(len, 8);
-
-    record.setMeta(1, std::string(40, 'u'));
-    len = sizeof(buf);
-    EXPECT_EQ(record.getMetaData(1, buf, &len), 1);  // too small: the size needed comes back
-    EXPECT_EQ(len, 41);
-    EXPECT_EQ(record.setMetaData(1, nullptr), 0);
-    EXPECT_FALSE(record.meta(1));
-    len = sizeof(buf);
-    EXPECT_EQ(record.getMetaData(1, buf, &len), 1);
-
-    int value = 77;
-    EXPECT_NE(record.getConfigInt("SMCONFIG_NAME_SMIS_SERVER_PORT", &value), 0);
-    EXPECT_EQ(value, 77);
-    record.setScsiPage(0, {1, 2, 3});
-    const unsigned char* page = record.getScsiPage(0);
-    ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page[2], 3);
-    EXPECT_EQ(page[254], 0);
-    EXPECT_EQ(record.getScsiPage(128), nullptr);
-}
 
 TEST(TestOSUtil, ListsGrowToTheSizeAskedFor) {
     auto source = std::make_shared<StaticDeviceSource>();
@@ -72,43 +41,4 @@ TEST(TestOSUtil, ListsGrowToTheSizeAskedFor) {
     EXPECT_EQ(os.getArrayLoginInfo("0000AAAA", info.data(), &size), 0);
     EXPECT_NE(std::string(info.data()).find("hostName:10.0.0.1"), std::string::npos);
     EXPECT_GT(os.getArrayLoginInfo("0000BBBB", info.data(), &size), 0);
-}
-
-TEST(TestOSUtil, RemoteRunCarriesEveryRecordThereAndBack) {
-    TestOSUtil caller("client-a"), proxy("proxy-b");
-    caller.addProxy("PROXY-B", &proxy);
-    proxy.addArray("0000AAAA", "IBM FlashSystem", "{arrayId:0000AAAA}");
-    std::vector<std::string> seen;
-    proxy.setEngine([&](ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
-        EXPECT_EQ(os, &proxy);
-        for (int i = 0; i < count; ++i) {
-            std::string text;
-            records[i]->getMetaDataText(61, text);
-            seen.push_back(text);
-            records[i]->setStatus(ZQSO::SNAP_STATUS_PREPARED);
-            records[i]->setError(62005, "from proxy");
-            records[i]->logFormatted(1, "proxy", "record %d", i);
-            records[i]->setMetaData(60, "0");
-            EXPECT_EQ(records[i]->selectArray("0000AAAA"), 0);  // the proxy's own arrays
-        }
-        return 0;
-    });
-    RecordBatch batch(caller, 3);
-    for (size_t i = 0; i < batch.size(); ++i) {
-        batch[i].setMeta(61, "msg" + std::to_string(i));
-        batch[i].log(0, "before");
-    }
-    EXPECT_FALSE(caller.executeRemote("unknown-host"));
-    ASSERT_TRUE(caller.executeRemote("proxy-B"));
-    EXPECT_EQ(seen, (std::vector<std::string>{"msg0", "msg1", "msg2"}));
-    for (size_t i = 0; i < batch.size(); ++i) {
-        EXPECT_EQ(batch[i].status(), ZQSO::SNAP_STATUS_PREPARED);
-        EXPECT_EQ(batch[i].errorCode(), 62005u);
-        EXPECT_EQ(batch[i].meta(60).value_or(""), "0");
-        auto lines = batch[i].lines();
-        ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(lines[0].text, "before");
-        EXPECT_EQ(lines[1].text, "record " + std::to_string(i));
-    }
-    EXPECT_EQ(caller.remoteRuns(), (std::vector<std::string>{"unknown-host", "proxy-B"}));
 }

@@ -1,0 +1,41 @@
+// Platform services for an engine test: an empty configuration, a debug log
+// kept in memory, simulated disks and a virtual clock. Everything is put back
+// when the environment goes.
+#pragma once
+
+#include <memory>
+
+#include "ZQPlatformInfo.h"
+#include "ZqClock.h"
+#include "ZqDebugLogSink.h"
+#include "ZqPlatformRegistry.h"
+#include "ZqSimulatedDevices.h"
+
+namespace zqtest {
+
+class EngineEnvironment {
+public:
+    EngineEnvironment();
+    ~EngineEnvironment();
+    EngineEnvironment(const EngineEnvironment&) = delete;
+    EngineEnvironment& operator=(const EngineEnvironment&) = delete;
+
+    // Values of the platform configuration ("HostModule", "Platform" sections).
+    ZQPlatformInfo& config() { return *config_; }
+    zq::platform::StaticDeviceSource& disks() { return *disks_; }
+    std::shared_ptr<zq::platform::StaticDeviceSource> diskSource() { return disks_; }
+    zq::platform::MemoryDebugLog& debugLog() { return *log_; }
+    zq::platform::VirtualClock& clock() { return *clock_; }
+
+private:
+    std::shared_ptr<ZQPlatformInfo> config_;
+    std::shared_ptr<zq::platform::StaticDeviceSource> disks_;
+    std::shared_ptr<zq::platform::MemoryDebugLog> log_;
+    std::shared_ptr<zq::platform::VirtualClock> clock_;
+    zq::platform::ScopedService<ZQPlatformInfo> configSlot_;
+    zq::platform::ScopedService<zq::platform::DeviceBackend> devicesSlot_;
+    zq::platform::ScopedService<zq::platform::DebugLogSink> logSlot_;
+    zq::platform::ScopedService<zq::platform::Clock> clockSlot_;
+};
+
+}  // namespace zqtest
