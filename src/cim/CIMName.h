@@ -24,6 +24,7 @@ public:
 
     // A letter, "_" or non-ASCII character, then letters, digits, "_" or non-ASCII.
     static Boolean legal(const String& name) { return legal(name.view()); }
+    static Boolean legal(const char* name) { return legal(std::string_view(name ? name : "")); }
     static Boolean legal(std::string_view name);
 
 private:
@@ -52,6 +53,7 @@ public:
     Boolean equal(const CIMNamespaceName& name) const { return String::equalNoCase(_name, name._name); }
 
     static Boolean legal(const String& name) { return legal(name.view()); }
+    static Boolean legal(const char* name) { return legal(std::string_view(name ? name : "")); }
     static Boolean legal(std::string_view name);
 
 private:

@@ -5,10 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "cim/CIMDateTime.h"
-#include "cim/CIMObjectPath.h"
-#include "cim/Char16.h"
-#include "cim/String.h"
+#include "cim/CIMValue.h"
+#include "cim/Exception.h"
 
 namespace Pegasus {
 namespace valuetext {
@@ -47,6 +45,26 @@ bool parse(std::string_view text, Char16& x);
 bool parse(std::string_view text, String& x);
 bool parse(std::string_view text, CIMDateTime& x);
 bool parse(std::string_view text, CIMObjectPath& x);
+
+template <class T>
+struct TypeTag {
+    using type = T;
+};
+
+// Calls f(TypeTag<T>()) with the C++ type of a CIM value type;
+// TypeMismatchException for object and instance.
+template <class F>
+decltype(auto) visitType(CIMType type, F&& f) {
+    switch (type) {
+#define PEGASUS_CASE(T, TYPE) \
+    case TYPE:                \
+        return f(TypeTag<T>());
+        PEGASUS_CIM_VALUE_TYPES(PEGASUS_CASE)
+#undef PEGASUS_CASE
+        default:
+            throw TypeMismatchException(String("unsupported value type ") + cimTypeToString(type));
+    }
+}
 
 }  // namespace valuetext
 }  // namespace Pegasus
