@@ -140,28 +140,28 @@ Array<CIMObjectPath> decodeObjectPathsResponse(std::string& body, const String& 
     });
 }
 
-CIMInstance decodeGetInstanceResponse(std::string& body, const String& messageId) {
+// The one `element` an IRETURNVALUE of `operation` must hold, read by `read`.
+template <class Read>
+auto decodeSingle(std::string& body, const String& messageId, const char* operation, const char* element, Read read) {
     return guarded([&] {
         CimXmlReader reader;
         pugi::xml_document doc;
-        pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", "GetInstance");
-        static const char* const instanceOnly[] = {"INSTANCE", nullptr};
-        pugi::xml_node instance = onlyChild(returnValue(response, true), instanceOnly);
-        expectElement(instance, "INSTANCE");
-        return reader.readInstance(instance);
+        pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", operation);
+        const char* const allowed[] = {element, nullptr};
+        pugi::xml_node node = onlyChild(returnValue(response, true), allowed);
+        expectElement(node, element);
+        return read(reader, node);
     });
 }
 
+CIMInstance decodeGetInstanceResponse(std::string& body, const String& messageId) {
+    return decodeSingle(body, messageId, "GetInstance", "INSTANCE",
+                        [](CimXmlReader& r, pugi::xml_node n) { return r.readInstance(n); });
+}
+
 CIMClass decodeGetClassResponse(std::string& body, const String& messageId) {
-    return guarded([&] {
-        CimXmlReader reader;
-        pugi::xml_document doc;
-        pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", "GetClass");
-        static const char* const classOnly[] = {"CLASS", nullptr};
-        pugi::xml_node cimClass = onlyChild(returnValue(response, true), classOnly);
-        expectElement(cimClass, "CLASS");
-        return reader.readClass(cimClass);
-    });
+    return decodeSingle(body, messageId, "GetClass", "CLASS",
+                        [](CimXmlReader& r, pugi::xml_node n) { return r.readClass(n); });
 }
 
 void decodeEmptyResponse(std::string& body, const String& messageId, const char* operation) {

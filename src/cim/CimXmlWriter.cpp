@@ -103,10 +103,7 @@ void writeValueReference(XmlOutput& out, const CIMObjectPath& path) {
         if (instance) {
             writeInstancePath(out, path);
         } else {
-            out.raw("<CLASSPATH>");
-            writeNamespacePath(out, path.getHost(), path.getNameSpace());
-            writeClassName(out, path.getClassName());
-            out.raw("</CLASSPATH>");
+            writeClassPath(out, path);
         }
     } else if (!path.getNameSpace().isNull()) {
         if (instance)
@@ -171,6 +168,13 @@ void writeInstancePath(XmlOutput& out, const CIMObjectPath& path) {
     out.raw("</INSTANCEPATH>");
 }
 
+void writeClassPath(XmlOutput& out, const CIMObjectPath& path) {
+    out.raw("<CLASSPATH>");
+    writeNamespacePath(out, path.getHost(), path.getNameSpace());
+    writeClassName(out, path.getClassName());
+    out.raw("</CLASSPATH>");
+}
+
 void writeLocalInstancePath(XmlOutput& out, const CIMObjectPath& path, const CIMNamespaceName& nameSpace) {
     out.raw("<LOCALINSTANCEPATH>");
     writeLocalNamespacePath(out, nameSpace);
@@ -190,10 +194,7 @@ void writeObjectPath(XmlOutput& out, const CIMObjectPath& path) {
     if (path.getKeyBindings().size()) {
         writeInstancePath(out, path);
     } else {
-        out.raw("<CLASSPATH>");
-        writeNamespacePath(out, path.getHost(), path.getNameSpace());
-        writeClassName(out, path.getClassName());
-        out.raw("</CLASSPATH>");
+        writeClassPath(out, path);
     }
     out.raw("</OBJECTPATH>");
 }

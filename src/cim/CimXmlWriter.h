@@ -37,6 +37,7 @@ void writeClassName(XmlOutput& out, const CIMName& className);
 void writeKeyBinding(XmlOutput& out, const CIMKeyBinding& key);
 void writeInstanceName(XmlOutput& out, const CIMObjectPath& path);
 void writeInstancePath(XmlOutput& out, const CIMObjectPath& path);
+void writeClassPath(XmlOutput& out, const CIMObjectPath& path);
 void writeLocalInstancePath(XmlOutput& out, const CIMObjectPath& path, const CIMNamespaceName& nameSpace);
 void writeLocalClassPath(XmlOutput& out, const CIMObjectPath& path, const CIMNamespaceName& nameSpace);
 // OBJECTPATH holding INSTANCEPATH (or CLASSPATH for a path without keys).
