@@ -1,0 +1,322 @@
+#include "CopyServices.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <vector>
+
+#include "SvcReturnCode.h"
+
+namespace arraysim {
+
+namespace {
+bool isActive(FcState s) { return s == FcState::Copying || s == FcState::Stopping; }
+}  // namespace
+
+double CopyServices::bytesPerSecond(uint16_t rate) {
+    if (rate == 0) return 0;
+    // 1-10: 128 KiB/s, doubling every ten steps.
+    return 128.0 * 1024.0 * std::pow(2.0, double((rate - 1) / 10));
+}
+
+uint16_t CopyServices::maxRate() const {
+    int major = std::atoi(s_.cluster.firmware.c_str());
+    return major >= 8 ? 150 : 100;
+}
+
+RcResult CopyServices::createMapping(const MappingSpec& spec) {
+    auto src = s_.volume(spec.sourceId);
+    auto tgt = s_.volume(spec.targetId);
+    if (!src || !tgt || spec.sourceId == spec.targetId) return {Rc::InvalidParameter};
+    if (s_.mappingOfTarget(spec.targetId)) return {Rc::MappingExists};
+    if (src->sizeBytes() != tgt->sizeBytes()) return {Rc::SizeMismatch};
+    if (s_.mappingsOfSource(spec.sourceId).size() >= s_.limits.maxTargetsPerSource)
+        return {Rc::TooManyTargetsForSource};
+    if (spec.copyRate > maxRate() || spec.cleanRate > maxRate()) return {Rc::RateOutOfRange};
+    if (spec.grainSizeKiB != 64 && spec.grainSizeKiB != 256) return {Rc::InvalidGrainSize};
+    if (!spec.name.empty()) {
+        if (!ClusterState::validObjectName(spec.name)) return {Rc::InvalidObjectName};
+        if (s_.mappingByName(spec.name)) return {Rc::ObjectNameExists};
+    }
+    FcMapping m;
+    m.id = uint32_t(s_.fcMappings.empty() ? 0 : s_.fcMappings.rbegin()->first + 1);
+    m.name = spec.name;
+    m.sourceId = spec.sourceId;
+    m.targetId = spec.targetId;
+    m.copyRate = spec.copyRate;
+    m.cleanRate = spec.cleanRate;
+    m.incremental = spec.incremental;
+    m.autoDelete = spec.autoDelete;
+    m.grainSizeKiB = spec.grainSizeKiB;
+    return {Rc::Ok, s_.insertMapping(std::move(m))};
+}
+
+uint32_t CopyServices::prepare(uint32_t mappingId, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    if (m->groupId != kNoId) return Rc::MappingInGroup;
+    auto t = fcTransition(m->state, FcCommand::Prepare);
+    if (!t.allowed) return t.refusal;
+    m->state = t.next;
+    m->eventAtMs = nowMs + s_.timing.prepareMs;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::start(uint32_t mappingId, bool restore, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    if (m->groupId != kNoId) return Rc::MappingInGroup;
+    auto t = fcTransition(m->state, FcCommand::Start);
+    if (!t.allowed) return t.refusal;
+    if (!restore && targetFeedsActiveCopy(*m)) return Rc::RestoreRequired;
+    beginCopy(*m, nowMs);
+    return Rc::Ok;
+}
+
+bool CopyServices::targetFeedsActiveCopy(const FcMapping& m) const {
+    for (uint32_t id : s_.mappingsOfSource(m.targetId)) {
+        auto other = s_.mapping(id);
+        if (other && isActive(other->state)) return true;
+    }
+    return false;
+}
+
+void CopyServices::beginCopy(FcMapping& m, int64_t nowMs) {
+    auto src = s_.volume(m.sourceId);
+    auto tgt = s_.volume(m.targetId);
+    double toCopy = 100;
+    if (m.incremental && m.hasCompleteBase)
+        toCopy = std::min(100.0, s_.changedSince(m.sourceId, m.completeBaseSeq) +
+                                     s_.changedSince(m.targetId, m.startChangeSeq));
+    // The target now shows the source's point in time; that replaces what it held.
+    tgt->generation = src->generation;
+    tgt->dataValid = true;
+    tgt->writes.push_back({s_.nextChangeSeq(), toCopy});
+    m.startChangeSeq = s_.changeSeq();
+    m.startSeq = s_.nextStartSeq();
+    m.progress = 100 - toCopy;
+    m.progressAtMs = nowMs;
+    m.copied = false;
+    m.state = FcState::Copying;
+}
+
+bool CopyServices::hasDependents(const FcMapping& m) const {
+    if (m.copied) return false;
+    for (uint32_t id : s_.mappingsOfSource(m.sourceId)) {
+        auto other = s_.mapping(id);
+        if (!other || other->id == m.id) continue;
+        if (isActive(other->state) && !other->copied && other->startSeq < m.startSeq) return true;
+    }
+    return targetFeedsActiveCopy(m);
+}
+
+double CopyServices::progressAt(const FcMapping& m, int64_t nowMs) const {
+    if (m.state != FcState::Copying) return m.copied ? 100 : m.progress;
+    auto src = s_.volume(m.sourceId);
+    double bps = bytesPerSecond(m.copyRate);
+    if (!src || bps <= 0 || src->sizeBytes() == 0) return m.progress;
+    double elapsed = double(std::max<int64_t>(0, nowMs - m.progressAtMs)) / 1000.0;
+    return std::min(100.0, m.progress + elapsed * bps * 100.0 / double(src->sizeBytes()));
+}
+
+uint16_t CopyServices::syncState(const FcMapping& m) const { return syncStateOf(m.state, m.copied); }
+
+uint32_t CopyServices::stop(uint32_t mappingId, bool force, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    FcState before = m->state;
+    auto t = fcTransition(before, force ? FcCommand::StopForce : FcCommand::Stop);
+    if (!t.allowed) return t.refusal;
+    if (t.next == before) return Rc::Ok;
+    if (before == FcState::Copying) {
+        m->progress = progressAt(*m, nowMs);
+        m->progressAtMs = nowMs;
+    }
+    if (t.next == FcState::Stopping) {
+        double clean = hasDependents(*m) ? s_.changedSince(m->sourceId, m->startChangeSeq) : 0;
+        double ms = 0;
+        if (clean > 0) {
+            auto src = s_.volume(m->sourceId);
+            // A clean rate of 0 still cleans, at the lowest rate.
+            double bps = bytesPerSecond(std::max<uint16_t>(m->cleanRate, 1));
+            ms = clean / 100.0 * double(src->sizeBytes()) / bps * 1000.0;
+        }
+        m->state = FcState::Stopping;
+        m->eventAtMs = nowMs + s_.timing.stopMs + int64_t(std::ceil(ms));
+        return Rc::Ok;
+    }
+    if (force && isActive(before)) stopDependents(*m, nowMs);
+    m->state = t.next;
+    if (isActive(before)) finishStop(*m);
+    return Rc::Ok;
+}
+
+void CopyServices::finishStop(FcMapping& m) {
+    m.state = FcState::Stopped;
+    if (!m.copied)
+        if (auto tgt = s_.volume(m.targetId)) tgt->dataValid = false;
+}
+
+void CopyServices::stopDependents(const FcMapping& m, int64_t nowMs) {
+    std::vector<uint32_t> victims;
+    for (uint32_t id : s_.mappingsOfSource(m.sourceId)) {
+        auto other = s_.mapping(id);
+        if (other && other->id != m.id && isActive(other->state) && !other->copied && other->startSeq < m.startSeq)
+            victims.push_back(id);
+    }
+    for (uint32_t id : s_.mappingsOfSource(m.targetId)) {
+        auto other = s_.mapping(id);
+        if (other && isActive(other->state)) victims.push_back(id);
+    }
+    for (uint32_t id : victims) {
+        auto other = s_.mapping(id);
+        other->progress = progressAt(*other, nowMs);
+        other->progressAtMs = nowMs;
+        finishStop(*other);
+    }
+}
+
+uint32_t CopyServices::remove(uint32_t mappingId, bool force, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    auto t = fcTransition(m->state, force ? FcCommand::DeleteForce : FcCommand::Delete);
+    if (!t.allowed) return t.refusal;
+    if (m->state == FcState::Copying) {
+        if (hasDependents(*m)) return Rc::SourceNeededByOtherMaps;
+        if (progressAt(*m, nowMs) < 100)
+            if (auto tgt = s_.volume(m->targetId)) tgt->dataValid = false;
+    }
+    s_.eraseMapping(mappingId);
+    return Rc::Ok;
+}
+
+// ---------------------------------------------------------------- groups
+
+uint32_t CopyServices::addToGroup(uint32_t groupId, uint32_t mappingId) {
+    auto g = s_.group(groupId);
+    auto m = s_.mapping(mappingId);
+    if (!g || !m) return Rc::InvalidParameter;
+    if (m->groupId == groupId) return Rc::AlreadyInSet;
+    if (m->groupId != kNoId) return Rc::MappingInOtherGroup;
+    if (g->members.size() >= s_.limits.maxMappingsPerGroup) return Rc::GroupFull;
+    if (m->state != FcState::IdleOrCopied && m->state != FcState::Stopped) return Rc::GroupMemberWrongState;
+    FcState gs = s_.groupState(*g);
+    if (gs != FcState::Empty && gs != FcState::IdleOrCopied && gs != FcState::Stopped)
+        return Rc::GroupMemberWrongState;
+    g->members.insert(mappingId);
+    m->groupId = groupId;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::removeFromGroup(uint32_t groupId, uint32_t mappingId) {
+    auto g = s_.group(groupId);
+    auto m = s_.mapping(mappingId);
+    if (!g || !m) return Rc::InvalidParameter;
+    if (m->groupId != groupId) return Rc::NotInSet;
+    if (m->state != FcState::IdleOrCopied && m->state != FcState::Stopped) return Rc::GroupMemberWrongState;
+    g->members.erase(mappingId);
+    m->groupId = kNoId;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::prepareGroup(uint32_t groupId, int64_t nowMs) {
+    auto g = s_.group(groupId);
+    if (!g) return Rc::InvalidParameter;
+    auto t = fcTransition(s_.groupState(*g), FcCommand::Prepare);
+    if (!t.allowed) return t.refusal;
+    for (uint32_t id : g->members) {
+        auto mt = fcTransition(s_.mapping(id)->state, FcCommand::Prepare);
+        if (!mt.allowed) return mt.refusal;
+    }
+    for (uint32_t id : g->members) {
+        auto m = s_.mapping(id);
+        m->state = FcState::Preparing;
+        m->eventAtMs = nowMs + s_.timing.prepareMs;
+    }
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::startGroup(uint32_t groupId, int64_t nowMs) {
+    auto g = s_.group(groupId);
+    if (!g) return Rc::InvalidParameter;
+    auto t = fcTransition(s_.groupState(*g), FcCommand::Start);
+    if (!t.allowed) return t.refusal;
+    for (uint32_t id : g->members) {
+        auto mt = fcTransition(s_.mapping(id)->state, FcCommand::Start);
+        if (!mt.allowed) return mt.refusal;
+    }
+    for (uint32_t id : g->members) beginCopy(*s_.mapping(id), nowMs);
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::stopGroup(uint32_t groupId, bool force, int64_t nowMs) {
+    auto g = s_.group(groupId);
+    if (!g) return Rc::InvalidParameter;
+    auto t = fcTransition(s_.groupState(*g), force ? FcCommand::StopForce : FcCommand::Stop);
+    if (!t.allowed) return t.refusal;
+    std::vector<uint32_t> members(g->members.begin(), g->members.end());
+    for (uint32_t id : members) stop(id, force, nowMs);
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::deleteGroup(uint32_t groupId, bool force) {
+    auto g = s_.group(groupId);
+    if (!g) return Rc::GroupNotValid;
+    if (!g->members.empty() && !force) return Rc::GroupNotEmpty;
+    s_.vanishGroup(groupId);  // the mappings stay, outside any group
+    return Rc::Ok;
+}
+
+// ---------------------------------------------------------------- clock
+
+int64_t CopyServices::nextEventMs(const FcMapping& m) const {
+    switch (m.state) {
+        case FcState::Preparing: return m.eventAtMs;
+        case FcState::Stopping: return m.stuckStopping ? INT64_MAX : m.eventAtMs;
+        case FcState::Copying: {
+            if (m.progress >= 100) return m.progressAtMs;
+            auto src = s_.volume(m.sourceId);
+            double bps = bytesPerSecond(m.copyRate);
+            if (!src || bps <= 0) return INT64_MAX;
+            double seconds = (100 - m.progress) / 100.0 * double(src->sizeBytes()) / bps;
+            return m.progressAtMs + int64_t(std::ceil(seconds * 1000.0));
+        }
+        default: return INT64_MAX;
+    }
+}
+
+void CopyServices::advance(int64_t nowMs) {
+    // Bounded: every event moves one mapping one step forward.
+    for (size_t guard = 0; guard < 4 * s_.fcMappings.size() + 16; ++guard) {
+        FcMapping* next = nullptr;
+        int64_t when = INT64_MAX;
+        for (auto& [id, m] : s_.fcMappings) {
+            int64_t t = nextEventMs(m);
+            if (t < when) {
+                when = t;
+                next = &m;
+            }
+        }
+        if (!next || when > nowMs) return;
+        FcMapping& m = *next;
+        switch (m.state) {
+            case FcState::Preparing: m.state = fcTransition(m.state, FcCommand::PrepareDone).next; break;
+            case FcState::Stopping: finishStop(m); break;
+            case FcState::Copying: {
+                m.state = fcTransition(m.state, FcCommand::CopyDone).next;
+                m.progress = 100;
+                m.progressAtMs = when;
+                m.copied = true;
+                if (m.incremental) {
+                    m.hasCompleteBase = true;
+                    m.completeBaseSeq = m.startChangeSeq;
+                }
+                if (m.autoDelete) s_.eraseMapping(m.id);
+                break;
+            }
+            default: return;
+        }
+    }
+}
+
+}  // namespace arraysim

@@ -1,0 +1,65 @@
+// FlashCopy on the simulated cluster: mappings and consistency groups, their
+// state machine (FlashCopyState.h) and what the clock does to them
+// (preparing, background copy, cleaning while stopping, autodelete).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ClusterState.h"
+
+namespace arraysim {
+
+struct MappingSpec {
+    uint32_t sourceId = kNoId;
+    uint32_t targetId = kNoId;
+    std::string name;  // empty: the cluster names it
+    uint16_t copyRate = 50;
+    uint16_t cleanRate = 50;
+    bool incremental = false;
+    bool autoDelete = false;
+    uint32_t grainSizeKiB = 256;
+};
+
+class CopyServices {
+public:
+    explicit CopyServices(ClusterState& state) : s_(state) {}
+
+    RcResult createMapping(const MappingSpec& spec);
+    uint32_t prepare(uint32_t mappingId, int64_t nowMs);
+    uint32_t start(uint32_t mappingId, bool restore, int64_t nowMs);
+    uint32_t stop(uint32_t mappingId, bool force, int64_t nowMs);
+    uint32_t remove(uint32_t mappingId, bool force, int64_t nowMs);
+
+    uint32_t addToGroup(uint32_t groupId, uint32_t mappingId);
+    uint32_t removeFromGroup(uint32_t groupId, uint32_t mappingId);
+    uint32_t prepareGroup(uint32_t groupId, int64_t nowMs);
+    uint32_t startGroup(uint32_t groupId, int64_t nowMs);
+    uint32_t stopGroup(uint32_t groupId, bool force, int64_t nowMs);
+    uint32_t deleteGroup(uint32_t groupId, bool force);
+
+    // Applies every clock event up to nowMs, in time order.
+    void advance(int64_t nowMs);
+
+    // Background copy progress in percent at `nowMs`.
+    double progressAt(const FcMapping& m, int64_t nowMs) const;
+    uint16_t syncState(const FcMapping& m) const;
+    // True when older copies of the same source, or copies reading from this
+    // mapping's target, still need data that only this target holds.
+    bool hasDependents(const FcMapping& m) const;
+    uint16_t maxRate() const;
+
+    // Bytes per second of a copy or clean rate (0 for rate 0).
+    static double bytesPerSecond(uint16_t rate);
+
+private:
+    void beginCopy(FcMapping& m, int64_t nowMs);
+    void finishStop(FcMapping& m);
+    void stopDependents(const FcMapping& m, int64_t nowMs);
+    int64_t nextEventMs(const FcMapping& m) const;  // INT64_MAX when none
+    bool targetFeedsActiveCopy(const FcMapping& m) const;
+
+    ClusterState& s_;
+};
+
+}  // namespace arraysim

@@ -1,0 +1,132 @@
+#include "FaultPlan.h"
+
+#include "TextUtil.h"
+
+namespace arraysim {
+
+namespace {
+const char* const kNames[] = {"latency", "http", "drop", "stall", "return", "job"};
+
+bool matches(const Fault& f, const std::string& name) { return f.key == "*" || equalsNoCase(f.key, name); }
+}  // namespace
+
+const char* faultKindName(Fault::Kind k) { return kNames[static_cast<int>(k)]; }
+
+bool parseFaultKind(const std::string& name, Fault::Kind& out) {
+    for (int i = 0; i <= static_cast<int>(Fault::Kind::Job); ++i)
+        if (equalsNoCase(name, kNames[i])) {
+            out = static_cast<Fault::Kind>(i);
+            return true;
+        }
+    return false;
+}
+
+Fault Fault::latency(std::string key, int64_t ms, int count) {
+    Fault f;
+    f.kind = Kind::Latency;
+    f.key = std::move(key);
+    f.latencyMs = ms;
+    f.count = count;
+    return f;
+}
+
+Fault Fault::http(std::string key, int status, int count) {
+    Fault f;
+    f.kind = Kind::HttpStatus;
+    f.key = std::move(key);
+    f.httpStatus = status;
+    f.count = count;
+    return f;
+}
+
+Fault Fault::drop(std::string key, int count) {
+    Fault f;
+    f.kind = Kind::DropConnection;
+    f.key = std::move(key);
+    f.count = count;
+    return f;
+}
+
+Fault Fault::stall(std::string key, int64_t ms, int count) {
+    Fault f;
+    f.kind = Kind::Stall;
+    f.key = std::move(key);
+    f.stallMs = ms;
+    f.count = count;
+    return f;
+}
+
+Fault Fault::returns(std::string method, uint32_t value, int count) {
+    Fault f;
+    f.kind = Kind::ReturnValue;
+    f.key = std::move(method);
+    f.returnValue = value;
+    f.count = count;
+    return f;
+}
+
+Fault Fault::asJob(std::string method, JobScript script, int count) {
+    Fault f;
+    f.kind = Kind::Job;
+    f.key = std::move(method);
+    f.job = std::move(script);
+    f.count = count;
+    return f;
+}
+
+void FaultPlan::add(Fault f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (f.count != 0) faults_.push_back(std::move(f));
+}
+
+void FaultPlan::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.clear();
+}
+
+std::vector<Fault> FaultPlan::list() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return faults_;
+}
+
+std::vector<Fault> FaultPlan::takeTransport(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Fault> hit;
+    for (auto it = faults_.begin(); it != faults_.end();) {
+        bool transport = it->kind != Fault::Kind::ReturnValue && it->kind != Fault::Kind::Job;
+        if (transport && matches(*it, name)) {
+            hit.push_back(*it);
+            if (it->count > 0 && --it->count == 0) {
+                it = faults_.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+    return hit;
+}
+
+std::optional<Fault> FaultPlan::takeFirst(Fault::Kind kind, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->kind != kind || !matches(*it, name)) continue;
+        Fault f = *it;
+        if (it->count > 0 && --it->count == 0) faults_.erase(it);
+        return f;
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> FaultPlan::takeReturnValue(const std::string& method) {
+    auto f = takeFirst(Fault::Kind::ReturnValue, method);
+    if (!f) return std::nullopt;
+    return f->returnValue;
+}
+
+std::optional<JobScript> FaultPlan::takeJob(const std::string& method) {
+    auto f = takeFirst(Fault::Kind::Job, method);
+    if (!f) return std::nullopt;
+    return f->job;
+}
+
+}  // namespace arraysim

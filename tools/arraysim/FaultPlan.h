@@ -1,0 +1,62 @@
+// Faults a test injects: transport faults per request, return values and
+// job scripts per method. Each is one-shot (a count) or persistent, and keyed
+// by an operation or method name ("*" matches every one). Thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "JobTable.h"
+
+namespace arraysim {
+
+struct Fault {
+    enum class Kind : uint8_t {
+        Latency,         // delay the answer by latencyMs of real time
+        HttpStatus,      // answer with httpStatus (401, 500, ...) instead of CIM-XML
+        DropConnection,  // close the connection without an answer
+        Stall,           // hold the answer for stallMs of real time, then drop it
+        ReturnValue,     // an extrinsic method answers returnValue, changing nothing
+        Job,             // an extrinsic method answers 4096 and runs its work as a job
+    };
+    Kind kind = Kind::Latency;
+    std::string key = "*";  // operation or method name, case-insensitive
+    int count = 1;          // how many requests it hits; -1: persistent
+    int64_t latencyMs = 0;
+    int httpStatus = 500;
+    int64_t stallMs = 30000;
+    uint32_t returnValue = 4;
+    JobScript job;  // Kind::Job
+
+    static Fault latency(std::string key, int64_t ms, int count = -1);
+    static Fault http(std::string key, int status, int count = 1);
+    static Fault drop(std::string key, int count = 1);
+    static Fault stall(std::string key, int64_t ms, int count = 1);
+    static Fault returns(std::string method, uint32_t value, int count = 1);
+    static Fault asJob(std::string method, JobScript script, int count = -1);
+};
+
+const char* faultKindName(Fault::Kind k);
+bool parseFaultKind(const std::string& name, Fault::Kind& out);
+
+class FaultPlan {
+public:
+    void add(Fault f);
+    void clear();
+    std::vector<Fault> list() const;
+
+    // Transport faults for one request of `name`, each counted once.
+    std::vector<Fault> takeTransport(const std::string& name);
+    std::optional<uint32_t> takeReturnValue(const std::string& method);
+    std::optional<JobScript> takeJob(const std::string& method);
+
+private:
+    std::optional<Fault> takeFirst(Fault::Kind kind, const std::string& name);
+    mutable std::mutex mutex_;
+    std::vector<Fault> faults_;
+};
+
+}  // namespace arraysim
