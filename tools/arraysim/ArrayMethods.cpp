@@ -379,15 +379,29 @@ ArrayMethods::Plan ArrayMethods::setElementName(const ObjRef& target, const Meth
 
 // ---------------------------------------------------------------- host paths
 
-ArrayMethods::Plan ArrayMethods::exposePaths(const ObjRef&, const MethodArgs& args, bool asJob) {
+uint32_t ArrayMethods::luVolumes(const MethodArgs& args, std::vector<uint32_t>& out) const {
     auto luNames = args.strings("LUNames");
-    if (luNames.empty()) return refuse(Rc::InvalidParameter);
-    std::vector<uint32_t> volumes;
+    if (luNames.empty()) return Rc::InvalidParameter;
     for (auto& lu : luNames) {
         auto v = s_.volumeByUid(lu);
-        if (!v) return refuse(Rc::InvalidLogicalUnit);
-        volumes.push_back(v->id);
+        if (!v) return Rc::InvalidLogicalUnit;
+        out.push_back(v->id);
     }
+    return Rc::Ok;
+}
+
+uint32_t ArrayMethods::controllerHosts(const MethodArgs& args, std::vector<uint32_t>& out) const {
+    for (auto& path : args.refs("ProtocolControllers")) {
+        ObjRef h;
+        if (!find(path, ObjKind::Host, h)) return Rc::InvalidTarget;
+        out.push_back(uint32_t(h.a));
+    }
+    return Rc::Ok;
+}
+
+ArrayMethods::Plan ArrayMethods::exposePaths(const ObjRef&, const MethodArgs& args, bool asJob) {
+    std::vector<uint32_t> volumes;
+    if (uint32_t rc = luVolumes(args, volumes)) return refuse(rc);
     std::vector<uint32_t> scsiIds(volumes.size(), kNoId);
     if (args.present("DeviceNumbers")) {
         auto numbers = args.strings("DeviceNumbers");
@@ -408,11 +422,7 @@ ArrayMethods::Plan ArrayMethods::exposePaths(const ObjRef&, const MethodArgs& ar
 
     std::vector<uint32_t> hosts;
     std::vector<std::string> newPorts;
-    for (auto& path : args.refs("ProtocolControllers")) {
-        ObjRef h;
-        if (!find(path, ObjKind::Host, h)) return refuse(Rc::InvalidTarget);
-        hosts.push_back(uint32_t(h.a));
-    }
+    if (uint32_t rc = controllerHosts(args, hosts)) return refuse(rc);
     if (hosts.empty()) {
         auto initiators = args.strings("InitiatorPortIDs");
         if (initiators.empty()) return refuse(Rc::InvalidParameter);
@@ -468,20 +478,11 @@ ArrayMethods::Plan ArrayMethods::exposePaths(const ObjRef&, const MethodArgs& ar
 }
 
 ArrayMethods::Plan ArrayMethods::hidePaths(const ObjRef&, const MethodArgs& args, bool) {
-    auto luNames = args.strings("LUNames");
-    if (luNames.empty()) return refuse(Rc::InvalidParameter);
     std::vector<uint32_t> volumes;
-    for (auto& lu : luNames) {
-        auto v = s_.volumeByUid(lu);
-        if (!v) return refuse(Rc::InvalidLogicalUnit);
-        volumes.push_back(v->id);
-    }
-    std::set<uint32_t> hosts;
-    for (auto& path : args.refs("ProtocolControllers")) {
-        ObjRef h;
-        if (!find(path, ObjKind::Host, h)) return refuse(Rc::InvalidTarget);
-        hosts.insert(uint32_t(h.a));
-    }
+    if (uint32_t rc = luVolumes(args, volumes)) return refuse(rc);
+    std::vector<uint32_t> given;
+    if (uint32_t rc = controllerHosts(args, given)) return refuse(rc);
+    std::set<uint32_t> hosts(given.begin(), given.end());
     if (hosts.empty()) {
         auto initiators = args.strings("InitiatorPortIDs");
         if (initiators.empty()) return refuse(Rc::InvalidParameter);

@@ -54,10 +54,14 @@ private:
     Plan setElementName(const ObjRef&, const MethodArgs&, bool asJob);
 
     static Plan refuse(uint32_t rc);
+    // Volumes named by LUNames (UIDs) and hosts named by ProtocolControllers:
+    // 0, or the return value that refuses the call.
+    uint32_t luVolumes(const MethodArgs& args, std::vector<uint32_t>& out) const;
+    uint32_t controllerHosts(const MethodArgs& args, std::vector<uint32_t>& out) const;
     // The object a reference parameter names, of the given kind; CimError
     // NOT_FOUND when it names nothing.
     ObjRef need(const MethodArgs& args, const std::string& name, ObjKind kind);
-    // As need(), but an answer of `rc` instead of an error; kind-less probe.
+    // The object a path names, when it is of the given kind.
     bool find(const SimPath& path, ObjKind kind, ObjRef& out) const;
 
     ClusterState& s_;

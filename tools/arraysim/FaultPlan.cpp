@@ -21,56 +21,45 @@ bool parseFaultKind(const std::string& name, Fault::Kind& out) {
     return false;
 }
 
-Fault Fault::latency(std::string key, int64_t ms, int count) {
+namespace {
+Fault make(Fault::Kind kind, std::string key, int count) {
     Fault f;
-    f.kind = Kind::Latency;
+    f.kind = kind;
     f.key = std::move(key);
-    f.latencyMs = ms;
     f.count = count;
+    return f;
+}
+}  // namespace
+
+Fault Fault::latency(std::string key, int64_t ms, int count) {
+    Fault f = make(Kind::Latency, std::move(key), count);
+    f.latencyMs = ms;
     return f;
 }
 
 Fault Fault::http(std::string key, int status, int count) {
-    Fault f;
-    f.kind = Kind::HttpStatus;
-    f.key = std::move(key);
+    Fault f = make(Kind::HttpStatus, std::move(key), count);
     f.httpStatus = status;
-    f.count = count;
     return f;
 }
 
-Fault Fault::drop(std::string key, int count) {
-    Fault f;
-    f.kind = Kind::DropConnection;
-    f.key = std::move(key);
-    f.count = count;
-    return f;
-}
+Fault Fault::drop(std::string key, int count) { return make(Kind::DropConnection, std::move(key), count); }
 
 Fault Fault::stall(std::string key, int64_t ms, int count) {
-    Fault f;
-    f.kind = Kind::Stall;
-    f.key = std::move(key);
+    Fault f = make(Kind::Stall, std::move(key), count);
     f.stallMs = ms;
-    f.count = count;
     return f;
 }
 
 Fault Fault::returns(std::string method, uint32_t value, int count) {
-    Fault f;
-    f.kind = Kind::ReturnValue;
-    f.key = std::move(method);
+    Fault f = make(Kind::ReturnValue, std::move(method), count);
     f.returnValue = value;
-    f.count = count;
     return f;
 }
 
 Fault Fault::asJob(std::string method, JobScript script, int count) {
-    Fault f;
-    f.kind = Kind::Job;
-    f.key = std::move(method);
+    Fault f = make(Kind::Job, std::move(method), count);
     f.job = std::move(script);
-    f.count = count;
     return f;
 }
 
