@@ -58,3 +58,15 @@ std::string ZQProviderVendor::GetVendorNameSpace(ZQ_PROVIDER_VENDOR vendor) {
     const VendorRow* row = findRow(vendor);
     return row ? row->nameSpace : "";
 }
+
+ZQ_PROVIDER_VENDOR ZQProviderVendor::GetVendorId(Pegasus::CIMObjectPath objectPath) {
+    return GetVendorIdByClassName(objectPath.getClassName().getString().toStdString());
+}
+
+std::string ZQProviderVendor::GetVendorPrefix(Pegasus::CIMObjectPath objectPath) {
+    return GetVendorPrefix(GetVendorId(objectPath));
+}
+
+std::string ZQProviderVendor::GetVendorNameSpace(Pegasus::CIMObjectPath objectPath) {
+    return GetVendorNameSpace(GetVendorId(objectPath));
+}

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cim/CIMObjectPath.h"
+
 typedef int32_t ZQ_PROVIDER_VENDOR;
 
 constexpr ZQ_PROVIDER_VENDOR VENDOR_HPEVA = 1;
@@ -26,8 +28,14 @@ public:
     // anywhere in it (case-sensitive); VENDOR_OTHER when none is.
     static ZQ_PROVIDER_VENDOR GetVendorIdByClassName(const std::string& className);
 
+    // Vendor of the class of a provider's object path.
+    static ZQ_PROVIDER_VENDOR GetVendorId(Pegasus::CIMObjectPath objectPath);
+
     // Class-name prefix (without the trailing underscore) and CIM namespace
     // of a vendor; empty for a vendor without a table row.
     static std::string GetVendorPrefix(ZQ_PROVIDER_VENDOR vendor);
     static std::string GetVendorNameSpace(ZQ_PROVIDER_VENDOR vendor);
+    // The same for the vendor of an object path.
+    static std::string GetVendorPrefix(Pegasus::CIMObjectPath objectPath);
+    static std::string GetVendorNameSpace(Pegasus::CIMObjectPath objectPath);
 };

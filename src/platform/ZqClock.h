@@ -63,7 +63,8 @@ private:
 // Scale read from ZQ_TIME_SCALE: a positive number, 1 when unset or invalid.
 double timeScaleFromEnvironment();
 
-// Network time-outs are real time: `ms` scaled, never below one second.
+// Network time-outs are real time: `ms` scaled, never below one second at a
+// time scale of 1 or more, never below 50 ms at a smaller scale.
 std::chrono::milliseconds scaledNetworkTimeout(std::chrono::milliseconds ms);
 
 // The process clock (a ScaledClock from the environment unless replaced).

@@ -55,9 +55,16 @@ TEST(TimeScale, EnvironmentParsing) {
     EXPECT_DOUBLE_EQ(timeScaleFromEnvironment(), 1.0);
 }
 
-TEST(TimeScale, NetworkTimeoutHasOneSecondFloor) {
+TEST(TimeScale, NetworkTimeoutFloorDependsOnScale) {
     auto previous = setClock(std::make_shared<VirtualClock>(0, 0.001));
-    EXPECT_EQ(scaledNetworkTimeout(milliseconds(30000)).count(), 1000);
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(300000)).count(), 300);
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(30000)).count(), 50);
     EXPECT_EQ(scaledNetworkTimeout(milliseconds(5000000)).count(), 5000);
+    setClock(std::make_shared<VirtualClock>(0, 1.0));
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(300)).count(), 1000);
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(30000)).count(), 30000);
+    setClock(std::make_shared<VirtualClock>(0, 2.0));
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(200)).count(), 1000);
+    EXPECT_EQ(scaledNetworkTimeout(milliseconds(3000)).count(), 6000);
     setClock(previous);
 }

@@ -1,0 +1,298 @@
+// ZqCimUtil: volumes by unique id, with the shared volume and concise-volume lists.
+#include <memory>
+#include <unordered_map>
+
+#include "ZQProviderVendor.h"
+#include "ZqCimUtil.h"
+#include "ZqSmisExceptionTrace.h"
+#include "ZqSmisSettings.h"
+
+using Pegasus::Array;
+using Pegasus::CIMInstance;
+using Pegasus::CIMObjectPath;
+using Pegasus::String;
+using Pegasus::Uint32;
+
+namespace {
+
+// Volume instances (property "Name" only) with an index by "Name".
+struct VolumeList {
+    Array<CIMInstance> volumes;
+    std::unordered_map<std::string, std::vector<Uint32>> byName;
+
+    bool Empty() const { return volumes.size() == 0; }
+    void Assign(Array<CIMInstance> list) {
+        byName.clear();
+        volumes.swap(list);
+        byName.reserve(volumes.size());
+        for (Uint32 i = 0; i < volumes.size(); ++i) {
+            Uint32 index = volumes[i].findProperty("Name");
+            if (index == PEG_NOT_FOUND) continue;
+            byName[volumes[i].getProperty(index).getValue().toString().toStdString()].push_back(i);
+        }
+    }
+    void Clear() { Assign(Array<CIMInstance>()); }
+};
+
+// Concise volume names by "UniqueID" (first in the provider's order).
+struct ConciseList {
+    bool filled = false;
+    std::unordered_map<std::string, CIMObjectPath> byUniqueId;
+
+    void Assign(const Array<CIMObjectPath>& names) {
+        byUniqueId.clear();
+        byUniqueId.reserve(names.size());
+        for (Uint32 i = 0; i < names.size(); ++i) {
+            const auto& keys = names[i].getKeyBindings();
+            for (Uint32 k = 0; k < keys.size(); ++k)
+                if (String::equalNoCase(keys[k].getName().getString(), "UniqueID"))
+                    byUniqueId.emplace(keys[k].getValue().toStdString(), names[i]);
+        }
+        filled = true;
+    }
+};
+
+// Shared lists; used only under ZqCimUtil::m_CimUtilLock.
+VolumeList& SharedVolumes() {
+    static VolumeList list;
+    return list;
+}
+ConciseList& SharedConciseVolumes() {
+    static ConciseList list;
+    return list;
+}
+
+// Enters m_CimUtilLock when asked to, and traces both ends.
+class CimUtilLockHold {
+public:
+    CimUtilLockHold(const ZqSmisTracer& tracer, const char* label, bool take)
+        : tracer_(tracer), label_(label), held_(take) {
+        if (!held_) return;
+        ZqCimUtil::m_CimUtilLock.enter(true);
+        tracer_.DEBUG_TRACE_NORMAL(label_, "Acquired CimUtil lock");
+    }
+    ~CimUtilLockHold() {
+        if (!held_) return;
+        ZqCimUtil::m_CimUtilLock.leave();
+        tracer_.DEBUG_TRACE_NORMAL(label_, "Released CimUtil lock");
+    }
+    CimUtilLockHold(const CimUtilLockHold&) = delete;
+    CimUtilLockHold& operator=(const CimUtilLockHold&) = delete;
+
+private:
+    const ZqSmisTracer& tracer_;
+    const char* label_;
+    bool held_;
+};
+
+bool AllDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+void ZqCimUtil::ClearSharedCaches() {
+    ZqCriticalSectionLock lock(m_CimUtilLock);
+    SharedVolumes().Clear();
+    SharedConciseVolumes() = ConciseList();
+    ClearHardwareIdCache();
+}
+
+std::string ZqCimUtil::GetVolObjPathByUUID(ZqCimConnection& conn, String uuid, String systemName) {
+    static const char* const kLabel = "SMIS::GetVolObjPathByUUID";
+    static const char* const kClass = "CIM_StorageVolume";
+    const bool caching = ZqSmisSettings::VolumeCacheEnabled();
+    const std::string wanted = uuid.toStdString();
+    const std::string system = systemName.toStdString();
+    if (caching)
+        DEBUG_TRACE_NORMAL(kLabel, "Found volume caching enabled, not going to fetch volumes if already cached");
+    try {
+        CimUtilLockHold lock(*this, kLabel, caching);
+        VolumeList own;
+        VolumeList& list = caching ? SharedVolumes() : own;
+        const Pegasus::CIMNamespaceName nameSpace = conn.GetNameSpace();
+
+        auto fetch = [&] {
+            Array<Pegasus::CIMName> names;
+            names.append("Name");
+            Array<CIMInstance> fetched = conn.GetInstances(kClass, Pegasus::CIMPropertyList(names));
+            DEBUG_TRACE_NORMAL(kLabel, "Class [%s] got %d instances", kClass, int(fetched.size()));
+            list.Assign(std::move(fetched));
+        };
+        auto search = [&](std::string& answer) {
+            auto hit = list.byName.find(wanted);
+            if (hit == list.byName.end()) return false;
+            for (Uint32 index : hit->second) {
+                CIMObjectPath path = list.volumes[index].getPath();
+                path.setNameSpace(nameSpace);
+                if (!system.empty()) {
+                    std::string owner = GetPropByObjPath(path, "SystemName");
+                    if (ZQProviderVendor::GetVendorId(path) == VENDOR_IBMSVC) owner = owner.substr(0, owner.find(':'));
+                    if (owner != system) {
+                        DEBUG_TRACE_NORMAL(kLabel, "For the given UUID [%s], System name given [%s] but actual system "
+                                                   "name [%s]",
+                                           wanted.c_str(), system.c_str(), owner.c_str());
+                        continue;
+                    }
+                }
+                answer = path.toString().toStdString();
+                return true;
+            }
+            return false;
+        };
+
+        bool fromCache = false;
+        if (caching && !list.Empty()) {
+            DEBUG_TRACE_NORMAL(kLabel, "Not fetching volumes as already cached");
+            DEBUG_TRACE_NORMAL(kLabel, "Found Class [%s] %d instances in cache", kClass, int(list.volumes.size()));
+            fromCache = true;
+        } else {
+            fetch();
+        }
+        std::string answer;
+        if (search(answer)) return answer;
+        if (fromCache) {
+            fetch();
+            DEBUG_TRACE_NORMAL(kLabel, "Volume UUID not found in the list, refreshed cached volume instances and "
+                                       "going to check in refreshed list");
+            if (search(answer)) {
+                DEBUG_TRACE_NORMAL(kLabel, "Found volume UUID [%s] in the refreshed cache list", wanted.c_str());
+                return answer;
+            }
+        }
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return std::string();
+}
+
+std::string ZqCimUtil::GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::string uuid, std::string systemName) {
+    static const char* const kLabel = "SMIS::GetIBMSVCVolObjPathByUUID";
+    try {
+        return ConciseVolumePath(conn, uuid, systemName);
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return std::string();
+}
+
+// The concise-volume names are kept between calls: a lookup then costs one
+// request. A kept entry is trusted only once the volume it leads to carries
+// the unique id; otherwise the names are fetched again and the lookup redone.
+std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::string& uuid,
+                                         const std::string& systemName) {
+    static const char* const kLabel = "SMIS::GetIBMSVCVolObjPathByUUID";
+    static const char* const kConcise = "IBMTSSVC_ConciseVolume";
+    static const char* const kVolume = "IBMTSSVC_StorageVolume";
+
+    auto findConcise = [&](bool refresh, bool& fromCache) {
+        ZqCriticalSectionLock lock(m_CimUtilLock);
+        ConciseList& list = SharedConciseVolumes();
+        fromCache = list.filled && !refresh;
+        if (!fromCache) {
+            Array<CIMObjectPath> names = conn.GetInstanceNames(kConcise);
+            DEBUG_TRACE_NORMAL(kLabel, "Class <%s> got %d instance names", kConcise, int(names.size()));
+            list.Assign(names);
+        }
+        auto hit = list.byUniqueId.find(uuid);
+        return hit == list.byUniqueId.end() ? CIMObjectPath() : hit->second;
+    };
+    auto nameOf = [&](const CIMObjectPath& path, bool& present) {
+        CIMInstance instance = conn.GetInstance(path);
+        Uint32 index = instance.findProperty("Name");
+        present = index != PEG_NOT_FOUND;
+        return present ? instance.getProperty(index).getValue().toString().toStdString() : std::string();
+    };
+
+    for (int round = 0; round < 2; ++round) {
+        bool fromCache = false;
+        CIMObjectPath concise = findConcise(round > 0, fromCache);
+        if (concise.getClassName().isNull()) {
+            if (fromCache) continue;
+            DEBUG_TRACE_NORMAL(kLabel, "Class %s: UUID %s not found", kConcise, uuid.c_str());
+            return std::string();
+        }
+        DEBUG_TRACE_NORMAL(kLabel, "IBMTSSVC_ConciseVolume object path [%s]", concise.toString().c_str());
+        std::string cluster = GetPropByObjPath(concise, "Cluster");
+        cluster = cluster.substr(0, cluster.find(':'));
+        const std::string deviceId = GetPropByObjPath(concise, "DeviceID");
+
+        Array<Pegasus::CIMKeyBinding> keys;
+        keys.append(Pegasus::CIMKeyBinding("CreationClassName", kVolume, Pegasus::CIMKeyBinding::STRING));
+        keys.append(Pegasus::CIMKeyBinding("DeviceID", String(deviceId), Pegasus::CIMKeyBinding::STRING));
+        keys.append(Pegasus::CIMKeyBinding("SystemCreationClassName", "IBMTSSVC_IOGroup", Pegasus::CIMKeyBinding::STRING));
+        keys.append(Pegasus::CIMKeyBinding("SystemName", String(cluster + ":0"), Pegasus::CIMKeyBinding::STRING));
+        Pegasus::CIMNamespaceName nameSpace = concise.getNameSpace();
+        if (nameSpace.isNull()) nameSpace = conn.GetNameSpace();
+        CIMObjectPath volume(concise.getHost(), nameSpace, kVolume, keys);
+        const std::string volumeText = volume.toString().toStdString();
+        DEBUG_TRACE_NORMAL(kLabel, "IBMTSSVC_StorageVolume object path constructed using IBMTSSVC_ConciseVolume [%s]",
+                           volumeText.c_str());
+
+        bool present = false;
+        try {
+            std::string name = nameOf(volume, present);
+            if (!present || name == uuid) {
+                DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] found", volumeText.c_str());
+                return volumeText;
+            }
+            DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] now holds volume [%s]", volumeText.c_str(), name.c_str());
+            if (fromCache) continue;
+        } catch (const Pegasus::CIMException& e) {
+            if (e.getCode() != Pegasus::CIM_ERR_NOT_FOUND) throw;
+        }
+        DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] not found, fetch all object paths and compare", volumeText.c_str());
+        CIMObjectPath found = FindNameByKey(conn, kLabel, "CIM_StorageVolume", "DeviceID", deviceId, systemName);
+        if (found.getClassName().isNull()) {
+            if (fromCache) continue;
+            return std::string();
+        }
+        if (fromCache && nameOf(found, present) != uuid && present) continue;
+        return found.toString().toStdString();
+    }
+    return std::string();
+}
+
+std::string ZqCimUtil::GetVolumeObjectPath(ZqCimConnection& conn, const std::string& systemName,
+                                           const std::string& volume, CIMObjectPath& out, unsigned int kind) {
+    static const char* const kLabel = "SMIS::GetVolumeObjectPath";
+    try {
+        CIMObjectPath path;
+        if (kind == VOLUME_REF_DETECT) {
+            if (ParseInstancePath(volume, path))
+                kind = VOLUME_REF_PATH;
+            else
+                kind = AllDigits(volume) ? VOLUME_REF_DEVICE_ID : VOLUME_REF_UNIQUE_ID;
+        }
+        std::string text;
+        switch (kind) {
+            case VOLUME_REF_PATH:
+                if (ParseInstancePath(volume, path)) text = path.toString().toStdString();
+                break;
+            case VOLUME_REF_DEVICE_ID:
+                text = FindNameByKey(conn, kLabel, "CIM_StorageVolume", "DeviceID", volume, systemName)
+                           .toString()
+                           .toStdString();
+                break;
+            case VOLUME_REF_UNIQUE_ID:
+                text = GetIBMSVCVolObjPathByUUID(conn, volume, systemName);
+                if (text.empty()) text = GetVolObjPathByUUID(conn, String(volume), String(systemName));
+                break;
+            default:
+                DEBUG_TRACE(kLabel, "Unknown volume reference kind %u", kind);
+                return std::string();
+        }
+        if (text.empty()) {
+            DEBUG_TRACE(kLabel, "Volume [%s] not found", volume.c_str());
+            return std::string();
+        }
+        out = CIMObjectPath(String(text));
+        return text;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return std::string();
+}

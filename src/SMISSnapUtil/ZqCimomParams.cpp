@@ -1,0 +1,5 @@
+#include "ZqCimomParams.h"
+
+#include "ZqSmisSettings.h"
+
+ZqCimomParams::ZqCimomParams() : TimeoutSecs(ZqSmisSettings::DefaultClientTimeoutSecs()) {}
