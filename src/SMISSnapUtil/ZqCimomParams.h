@@ -8,7 +8,7 @@
 struct ZqCimomParams {
     std::string Name;
     std::string Address;     // provider host name or IP address
-    int16_t Port = 5988;     // kept by the endpoint only when above 0
+    uint16_t Port = 5988;    // kept by the endpoint only when above 0 (ports above 32767 included)
     std::string NameSpace;   // "root/ibm" for IBM SVC
     std::string UserName;
     std::string Password;
