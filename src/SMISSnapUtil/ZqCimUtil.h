@@ -192,6 +192,10 @@ public:
     // The reference in the output parameter "TargetElement" or "TheElement".
     Pegasus::CIMObjectPath GetTargetElementHandle(const Pegasus::Array<Pegasus::CIMParamValue>& params);
 
+    // Reads an instance path; false for a text the library calls malformed
+    // (a volume's unique id, for example) and for a path without keys.
+    static bool ParseInstancePath(const std::string& text, Pegasus::CIMObjectPath& path);
+
     // --- text tools (separator-delimited lists; empty pieces dropped)
     static std::vector<std::string> Tokenize(std::string text, char separator);
     static std::vector<std::string> StringToVector(std::string text, char separator);
@@ -209,10 +213,6 @@ protected:
     // exact name; empty when none.
     static Pegasus::CIMObjectPath FindReferenceParam(const Pegasus::Array<Pegasus::CIMParamValue>& params,
                                                      const char* name, const char* otherName = nullptr);
-    // Reads an instance path; false for a text the library calls malformed
-    // and for a path without keys. Other errors raise.
-    static bool ParseInstancePath(const std::string& text, Pegasus::CIMObjectPath& path);
-
     const ErrorTable* errorTable = nullptr;
 
 private:

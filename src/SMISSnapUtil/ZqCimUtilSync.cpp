@@ -3,21 +3,26 @@
 #include "ZqCimUtil.h"
 #include "ZqSmisExceptionTrace.h"
 
-using Pegasus::Array;
-using Pegasus::CIMInstance;
-using Pegasus::CIMObjectPath;
-using Pegasus::String;
-using Pegasus::Uint32;
+using namespace Pegasus;
 
 namespace {
 
 const char* const kSyncClass = "CIM_StorageSynchronized";
 
-// The "Name" of the instance at `path`; false when it has none.
-bool ReadVolumeName(ZqCimConnection& conn, const CIMObjectPath& path, std::string& name) {
+// Reads the path `text` and the "Name" of the volume there; false (traced)
+// when the text is no instance path or the volume has no "Name".
+bool ReadVolumeName(const ZqSmisTracer& tracer, ZqCimConnection& conn, const char* label, const std::string& text,
+                    CIMObjectPath& path, std::string& name) {
+    if (!ZqCimUtil::ParseInstancePath(text, path)) {
+        tracer.DEBUG_TRACE(label, "[%s] is not an object path", text.c_str());
+        return false;
+    }
     CIMInstance instance = conn.GetInstance(path);
     Uint32 index = instance.findProperty("Name");
-    if (index == PEG_NOT_FOUND) return false;
+    if (index == PEG_NOT_FOUND) {
+        tracer.DEBUG_TRACE(label, "Name property not found for object path [%s]", text.c_str());
+        return false;
+    }
     name = instance.getProperty(index).getValue().toString().toStdString();
     return true;
 }
@@ -76,15 +81,8 @@ CIMObjectPath ZqCimUtil::GetSyncPath(ZqCimConnection& conn, String nameSpace, st
 int ZqCimUtil::SyncOfTarget(ZqCimConnection& conn, const char* label, const std::string& targetPath,
                             CIMObjectPath& sync, CIMObjectPath& source, std::string& sourceId) {
     CIMObjectPath target;
-    if (!ParseInstancePath(targetPath, target)) {
-        DEBUG_TRACE(label, "Target [%s] is not an object path", targetPath.c_str());
-        return -1;
-    }
     std::string targetName;
-    if (!ReadVolumeName(conn, target, targetName)) {
-        DEBUG_TRACE(label, "Name property not found for object path [%s]", targetPath.c_str());
-        return -1;
-    }
+    if (!ReadVolumeName(*this, conn, label, targetPath, target, targetName)) return -1;
     Array<CIMObjectPath> refs = SyncReferences(conn, target);
     DEBUG_TRACE_NORMAL(label, "Sync paths size [%d] for target dev [%s]", int(refs.size()), targetPath.c_str());
     if (refs.size() > 1) {
@@ -95,17 +93,10 @@ int ZqCimUtil::SyncOfTarget(ZqCimConnection& conn, const char* label, const std:
         DEBUG_TRACE(label, "No sync paths [%s]", targetPath.c_str());
         return 1;
     }
-    const std::string sourceText = GetPropByObjPath(refs[0], "SystemElement");
     CIMObjectPath sourcePath;
-    if (!ParseInstancePath(sourceText, sourcePath)) {
-        DEBUG_TRACE(label, "Sync path [%s] has no usable SystemElement", refs[0].toString().c_str());
-        return -1;
-    }
     std::string sourceName;
-    if (!ReadVolumeName(conn, sourcePath, sourceName)) {
-        DEBUG_TRACE(label, "Name property not found for object path [%s]", sourceText.c_str());
+    if (!ReadVolumeName(*this, conn, label, GetPropByObjPath(refs[0], "SystemElement"), sourcePath, sourceName))
         return -1;
-    }
     if (Pegasus::equalNoCaseAscii(sourceName, targetName)) {
         DEBUG_TRACE(label, "Returning empty sync path as It seems original sync path already deleted, the original "
                            "target now being used as source for another synchronization operation");
@@ -141,15 +132,8 @@ int ZqCimUtil::GetSyncPathFromTargetAndSource(ZqCimConnection& conn, const std::
     static const char* const kLabel = "SMIS::GetSyncPathFromTargetAndSource";
     try {
         CIMObjectPath given;
-        if (!ParseInstancePath(sourcePath, given)) {
-            DEBUG_TRACE(kLabel, "Source [%s] is not an object path", sourcePath.c_str());
-            return -1;
-        }
         std::string givenName;
-        if (!ReadVolumeName(conn, given, givenName)) {
-            DEBUG_TRACE(kLabel, "Name property not found for object path [%s]", sourcePath.c_str());
-            return -1;
-        }
+        if (!ReadVolumeName(*this, conn, kLabel, sourcePath, given, givenName)) return -1;
         CIMObjectPath sync, source;
         std::string id;
         int result = SyncOfTarget(conn, kLabel, targetPath, sync, source, id);
@@ -173,15 +157,8 @@ int ZqCimUtil::GetAllSyncPathFromSource(ZqCimConnection& conn, std::string sourc
     static const char* const kLabel = "SMIS::GetAllSyncPathFromSource";
     try {
         CIMObjectPath source;
-        if (!ParseInstancePath(sourcePath, source)) {
-            DEBUG_TRACE(kLabel, "Source [%s] is not an object path", sourcePath.c_str());
-            return -1;
-        }
         std::string sourceName;
-        if (!ReadVolumeName(conn, source, sourceName)) {
-            DEBUG_TRACE(kLabel, "Name property not found for object path [%s]", sourcePath.c_str());
-            return -1;
-        }
+        if (!ReadVolumeName(*this, conn, kLabel, sourcePath, source, sourceName)) return -1;
         Array<CIMObjectPath> refs = SyncReferences(conn, source);
         DEBUG_TRACE_NORMAL(kLabel, "Sync paths size [%d] for source dev [%s]", int(refs.size()), sourcePath.c_str());
         if (refs.size() == 0) {

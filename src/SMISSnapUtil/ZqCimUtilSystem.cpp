@@ -8,11 +8,7 @@
 #include "ZqSmisExceptionTrace.h"
 #include "ZqSmisSettings.h"
 
-using Pegasus::Array;
-using Pegasus::CIMInstance;
-using Pegasus::CIMObjectPath;
-using Pegasus::String;
-using Pegasus::Uint32;
+using namespace Pegasus;
 
 namespace {
 
@@ -301,17 +297,9 @@ Array<CIMObjectPath> ZqCimUtil::GetIBMSVCCtlrListByHwIDs(ZqCimConnection& conn, 
 
 bool ZqCimUtil::GetVolCtlrPaths(ZqCimConnection& conn, const CIMObjectPath& volume,
                                 Array<CIMObjectPath>& controllers) {
-    static const char* const kLabel = "SMIS::GetVolCtlrPaths";
-    try {
-        controllers = VolumeControllersOf(conn, volume);
-        DEBUG_TRACE_NORMAL(kLabel, "Storage volume [%s] associated with [%d] protocol controller(s)",
-                           volume.toString().c_str(), int(controllers.size()));
-        return true;
-    } catch (...) {
-        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
-    }
-    controllers.clear();
-    return false;
+    Array<CIMObjectPath> volumes;
+    volumes.append(volume);
+    return GetCtlrPathList(conn, CIMObjectPath(), volumes, Array<String>(), controllers);
 }
 
 bool ZqCimUtil::GetCtlrPathList(ZqCimConnection& conn, const CIMObjectPath& systemPath,

@@ -7,11 +7,7 @@
 #include "ZqSmisExceptionTrace.h"
 #include "ZqSmisSettings.h"
 
-using Pegasus::Array;
-using Pegasus::CIMInstance;
-using Pegasus::CIMObjectPath;
-using Pegasus::String;
-using Pegasus::Uint32;
+using namespace Pegasus;
 
 namespace {
 
