@@ -26,6 +26,7 @@ public:
     const CIMName& getClassName() const { return rep().className; }
     const CIMObjectPath& getPath() const { return rep().path; }
     void setPath(const CIMObjectPath& path) { rep().path = path; }
+    void setPath(CIMObjectPath&& path) { rep().path = std::move(path); }
 
     // AlreadyExistsException when a property of that name is there.
     CIMInstance& addProperty(const CIMProperty& x);
@@ -40,7 +41,7 @@ public:
     CIMInstance clone() const;
 
     // For decoders: appends without the duplicate check.
-    void appendPropertyUnchecked(const CIMProperty& x) { rep().properties.addUnchecked(x); }
+    void appendPropertyUnchecked(CIMProperty x) { rep().properties.addUnchecked(std::move(x)); }
     void reservePropertyCapacity(Uint32 n) { rep().properties.reserve(n); }
 };
 

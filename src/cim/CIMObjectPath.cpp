@@ -202,6 +202,11 @@ void CIMObjectPath::setKeyBindings(const Array<CIMKeyBinding>& keyBindings) {
     sortKeys(_keyBindings);
 }
 
+void CIMObjectPath::setKeyBindings(Array<CIMKeyBinding>&& keyBindings) {
+    _keyBindings = std::move(keyBindings);
+    sortKeys(_keyBindings);
+}
+
 String CIMObjectPath::toString() const {
     String out;
     if (_host.size()) out.append("//").append(_host).append('/');

@@ -33,6 +33,7 @@ public:
     // Kept sorted by name, case-insensitively.
     const Array<CIMKeyBinding>& getKeyBindings() const { return _keyBindings; }
     void setKeyBindings(const Array<CIMKeyBinding>& keyBindings);
+    void setKeyBindings(Array<CIMKeyBinding>&& keyBindings);
 
     // The text form; keys in name order, string and reference values quoted
     // with \\ and \" escaped. The empty path gives "".

@@ -4,14 +4,18 @@ namespace Pegasus {
 
 CIMProperty::CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize,
                          const CIMName& referenceClassName, const CIMName& classOrigin, Boolean propagated)
+    : CIMProperty(name, CIMValue(value), arraySize, referenceClassName, classOrigin, propagated) {}
+
+CIMProperty::CIMProperty(CIMName name, CIMValue&& value, Uint32 arraySize, CIMName referenceClassName,
+                         CIMName classOrigin, Boolean propagated)
     : QualifiedHandle(std::make_shared<detail::CIMPropertyRep>()) {
     if (name.isNull()) throw UninitializedObjectException();
     detail::CIMPropertyRep& r = rep();
-    r.name = name;
-    r.value = value;
+    r.name = std::move(name);
+    r.value = std::move(value);
     r.arraySize = arraySize;
-    r.referenceClassName = referenceClassName;
-    r.classOrigin = classOrigin;
+    r.referenceClassName = std::move(referenceClassName);
+    r.classOrigin = std::move(classOrigin);
     r.propagated = propagated;
 }
 

@@ -26,6 +26,8 @@ public:
     CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arraySize = 0,
                 const CIMName& referenceClassName = CIMName(), const CIMName& classOrigin = CIMName(),
                 Boolean propagated = false);
+    CIMProperty(CIMName name, CIMValue&& value, Uint32 arraySize = 0, CIMName referenceClassName = CIMName(),
+                CIMName classOrigin = CIMName(), Boolean propagated = false);
 
     const CIMName& getName() const { return rep().name; }
     void setName(const CIMName& name) { rep().name = name; }

@@ -14,8 +14,9 @@ const char* cimTypeToString(const CIMType type) {
 }
 
 Boolean cimTypeFromString(std::string_view text, CIMType& type) {
+    if (text.empty()) return false;
     for (unsigned i = 0; i < sizeof(kTypeNames) / sizeof(kTypeNames[0]); ++i) {
-        if (text == kTypeNames[i]) {
+        if (text[0] == kTypeNames[i][0] && text == kTypeNames[i]) {
             type = CIMType(i);
             return true;
         }

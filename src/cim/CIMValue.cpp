@@ -22,6 +22,8 @@ struct IsArray<Array<T>> : std::true_type {};
 CIMValue::CIMValue(CIMType type, Boolean isArray, Uint32) { setNullValue(type, isArray); }
 
 CIMValue::CIMValue(const char* x) : CIMValue(String(x)) {}
+CIMValue::CIMValue(String&& x)
+    : _type(CIMTYPE_STRING), _payload(std::in_place_index<scalarIndex(CIMTYPE_STRING)>, std::move(x)) {}
 
 #define PEGASUS_DEFINE(T, TYPE)                                                                     \
     CIMValue::CIMValue(const T& x) : _type(TYPE), _payload(std::in_place_index<scalarIndex(TYPE)>, x) {} \

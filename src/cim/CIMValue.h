@@ -47,6 +47,7 @@ public:
     PEGASUS_CIM_VALUE_TYPES(PEGASUS_DECLARE)
 #undef PEGASUS_DECLARE
     CIMValue(const char* x);
+    CIMValue(String&& x);
 
     // get(): TypeMismatchException when type or array-ness differ; a null
     // value leaves `x` unchanged.

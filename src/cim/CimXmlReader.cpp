@@ -13,7 +13,11 @@ namespace {
 // References nest inside key bindings; deeper documents are refused.
 constexpr int kMaxDepth = 32;
 
-bool is(pugi::xml_node node, const char* name) { return std::strcmp(node.name(), name) == 0; }
+// Text nodes have no name: one library call instead of type() and name().
+inline bool isElement(pugi::xml_node node) { return node.name()[0] != '\0'; }
+
+bool same(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+bool is(pugi::xml_node node, const char* name) { return same(node.name(), name); }
 
 [[noreturn]] void fail(const std::string& what) { throw XmlFormatError(what); }
 
@@ -67,7 +71,7 @@ void parseDocument(pugi::xml_document& doc, std::string& buffer) {
 pugi::xml_node onlyChild(pugi::xml_node node, const char* const* allowed) {
     pugi::xml_node found;
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         bool ok = false;
         for (const char* const* a = allowed; *a && !ok; ++a) ok = is(child, *a);
         if (!ok) fail(std::string("unexpected element ") + child.name() + " in " + node.name());
@@ -102,6 +106,10 @@ CIMName CimXmlReader::name(pugi::xml_node node, const char* attribute, bool requ
         if (required) fail(std::string("missing ") + attribute + " in " + node.name());
         return CIMName();
     }
+    return internName(attr);
+}
+
+CIMName CimXmlReader::internName(pugi::xml_attribute attr) {
     std::string_view text(attr.value());
     auto it = _names.find(text);
     if (it != _names.end()) return it->second;
@@ -112,7 +120,10 @@ CIMName CimXmlReader::name(pugi::xml_node node, const char* attribute, bool requ
 }
 
 CIMType CimXmlReader::type(pugi::xml_node node, const char* attribute) {
-    pugi::xml_attribute attr = node.attribute(attribute);
+    return typeOf(node.attribute(attribute), node, attribute);
+}
+
+CIMType CimXmlReader::typeOf(pugi::xml_attribute attr, pugi::xml_node node, const char* attribute) {
     if (!attr) fail(std::string("missing ") + attribute + " in " + node.name());
     CIMType t;
     if (!cimTypeFromString(attr.value(), t) || t > CIMTYPE_REFERENCE)
@@ -124,7 +135,7 @@ CIMNamespaceName CimXmlReader::readLocalNamespacePath(pugi::xml_node node) {
     expectElement(node, "LOCALNAMESPACEPATH");
     std::string ns;
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         expectElement(child, "NAMESPACE");
         if (!ns.empty()) ns += '/';
         ns += name(child, "NAME").getString().view();
@@ -180,14 +191,18 @@ CIMKeyBinding CimXmlReader::readKeyBinding(pugi::xml_node node) {
 CIMObjectPath CimXmlReader::readInstanceName(pugi::xml_node node) {
     expectElement(node, "INSTANCENAME");
     DepthGuard guard(*this);
-    CIMName className = name(node, "CLASSNAME");
+    CIMObjectPath path;
+    path.setClassName(name(node, "CLASSNAME"));
     Array<CIMKeyBinding> keys;
+    keys.reserveCapacity(_lastKeyCount);
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         if (!is(child, "KEYBINDING")) fail(std::string("unsupported key form ") + child.name() + " in INSTANCENAME");
         keys.append(readKeyBinding(child));
     }
-    return CIMObjectPath(String(), CIMNamespaceName(), className, keys);
+    _lastKeyCount = keys.size();
+    path.setKeyBindings(std::move(keys));
+    return path;
 }
 
 CIMObjectPath CimXmlReader::readInstancePath(pugi::xml_node node) {
@@ -254,13 +269,13 @@ CIMValue CimXmlReader::readValue(pugi::xml_node node, CIMType valueType) {
             if constexpr (reference)
                 return CIMValue(readValueReference(node));
             else
-                return CIMValue(parseScalar<T>(text(node), valueType));
+                return CIMValue(parseScalar<T>(text(node), valueType));  // moves a String
         }
         if (!is(node, reference ? "VALUE.REFARRAY" : "VALUE.ARRAY"))
             fail(std::string(node.name()) + " does not hold a " + cimTypeToString(valueType) + " value");
         Array<T> items;
         for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-            if (child.type() != pugi::node_element) continue;
+            if (!isElement(child)) continue;
             if (is(child, "VALUE.NULL")) {
                 items.append(T());
                 continue;
@@ -278,7 +293,7 @@ CIMValue CimXmlReader::readValue(pugi::xml_node node, CIMType valueType) {
 
 CIMValue CimXmlReader::readHeldValue(pugi::xml_node holder, CIMType valueType, Boolean isArray) {
     for (pugi::xml_node child = holder.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element || is(child, "QUALIFIER")) continue;
+        if (!isElement(child) || is(child, "QUALIFIER")) continue;
         CIMValue value = readValue(child, valueType);
         if (value.isArray() != isArray)
             fail(std::string(child.name()) + " in " + holder.name() + (isArray ? " is not an array" : " is an array"));
@@ -296,39 +311,73 @@ CIMQualifier CimXmlReader::readQualifier(pugi::xml_node node) {
 }
 
 CIMProperty CimXmlReader::readProperty(pugi::xml_node node) {
-    CIMName propertyName = name(node, "NAME");
-    CIMName classOrigin = name(node, "CLASSORIGIN", false);
-    bool propagated = node.attribute("PROPAGATED").as_bool();
-    CIMProperty property;
-    if (is(node, "PROPERTY.REFERENCE")) {
-        property = CIMProperty(propertyName, readHeldValue(node, CIMTYPE_REFERENCE, false), 0,
-                               name(node, "REFERENCECLASS", false), classOrigin, propagated);
-    } else {
-        bool isArray = is(node, "PROPERTY.ARRAY");
-        if (!isArray && !is(node, "PROPERTY")) fail(std::string("unexpected element ") + node.name());
-        CIMType propertyType = type(node, "TYPE");
-        if (propertyType == CIMTYPE_REFERENCE) fail(std::string(node.name()) + " cannot be of type reference");
-        Uint32 arraySize = 0;
-        if (isArray && node.attribute("ARRAYSIZE") && !valuetext::parse(node.attribute("ARRAYSIZE").value(), arraySize))
-            fail("bad ARRAYSIZE");
-        property = CIMProperty(propertyName, readHeldValue(node, propertyType, isArray), arraySize, CIMName(),
-                               classOrigin, propagated);
+    const char* element = node.name();
+    bool reference = same(element, "PROPERTY.REFERENCE");
+    bool isArray = !reference && same(element, "PROPERTY.ARRAY");
+    if (!reference && !isArray && !same(element, "PROPERTY")) fail(std::string("unexpected element ") + element);
+    // one pass over the attributes
+    pugi::xml_attribute nameAttr, typeAttr, originAttr, referenceAttr, sizeAttr;
+    bool propagated = false;
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+        const char* n = a.name();
+        if (same(n, "NAME"))
+            nameAttr = a;
+        else if (same(n, "TYPE"))
+            typeAttr = a;
+        else if (same(n, "CLASSORIGIN"))
+            originAttr = a;
+        else if (same(n, "PROPAGATED"))
+            propagated = a.as_bool();
+        else if (same(n, "REFERENCECLASS"))
+            referenceAttr = a;
+        else if (same(n, "ARRAYSIZE"))
+            sizeAttr = a;
     }
-    for (pugi::xml_node q = node.child("QUALIFIER"); q; q = q.next_sibling("QUALIFIER"))
-        property.addQualifier(readQualifier(q));
+    if (!nameAttr) fail(std::string("missing NAME in ") + node.name());
+    CIMName propertyName = internName(nameAttr);
+    CIMType propertyType = CIMTYPE_REFERENCE;
+    if (!reference) {
+        propertyType = typeOf(typeAttr, node, "TYPE");
+        if (propertyType == CIMTYPE_REFERENCE) fail(std::string(node.name()) + " cannot be of type reference");
+    }
+    Uint32 arraySize = 0;
+    if (sizeAttr && !valuetext::parse(sizeAttr.value(), arraySize)) fail("bad ARRAYSIZE");
+    // one pass over the children: qualifiers, then at most one value
+    CIMValue value;
+    bool haveValue = false;
+    pugi::xml_node firstQualifier;
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (!isElement(child)) continue;
+        if (is(child, "QUALIFIER")) {
+            if (!firstQualifier) firstQualifier = child;
+            continue;
+        }
+        if (haveValue) fail(std::string("more than one value in ") + node.name());
+        value = readValue(child, propertyType);
+        haveValue = true;
+        if (value.isArray() != isArray)
+            fail(std::string(child.name()) + " in " + node.name() + (isArray ? " is not an array" : " is an array"));
+    }
+    if (!haveValue) value = CIMValue(propertyType, isArray);
+    CIMProperty property(std::move(propertyName), std::move(value), arraySize,
+                         referenceAttr ? internName(referenceAttr) : CIMName(),
+                         originAttr ? internName(originAttr) : CIMName(), propagated);
+    for (pugi::xml_node q = firstQualifier; q; q = q.next_sibling("QUALIFIER")) property.addQualifier(readQualifier(q));
     return property;
 }
 
 CIMInstance CimXmlReader::readInstance(pugi::xml_node node) {
     expectElement(node, "INSTANCE");
     CIMInstance instance(name(node, "CLASSNAME"));
+    instance.reservePropertyCapacity(_lastPropertyCount);
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         if (is(child, "QUALIFIER"))
             instance.addQualifier(readQualifier(child));
         else
             instance.appendPropertyUnchecked(readProperty(child));
     }
+    _lastPropertyCount = instance.getPropertyCount();
     return instance;
 }
 
@@ -340,7 +389,7 @@ CIMInstance CimXmlReader::readNamedInstance(pugi::xml_node node) {
     pugi::xml_node instanceNode = nameNode.next_sibling();
     while (instanceNode && instanceNode.type() != pugi::node_element) instanceNode = instanceNode.next_sibling();
     CIMInstance instance = readInstance(instanceNode);
-    instance.setPath(path);
+    instance.setPath(std::move(path));
     return instance;
 }
 
@@ -365,7 +414,7 @@ CIMMethod CimXmlReader::readMethod(pugi::xml_node node) {
     CIMMethod method(name(node, "NAME"), returnType, name(node, "CLASSORIGIN", false),
                      node.attribute("PROPAGATED").as_bool());
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         if (is(child, "QUALIFIER"))
             method.addQualifier(readQualifier(child));
         else
@@ -378,7 +427,7 @@ CIMClass CimXmlReader::readClass(pugi::xml_node node) {
     expectElement(node, "CLASS");
     CIMClass cimClass(name(node, "NAME"), name(node, "SUPERCLASS", false));
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element) continue;
+        if (!isElement(child)) continue;
         if (is(child, "QUALIFIER"))
             cimClass.addQualifier(readQualifier(child));
         else if (is(child, "METHOD"))

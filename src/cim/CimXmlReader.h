@@ -86,6 +86,11 @@ public:
 
 private:
     CIMValue readUntypedValue(pugi::xml_node node);
+    CIMName internName(pugi::xml_attribute attr);
+    CIMType typeOf(pugi::xml_attribute attr, pugi::xml_node node, const char* attribute);
+    // sizes of the last instance and path read: the next are most often alike
+    Uint32 _lastPropertyCount = 0;
+    Uint32 _lastKeyCount = 0;
     std::unordered_map<std::string_view, CIMName> _names;
     std::string _scratch;
     int _depth = 0;
