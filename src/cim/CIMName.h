@@ -25,6 +25,7 @@ public:
     // A letter, "_" or non-ASCII character, then letters, digits, "_" or non-ASCII.
     static Boolean legal(const String& name) { return legal(name.view()); }
     static Boolean legal(const char* name) { return legal(std::string_view(name ? name : "")); }
+    static Boolean legal(const std::string& name) { return legal(std::string_view(name)); }
     static Boolean legal(std::string_view name);
 
 private:
@@ -54,6 +55,7 @@ public:
 
     static Boolean legal(const String& name) { return legal(name.view()); }
     static Boolean legal(const char* name) { return legal(std::string_view(name ? name : "")); }
+    static Boolean legal(const std::string& name) { return legal(std::string_view(name)); }
     static Boolean legal(std::string_view name);
 
 private:
