@@ -216,7 +216,12 @@ Examples:
     app.require_subcommand(1, 1);
     app.fallthrough();
 
-    auto addUrl = [&](CLI::App* sub) { sub->add_option("url", o.url, "Target URL")->required(); };
+    // a subcommand whose first argument is the URL
+    auto operation = [&](const char* name, const char* description) {
+        CLI::App* sub = app.add_subcommand(name, description);
+        sub->add_option("url", o.url, "Target URL")->required();
+        return sub;
+    };
     auto addInstanceOptions = [&](CLI::App* sub) {
         sub->add_option("-p,--properties", o.properties, "Only these properties (comma-separated)")
             ->delimiter(',')
@@ -225,33 +230,25 @@ Examples:
         sub->add_flag("--qualifiers", o.qualifiers, "IncludeQualifiers");
         sub->add_flag("--class-origin", o.classOrigin, "IncludeClassOrigin");
     };
-    CLI::App* ei = app.add_subcommand("ei", "EnumerateInstances of the URL's class");
-    addUrl(ei);
+    CLI::App* ei = operation("ei", "EnumerateInstances of the URL's class");
     addInstanceOptions(ei);
     ei->add_flag("!--shallow", o.deep, "DeepInheritance FALSE");
-    addUrl(app.add_subcommand("ein", "EnumerateInstanceNames of the URL's class"));
-    CLI::App* gi = app.add_subcommand("gi", "GetInstance of the URL's instance path");
-    addUrl(gi);
-    addInstanceOptions(gi);
-    CLI::App* ain = app.add_subcommand("ain", "AssociatorNames of the URL's instance path");
-    addUrl(ain);
+    operation("ein", "EnumerateInstanceNames of the URL's class");
+    addInstanceOptions(operation("gi", "GetInstance of the URL's instance path"));
+    CLI::App* ain = operation("ain", "AssociatorNames of the URL's instance path");
     ain->add_option("--ac,--assoc-class", o.assocClass, "Association class");
     ain->add_option("--arc,--result-class", o.resultClass, "Result class");
     ain->add_option("--role", o.role, "Role");
     ain->add_option("--rr,--result-role", o.resultRole, "Result role");
-    CLI::App* rin = app.add_subcommand("rin", "ReferenceNames of the URL's instance path");
-    addUrl(rin);
+    CLI::App* rin = operation("rin", "ReferenceNames of the URL's instance path");
     rin->add_option("--arc,--result-class", o.resultClass, "Result (association) class");
     rin->add_option("--role", o.role, "Role");
-    CLI::App* mi = app.add_subcommand("mi", "ModifyInstance: set the given properties");
-    addUrl(mi);
-    mi->add_option("properties", o.args, "name[:type]=value ...")->required();
-    addUrl(app.add_subcommand("di", "DeleteInstance of the URL's instance path"));
-    CLI::App* gc = app.add_subcommand("gc", "GetClass of the URL's class, with its methods");
-    addUrl(gc);
-    addInstanceOptions(gc);
-    CLI::App* cm = app.add_subcommand("cm", "Call a method on the URL's instance or class");
-    addUrl(cm);
+    operation("mi", "ModifyInstance: set the given properties")
+        ->add_option("properties", o.args, "name[:type]=value ...")
+        ->required();
+    operation("di", "DeleteInstance of the URL's instance path");
+    addInstanceOptions(operation("gc", "GetClass of the URL's class, with its methods"));
+    CLI::App* cm = operation("cm", "Call a method on the URL's instance or class");
     cm->add_option("method", o.method, "Method name")->required();
     cm->add_option("parameters", o.args, "name[:type]=value ...");
 
