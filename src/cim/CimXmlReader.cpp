@@ -87,6 +87,23 @@ void expectElement(pugi::xml_node node, const char* name) {
         fail(std::string("expected ") + name + ", found " + (node.name()[0] ? node.name() : "text"));
 }
 
+String CimXmlReader::sharedText(std::string_view text) {
+    if (text.empty() || text.size() > 32) return String(text);
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (char c : text) hash = (hash ^ uint8_t(c)) * 16777619u;
+    String& slot = _recentTexts[hash % kRecentTexts];
+    if (slot.view() != text) slot = String(text);
+    return slot;
+}
+
+template <class T>
+T CimXmlReader::scalar(std::string_view text, CIMType type) {
+    if constexpr (std::is_same_v<T, String>)
+        return sharedText(text);
+    else
+        return parseScalar<T>(text, type);
+}
+
 std::string_view CimXmlReader::text(pugi::xml_node node) {
     pugi::xml_node first = node.first_child();
     if (!first) return std::string_view();
@@ -168,7 +185,7 @@ CIMKeyBinding CimXmlReader::readKeyBinding(pugi::xml_node node) {
     }
     std::string_view kind = value.attribute("VALUETYPE").as_string("string");
     std::string_view keyText = text(value);
-    if (kind == "string") return CIMKeyBinding(keyName, String(keyText), CIMKeyBinding::STRING);
+    if (kind == "string") return CIMKeyBinding(keyName, sharedText(keyText), CIMKeyBinding::STRING);
     while (!keyText.empty() && (keyText.front() == ' ' || keyText.front() == '\n' || keyText.front() == '\t'))
         keyText.remove_prefix(1);
     while (!keyText.empty() && (keyText.back() == ' ' || keyText.back() == '\n' || keyText.back() == '\t'))
@@ -269,7 +286,7 @@ CIMValue CimXmlReader::readValue(pugi::xml_node node, CIMType valueType) {
             if constexpr (reference)
                 return CIMValue(readValueReference(node));
             else
-                return CIMValue(parseScalar<T>(text(node), valueType));  // moves a String
+                return CIMValue(scalar<T>(text(node), valueType));
         }
         if (!is(node, reference ? "VALUE.REFARRAY" : "VALUE.ARRAY"))
             fail(std::string(node.name()) + " does not hold a " + cimTypeToString(valueType) + " value");
@@ -284,7 +301,7 @@ CIMValue CimXmlReader::readValue(pugi::xml_node node, CIMType valueType) {
                 items.append(readValueReference(child));
             } else {
                 expectElement(child, "VALUE");
-                items.append(parseScalar<T>(text(child), valueType));
+                items.append(scalar<T>(text(child), valueType));
             }
         }
         return CIMValue(items);

@@ -5,6 +5,7 @@
 
 #include <pugixml.hpp>
 
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -87,11 +88,18 @@ public:
 private:
     CIMValue readUntypedValue(pugi::xml_node node);
     CIMName internName(pugi::xml_attribute attr);
+    // Short texts seen lately are shared, not copied again (answers repeat
+    // class names, system names, states).
+    String sharedText(std::string_view text);
+    template <class T>
+    T scalar(std::string_view text, CIMType type);
     CIMType typeOf(pugi::xml_attribute attr, pugi::xml_node node, const char* attribute);
     // sizes of the last instance and path read: the next are most often alike
     Uint32 _lastPropertyCount = 0;
     Uint32 _lastKeyCount = 0;
     std::unordered_map<std::string_view, CIMName> _names;
+    static constexpr size_t kRecentTexts = 509;
+    std::array<String, kRecentTexts> _recentTexts;
     std::string _scratch;
     int _depth = 0;
     friend class DepthGuard;
