@@ -1,0 +1,73 @@
+// Starts the array simulator in-process for a test: its own cluster state,
+// HTTP and HTTPS listeners on free loopback ports, and a VirtualClock that
+// becomes the process clock, so the engine and the simulator share time.
+//
+//   zqtest::SimulatorFixture sim;                   // default cluster
+//   sim.sim().addVolume("db01", "Pool0", 1 << 30);  // seed through the control API
+//   auto client = sim.client();                     // connected Pegasus::CIMClient
+//   sim.clock().advanceMs(5000);                    // or let the engine sleep
+//   sim.sim().faults().add(arraysim::Fault::http("GetInstance", 500));
+//   auto log = sim.sim().requestLog().find("ModifySynchronization");
+//
+// The clock is restored when the fixture goes away. MODEL.md describes the
+// cluster, the control API and the faults.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ArraySimulator.h"
+#include "SimHttpServer.h"
+#include "ZqClock.h"
+#include "cim/CIMClient.h"
+#include "cim/CIMObjectPath.h"
+
+namespace zqtest {
+
+class SimulatorFixture {
+public:
+    struct Options {
+        arraysim::ClusterState cluster = arraysim::ArraySimulator::defaultCluster();
+        arraysim::Credentials credentials;  // admin/admin
+        bool https = true;
+        // Make the fixture's VirtualClock the process clock (zq::platform::setClock).
+        bool installClock = true;
+    };
+
+    SimulatorFixture();
+    explicit SimulatorFixture(Options options);
+    ~SimulatorFixture();
+    SimulatorFixture(const SimulatorFixture&) = delete;
+    SimulatorFixture& operator=(const SimulatorFixture&) = delete;
+
+    arraysim::ArraySimulator& sim() { return *sim_; }
+    zq::platform::VirtualClock& clock() { return *clock_; }
+    std::shared_ptr<zq::platform::VirtualClock> sharedClock() { return clock_; }
+
+    std::string host() const { return "127.0.0.1"; }
+    int httpPort() const { return server_->httpPort(); }
+    int httpsPort() const { return server_->httpsPort(); }
+    const std::string& user() const { return credentials_.user; }
+    const std::string& password() const { return credentials_.password; }
+    static const char* nameSpace() { return "root/ibm"; }
+
+    // A client connected over HTTP, or over HTTPS accepting the self-signed certificate.
+    std::unique_ptr<Pegasus::CIMClient> client(bool https = false) const;
+
+    // Paths of the cluster's objects, as the provider writes them.
+    Pegasus::CIMObjectPath configurationService();
+    Pegasus::CIMObjectPath controllerService();
+    Pegasus::CIMObjectPath volumePath(const std::string& nameOrUid);
+    Pegasus::CIMObjectPath mappingPath(const std::string& source, const std::string& target);
+    std::string volumeUid(const std::string& name);
+
+private:
+    std::shared_ptr<zq::platform::VirtualClock> clock_;
+    std::shared_ptr<zq::platform::Clock> previousClock_;
+    bool installedClock_ = false;
+    arraysim::Credentials credentials_;
+    std::unique_ptr<arraysim::ArraySimulator> sim_;
+    std::unique_ptr<arraysim::SimHttpServer> server_;
+};
+
+}  // namespace zqtest
