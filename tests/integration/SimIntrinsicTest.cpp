@@ -14,14 +14,6 @@ std::string prop(const CIMInstance& inst, const char* name) {
     return i == PEG_NOT_FOUND ? "<absent>" : inst.getProperty(i).getValue().toString().toStdString();
 }
 
-CIMStatusCode cimCode(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const CIMException& e) {
-        return e.getCode();
-    }
-    return CIM_ERR_SUCCESS;
-}
 
 class SimIntrinsic : public ::testing::Test {
 protected:

@@ -27,14 +27,6 @@ std::string messageText(const std::function<void()>& fn) {
     return "no error";
 }
 
-CIMStatusCode cimCode(const std::function<void()>& fn) {
-    try {
-        fn();
-    } catch (const CIMException& e) {
-        return e.getCode();
-    }
-    return CIM_ERR_SUCCESS;
-}
 
 cimxml::EncodedRequest enumerateNames(const char* cls = "CIM_StoragePool") {
     return cimxml::encodeEnumerateInstanceNames("4711", kNs, CIMName(cls));

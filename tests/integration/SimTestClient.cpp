@@ -41,6 +41,15 @@ CIMObjectPath Call::outRef(const std::string& name) const {
     return p;
 }
 
+CIMStatusCode cimCode(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const CIMException& e) {
+        return e.getCode();
+    }
+    return CIM_ERR_SUCCESS;
+}
+
 CIMParamValue ref(const char* name, const CIMObjectPath& p) { return CIMParamValue(name, CIMValue(p)); }
 CIMParamValue u16(const char* name, Uint16 v) { return CIMParamValue(name, CIMValue(v)); }
 CIMParamValue u64(const char* name, Uint64 v) { return CIMParamValue(name, CIMValue(v)); }
@@ -58,6 +67,20 @@ std::string RawAnswer::header(const std::string& name) const {
     return {};
 }
 
+namespace {
+RawAnswer toAnswer(const httplib::Result& res) {
+    RawAnswer a;
+    if (!res) {
+        a.status = -1;
+        return a;
+    }
+    a.status = res->status;
+    for (auto& [k, v] : res->headers) a.headers[k] = v;
+    a.body = res->body;
+    return a;
+}
+}  // namespace
+
 RawAnswer RawHttp::post(const std::string& body, const std::map<std::string, std::string>& headers,
                         const std::string& path) const {
     httplib::Client c("127.0.0.1", port);
@@ -71,31 +94,13 @@ RawAnswer RawHttp::post(const std::string& body, const std::map<std::string, std
         else
             h.emplace(k, v);
     }
-    RawAnswer a;
-    auto res = c.Post(path.c_str(), h, body, contentType.c_str());
-    if (!res) {
-        a.status = -1;
-        return a;
-    }
-    a.status = res->status;
-    for (auto& [k, v] : res->headers) a.headers[k] = v;
-    a.body = res->body;
-    return a;
+    return toAnswer(c.Post(path.c_str(), h, body, contentType.c_str()));
 }
 
 RawAnswer RawHttp::get(const std::string& path) const {
     httplib::Client c("127.0.0.1", port);
     c.set_basic_auth(user.c_str(), password.c_str());
-    RawAnswer a;
-    auto res = c.Get(path.c_str());
-    if (!res) {
-        a.status = -1;
-        return a;
-    }
-    a.status = res->status;
-    for (auto& [k, v] : res->headers) a.headers[k] = v;
-    a.body = res->body;
-    return a;
+    return toAnswer(c.Get(path.c_str()));
 }
 
 RawAnswer RawHttp::send(const cimxml::EncodedRequest& r) const {

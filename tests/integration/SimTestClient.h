@@ -2,6 +2,7 @@
 // real CIM client, raw HTTP requests, and the external tools.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ struct Call {
     CIMValue outParam(const std::string& name) const;
     CIMObjectPath outRef(const std::string& name) const;
 };
+
+// The CIM status code `fn` fails with, or CIM_ERR_SUCCESS.
+CIMStatusCode cimCode(const std::function<void()>& fn);
 
 CIMParamValue ref(const char* name, const CIMObjectPath& p);
 CIMParamValue u16(const char* name, Uint16 v);
