@@ -153,8 +153,12 @@ TEST(SimProtocol, ManyKeptAliveClientsAndASlowOneAreServedTogether) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i)
         threads.emplace_back([&, i] {
-            for (int k = 0; k < 20; ++k)
-                if (clients[i]->enumerateInstanceNames(kNs, CIMName("IBMTSSVC_Node")).size() == 4) ++answers;
+            try {
+                for (int k = 0; k < 20; ++k)
+                    if (clients[i]->enumerateInstanceNames(kNs, CIMName("IBMTSSVC_Node")).size() == 4) ++answers;
+            } catch (const Exception&) {
+                // counted as missing answers below
+            }
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(answers.load(), kClients * 20);

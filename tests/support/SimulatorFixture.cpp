@@ -16,7 +16,9 @@ Pegasus::Boolean acceptAnyCertificate(Pegasus::SSLCertificateInfo&) { return tru
 SimulatorFixture::SimulatorFixture() : SimulatorFixture(Options()) {}
 
 SimulatorFixture::SimulatorFixture(Options options)
-    : clock_(std::make_shared<zq::platform::VirtualClock>()), credentials_(options.credentials) {
+    : clock_(std::make_shared<zq::platform::VirtualClock>()),
+      clientTimeoutRealMs_(options.clientTimeoutRealMs),
+      credentials_(options.credentials) {
     if (options.installClock) {
         previousClock_ = zq::platform::setClock(clock_);
         installedClock_ = true;
@@ -37,6 +39,8 @@ SimulatorFixture::~SimulatorFixture() {
 
 std::unique_ptr<Pegasus::CIMClient> SimulatorFixture::client(bool https) const {
     auto c = std::make_unique<Pegasus::CIMClient>();
+    double scale = zq::platform::clock().timeScale();
+    c->setTimeout(Pegasus::Uint32(double(clientTimeoutRealMs_) / (scale > 0 ? scale : 1.0)));
     if (https) {
         Pegasus::SSLContext ssl("", &acceptAnyCertificate, "");
         c->connect(host(), Pegasus::Uint32(httpsPort()), ssl, user(), password());

@@ -32,6 +32,9 @@ public:
         bool https = true;
         // Make the fixture's VirtualClock the process clock (zq::platform::setClock).
         bool installClock = true;
+        // Real time-out of the clients client() makes (network time-outs are
+        // scaled by the clock's time scale; this is before scaling).
+        uint32_t clientTimeoutRealMs = 20000;
     };
 
     SimulatorFixture();
@@ -51,7 +54,8 @@ public:
     const std::string& password() const { return credentials_.password; }
     static const char* nameSpace() { return "root/ibm"; }
 
-    // A client connected over HTTP, or over HTTPS accepting the self-signed certificate.
+    // A client connected over HTTP, or over HTTPS accepting the self-signed
+    // certificate, with a time-out of Options::clientTimeoutRealMs of real time.
     std::unique_ptr<Pegasus::CIMClient> client(bool https = false) const;
 
     // Paths of the cluster's objects, as the provider writes them.
@@ -65,6 +69,7 @@ private:
     std::shared_ptr<zq::platform::VirtualClock> clock_;
     std::shared_ptr<zq::platform::Clock> previousClock_;
     bool installedClock_ = false;
+    uint32_t clientTimeoutRealMs_ = 20000;
     arraysim::Credentials credentials_;
     std::unique_ptr<arraysim::ArraySimulator> sim_;
     std::unique_ptr<arraysim::SimHttpServer> server_;
