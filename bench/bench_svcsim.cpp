@@ -24,6 +24,8 @@ double peakRssMiB() {
     return double(u.ru_maxrss) / 1024.0;
 }
 
+double rssAfterSetupMiB = 0;
+
 zqtest::SimulatorFixture& fixture() {
     static std::once_flag once;
     static std::unique_ptr<zqtest::SimulatorFixture> fx;
@@ -35,6 +37,7 @@ zqtest::SimulatorFixture& fixture() {
         o.installClock = false;
         o.https = false;
         fx = std::make_unique<zqtest::SimulatorFixture>(std::move(o));
+        rssAfterSetupMiB = peakRssMiB();
     });
     return *fx;
 }
@@ -45,6 +48,7 @@ void serve(benchmark::State& state, const Pegasus::cimxml::EncodedRequest& reque
     client.set_basic_auth(fx.user().c_str(), fx.password().c_str());
     client.set_read_timeout(120, 0);
     client.set_keep_alive(true);
+    client.set_tcp_nodelay(true);
     httplib::Headers headers = {
         {"CIMOperation", "MethodCall"},
         {"CIMMethod", Pegasus::cimxml::percentEncode(request.cimMethod.view()).toStdString()},
@@ -62,6 +66,7 @@ void serve(benchmark::State& state, const Pegasus::cimxml::EncodedRequest& reque
     state.SetBytesProcessed(int64_t(bytes));
     state.counters["answer_MB"] = double(bytes) / double(state.iterations()) / 1e6;
     state.counters["peak_rss_MiB"] = peakRssMiB();
+    state.counters["rss_cluster_MiB"] = rssAfterSetupMiB;
 }
 
 void EnumerateVolumes(benchmark::State& state) {

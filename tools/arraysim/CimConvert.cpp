@@ -1,5 +1,8 @@
 #include "CimConvert.h"
 
+#include <unordered_map>
+
+#include "ClassCatalog.h"
 #include "cim/ValueText.h"
 
 namespace arraysim {
@@ -40,14 +43,32 @@ std::string itemText(const T& x) {
 }
 }  // namespace
 
+CIMName cimName(const std::string& name) {
+    static const std::unordered_map<std::string, CIMName> table = [] {
+        std::unordered_map<std::string, CIMName> t;
+        for (auto& c : ClassCatalog::instance().classes()) {
+            t.emplace(c.name, CIMName(c.name));
+            for (auto& p : c.properties) t.emplace(p.name, CIMName(p.name));
+            for (auto& m : c.methods) {
+                t.emplace(m.name, CIMName(m.name));
+                for (auto& p : m.params) t.emplace(p.name, CIMName(p.name));
+            }
+        }
+        return t;
+    }();
+    auto it = table.find(name);
+    return it == table.end() ? CIMName(name) : it->second;
+}
+
 CIMObjectPath toCimPath(const SimPath& p, const std::string& host, const std::string& nameSpace) {
     Array<CIMKeyBinding> keys;
+    keys.reserveCapacity(Uint32(p.keys.size()));
     for (auto& k : p.keys) {
         String value = k.kind == SimKey::Kind::Reference && k.ref ? toCimPath(*k.ref).toString() : String(k.text);
-        keys.append(CIMKeyBinding(CIMName(k.name), value, bindingType(k.kind)));
+        keys.append(CIMKeyBinding(cimName(k.name), value, bindingType(k.kind)));
     }
     return CIMObjectPath(String(host), nameSpace.empty() ? CIMNamespaceName() : CIMNamespaceName(String(nameSpace)),
-                         CIMName(p.className), keys);
+                         cimName(p.className), keys);
 }
 
 SimPath fromCimPath(const CIMObjectPath& p) {

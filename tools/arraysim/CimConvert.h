@@ -11,6 +11,10 @@
 
 namespace arraysim {
 
+// The CIMName of a class, property, key or parameter name; names the provider
+// declares come from a table made once, so they cost no allocation.
+Pegasus::CIMName cimName(const std::string& name);
+
 Pegasus::CIMObjectPath toCimPath(const SimPath& p, const std::string& host = "", const std::string& nameSpace = "");
 // Reference keys are parsed in turn; MalformedObjectNameException passes.
 SimPath fromCimPath(const Pegasus::CIMObjectPath& p);

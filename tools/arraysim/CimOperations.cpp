@@ -56,16 +56,18 @@ PropertyFilter restrictTo(const ClassDecl& asClass, const PropertyFilter& list) 
 CIMInstance toInstance(const CimView& view, const ObjRef& ref, const PropertyFilter& filter) {
     const char* cls = CimView::className(ref.kind);
     std::vector<SimProperty> props;
-    view.render(ref, filter, props);
-    CIMInstance inst{CIMName(cls)};
-    inst.setPath(toCimPath(view.pathOf(ref)));
+    props.reserve(24);
+    SimPath path = view.pathOf(ref);
+    view.render(ref, filter, props, &path);
+    CIMInstance inst{cimName(cls)};
+    inst.setPath(toCimPath(path));
     inst.reservePropertyCapacity(Uint32(props.size()));
     auto& catalog = ClassCatalog::instance();
     for (auto& p : props) {
         CIMName refClass;
         if (p.value.type == SimType::Reference)
             if (auto decl = catalog.property(cls, p.name)) refClass = CIMName(decl->refClass);
-        inst.appendPropertyUnchecked(CIMProperty(CIMName(p.name), toCimValue(p.value), 0, refClass));
+        inst.appendPropertyUnchecked(CIMProperty(cimName(p.name), toCimValue(p.value), 0, refClass));
     }
     return inst;
 }
@@ -78,9 +80,18 @@ ObjRef resolveOrThrow(const CimView& view, const CIMObjectPath& path) {
     return ref;
 }
 
-void writeError(std::string& body, const CimRequest& req, uint32_t code, const std::string& text) {
-    body.clear();
-    XmlOutput out(body);
+constexpr size_t kChunkBytes = 256 * 1024;
+
+XmlOutput::Sink collect(AnswerBody& body) {
+    return [&body](std::string_view chunk) {
+        body.chunks.emplace_back(chunk);
+        body.size += chunk.size();
+    };
+}
+
+void writeError(AnswerBody& body, const CimRequest& req, uint32_t code, const std::string& text) {
+    body = AnswerBody();
+    XmlOutput out(collect(body), kChunkBytes);
     CimResponseWriter w(out, req.messageId);
     w.error(req.methodName, req.intrinsic, static_cast<CIMStatusCode>(code), String(text));
     out.finish();
@@ -125,17 +136,26 @@ void describeRequest(const CimRequest& req, LoggedRequest& log) {
     }
 }
 
-std::string CimOperations::handle(const CimRequest& req, const std::string& host, LoggedRequest& log) {
+std::string AnswerBody::text() const {
+    std::string out;
+    out.reserve(size);
+    for (auto& c : chunks) out += c;
+    return out;
+}
+
+AnswerBody CimOperations::handle(const CimRequest& req, const std::string& host, LoggedRequest& log) {
     describeRequest(req, log);
-    std::string body;
+    AnswerBody body;
     try {
         if (!equalsNoCase(req.nameSpace.getString().toStdString(), kNamespace))
             throw CimError(CimStatus::InvalidNamespace, "namespace " + req.nameSpace.getString().toStdString() +
                                                             " does not exist");
+        XmlOutput out(collect(body), kChunkBytes);
         if (req.intrinsic)
-            intrinsic(req, host, body);
+            intrinsic(req, host, out);
         else
-            extrinsic(req, body, log);
+            extrinsic(req, out, log);
+        out.finish();
     } catch (const CimError& e) {
         log.cimStatus = e.code();
         writeError(body, req, e.code(), e.what());
@@ -152,9 +172,8 @@ std::string CimOperations::handle(const CimRequest& req, const std::string& host
 
 // ---------------------------------------------------------------- intrinsic
 
-void CimOperations::intrinsic(const CimRequest& req, const std::string& host, std::string& body) {
+void CimOperations::intrinsic(const CimRequest& req, const std::string& host, XmlOutput& out) {
     const std::string op = lower(req.methodName);
-    XmlOutput out(body);
     CimResponseWriter w(out, req.messageId);
     cimxml::WriteOptions options;
     options.includeQualifiers = false;
@@ -187,7 +206,7 @@ void CimOperations::intrinsic(const CimRequest& req, const std::string& host, st
             for (const ClassDecl* concrete : catalog.concreteUnder(cls.name)) {
                 ObjKind kind;
                 if (!CimView::kindOfClass(concrete->name, kind)) continue;
-                PropertyFilter filter = restrictTo(deep ? *concrete : cls, list);
+                PropertyFilter filter = deep && list.all ? PropertyFilter() : restrictTo(deep ? *concrete : cls, list);
                 std::vector<uint64_t> jobsRead;
                 view.enumerate(kind, [&](const ObjRef& ref) {
                     if (names) {
@@ -299,12 +318,11 @@ void CimOperations::intrinsic(const CimRequest& req, const std::string& host, st
     } else {
         throw CimError(CimStatus::NotSupported, req.methodName.toStdString() + " is not supported");
     }
-    out.finish();
 }
 
 // ---------------------------------------------------------------- extrinsic
 
-void CimOperations::extrinsic(const CimRequest& req, std::string& body, LoggedRequest& log) {
+void CimOperations::extrinsic(const CimRequest& req, XmlOutput& xml, LoggedRequest& log) {
     std::vector<SimParam> params;
     for (auto& p : req.params) params.push_back(fromRequestParam(p));
     SimPath target = fromCimPath(req.target);
@@ -313,10 +331,8 @@ void CimOperations::extrinsic(const CimRequest& req, std::string& body, LoggedRe
     Array<CIMParamValue> out;
     for (auto& p : result.out) out.append(CIMParamValue(String(p.name), toCimValue(p.value), true));
     log.returnValue = std::to_string(result.returnValue);
-    XmlOutput xml(body);
     CimResponseWriter w(xml, req.messageId);
     w.methodResponse(req.methodName, CIMValue(Uint32(result.returnValue)), out);
-    xml.finish();
 }
 
 // ---------------------------------------------------------------- classes

@@ -73,9 +73,8 @@ PropertyFilter PropertyFilter::only(const std::vector<std::string>& names) {
 
 bool PropertyFilter::wants(const std::string& name) const {
     if (all) return true;
-    std::string lower = toLower(name);
     for (auto& n : lowerNames)
-        if (n == lower) return true;
+        if (equalsNoCase(n, name)) return true;
     return false;
 }
 
@@ -422,10 +421,13 @@ bool CimView::resolveAs(ObjKind kind, const SimPath& p, ObjRef& out) const {
 
 // ---------------------------------------------------------------- properties
 
-void CimView::render(const ObjRef& r, const PropertyFilter& filter, std::vector<SimProperty>& props) const {
+void CimView::render(const ObjRef& r, const PropertyFilter& filter, std::vector<SimProperty>& props,
+                     const SimPath* path) const {
     Out out(filter, props);
     auto keys = [&]() {
-        SimPath p = pathOf(r);
+        SimPath own;
+        if (!path) own = pathOf(r);
+        const SimPath& p = path ? *path : own;
         for (auto& k : p.keys) {
             if (!out.wants(k.name.c_str())) continue;
             if (k.kind == SimKey::Kind::Reference)

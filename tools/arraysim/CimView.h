@@ -53,7 +53,9 @@ public:
     // any order, host and namespace ignored, reference keys resolved in turn.
     bool resolve(const SimPath& path, ObjRef& out) const;
     // The properties the filter wants that have a value, keys first.
-    void render(const ObjRef& ref, const PropertyFilter& filter, std::vector<SimProperty>& out) const;
+    // `path`, when given, is pathOf(ref) already made.
+    void render(const ObjRef& ref, const PropertyFilter& filter, std::vector<SimProperty>& out,
+                const SimPath* path = nullptr) const;
     // Association objects that refer to `ref`, with the role it plays there.
     void referencesOf(const ObjRef& ref, std::vector<std::pair<ObjRef, std::string>>& out) const;
     // The ends of an association object: role and object.

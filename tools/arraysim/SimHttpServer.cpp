@@ -273,13 +273,16 @@ struct SimHttpServer::Impl {
         } catch (const Pegasus::cimxml::CimRequestError& e) {
             if (e.kind() != Pegasus::cimxml::CimRequestError::INVALID_PARAMETER)
                 return protocolError(res, int(e.httpStatus()), e.cimErrorHeader());
-            std::string body;
-            Pegasus::XmlOutput out(body);
-            Pegasus::cimxml::CimResponseWriter w(out, e.messageId);
-            w.error(e.methodName, e.intrinsic, Pegasus::CIM_ERR_INVALID_PARAMETER, e.getMessage());
-            out.finish();
+            AnswerBody body;
+            {
+                Pegasus::XmlOutput out(body.chunks.emplace_back());
+                Pegasus::cimxml::CimResponseWriter w(out, e.messageId);
+                w.error(e.methodName, e.intrinsic, Pegasus::CIM_ERR_INVALID_PARAMETER, e.getMessage());
+                out.finish();
+            }
+            body.size = body.chunks.back().size();
             log.cimStatus = Pegasus::CIM_ERR_INVALID_PARAMETER;
-            return answer(res, body);
+            return answer(res, std::move(body));
         }
         if (!version.empty() && version != request.protocolVersion.toStdString())
             return protocolError(res, 400, "header-mismatch");
@@ -292,10 +295,22 @@ struct SimHttpServer::Impl {
         answer(res, ops.handle(request, host, log));
     }
 
-    static void answer(httplib::Response& res, const std::string& body) {
+    static void answer(httplib::Response& res, AnswerBody&& body) {
         res.status = 200;
         res.set_header("CIMOperation", "MethodResponse");
-        res.set_content(body, kXmlType);
+        // The chunks go out as they are, without joining them.
+        auto chunks = std::make_shared<AnswerBody>(std::move(body));
+        res.set_content_provider(chunks->size, kXmlType, [chunks](size_t offset, size_t, httplib::DataSink& sink) {
+            size_t at = 0;
+            for (auto& c : chunks->chunks) {
+                if (offset < at + c.size()) {
+                    size_t skip = offset - at;
+                    return sink.write(c.data() + skip, c.size() - skip);
+                }
+                at += c.size();
+            }
+            return false;
+        });
     }
 
     void run(httplib::Server& svr, std::atomic<bool>& done) {
