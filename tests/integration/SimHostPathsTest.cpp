@@ -82,6 +82,18 @@ TEST_F(HostPaths, ExposeAndHideFollowTheHostMappingRules) {
     ASSERT_EQ(hide({uid}, web), 0u);
     EXPECT_EQ(hide({uid}, web), Rc::NotMappedToHost);
     EXPECT_EQ(client->associatorNames(kNs, fx.volumePath("vol"), CIMName("CIM_ProtocolControllerForUnit")).size(), 1u);
+
+    auto logged = fx.sim().requestLog().find("ExposePaths");
+    ASSERT_FALSE(logged.empty());
+    const auto& first = logged.front();
+    ASSERT_NE(first.param("LUNames"), nullptr);
+    EXPECT_TRUE(first.param("LUNames")->isArray);
+    EXPECT_EQ(first.param("LUNames")->paramType, "string");
+    EXPECT_EQ(first.param("LUNames")->value, uid);
+    EXPECT_TRUE(first.param("InitiatorPortIDs")->isNull);
+    EXPECT_EQ(first.param("DeviceNumbers")->value, "12");
+    EXPECT_FALSE(first.param("ProtocolControllers")->isNull);
+    EXPECT_EQ(first.param("ProtocolControllers")->paramType, "reference");
     EXPECT_EQ(call(fx.configurationService(), "ReturnToStoragePool", {ref("TheElement", fx.volumePath("vol"))}),
               Rc::VolumeInUse)
         << "a volume that a host sees is not deleted";

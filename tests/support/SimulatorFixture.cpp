@@ -38,14 +38,19 @@ SimulatorFixture::~SimulatorFixture() {
 }
 
 std::unique_ptr<Pegasus::CIMClient> SimulatorFixture::client(bool https) const {
+    return clientAs(user(), password(), https);
+}
+
+std::unique_ptr<Pegasus::CIMClient> SimulatorFixture::clientAs(const std::string& userName,
+                                                               const std::string& secret, bool https) const {
     auto c = std::make_unique<Pegasus::CIMClient>();
     double scale = zq::platform::clock().timeScale();
     c->setTimeout(Pegasus::Uint32(double(clientTimeoutRealMs_) / (scale > 0 ? scale : 1.0)));
     if (https) {
         Pegasus::SSLContext ssl("", &acceptAnyCertificate, "");
-        c->connect(host(), Pegasus::Uint32(httpsPort()), ssl, user(), password());
+        c->connect(host(), Pegasus::Uint32(httpsPort()), ssl, userName, secret);
     } else {
-        c->connect(host(), Pegasus::Uint32(httpPort()), user(), password());
+        c->connect(host(), Pegasus::Uint32(httpPort()), userName, secret);
     }
     return c;
 }

@@ -57,6 +57,9 @@ public:
     // A client connected over HTTP, or over HTTPS accepting the self-signed
     // certificate, with a time-out of Options::clientTimeoutRealMs of real time.
     std::unique_ptr<Pegasus::CIMClient> client(bool https = false) const;
+    // The same with other credentials.
+    std::unique_ptr<Pegasus::CIMClient> clientAs(const std::string& user, const std::string& password,
+                                                 bool https = false) const;
 
     // Paths of the cluster's objects, as the provider writes them.
     Pegasus::CIMObjectPath configurationService();

@@ -64,10 +64,9 @@ int portOf(const sockaddr_storage& a) {
     return -1;
 }
 
-// Sockets of this process bound to local port `localPort`: the listening
-// one (`listening`), or the server's side of its connections, optionally
-// only the one whose peer uses `peerPort`.
-std::vector<int> socketsOnPort(int localPort, bool listening, int peerPort = -1) {
+// The server's side of its open connections: the connected sockets of this
+// process whose local port is the server's.
+std::vector<int> serverSideSockets(int localPort) {
     std::vector<int> fds;
     DIR* dir = opendir("/proc/self/fd");
     if (!dir) return fds;
@@ -80,26 +79,17 @@ std::vector<int> socketsOnPort(int localPort, bool listening, int peerPort = -1)
         sockaddr_storage local{}, peer{};
         socklen_t ll = sizeof local, pl = sizeof peer;
         if (getsockname(int(fd), reinterpret_cast<sockaddr*>(&local), &ll) != 0 || portOf(local) != localPort) continue;
-        int accepting = 0;
-        socklen_t al = sizeof accepting;
-        getsockopt(int(fd), SOL_SOCKET, SO_ACCEPTCONN, &accepting, &al);
-        if (listening != (accepting != 0)) continue;
-        if (!listening) {
-            if (getpeername(int(fd), reinterpret_cast<sockaddr*>(&peer), &pl) != 0) continue;
-            if (peerPort >= 0 && portOf(peer) != peerPort) continue;
-        }
+        if (getpeername(int(fd), reinterpret_cast<sockaddr*>(&peer), &pl) != 0) continue;
         fds.push_back(int(fd));
     }
     closedir(dir);
     return fds;
 }
 
-std::vector<int> serverSideSockets(int localPort, int peerPort = -1) { return socketsOnPort(localPort, false, peerPort); }
-
 // cpp-httplib listens with a backlog of 5: a burst of connecting clients
 // would wait for SYN retries. Widen it.
-void widenBacklog(int port) {
-    for (int fd : socketsOnPort(port, true)) ::listen(fd, SOMAXCONN);
+void widenBacklog(int listeningSocket) {
+    if (listeningSocket >= 0) ::listen(listeningSocket, SOMAXCONN);
 }
 
 struct PemKeyPair {
@@ -160,6 +150,7 @@ struct SimHttpServer::Impl {
     std::thread httpThread, httpsThread;
     std::atomic<bool> httpDone{false}, httpsDone{false};
     int httpPort = -1, httpsPort = -1;
+    std::atomic<int> httpListener{-1}, httpsListener{-1};
     std::mutex stopMutex;
     std::condition_variable stopCv;
     bool stopping = false;
@@ -176,10 +167,12 @@ struct SimHttpServer::Impl {
         svr.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
         // Accepted sockets inherit TCP_NODELAY from the listener: without it an
         // answer written in two parts waits for the client's delayed ACK.
-        svr.set_socket_options([](int sock) {
+        std::atomic<int>* listener = &svr == http.get() ? &httpListener : &httpsListener;
+        svr.set_socket_options([listener](int sock) {
             int one = 1;
             setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
             setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            *listener = sock;
         });
         svr.set_payload_max_length(options.maxBodyBytes);
         svr.set_read_timeout(options.readTimeoutSeconds, 0);
@@ -230,10 +223,12 @@ struct SimHttpServer::Impl {
         sim.requestLog().append(std::move(log));
     }
 
-    // Closes this request's connection without an answer.
-    void drop(const httplib::Request& req, httplib::Response& res) {
-        for (int fd : serverSideSockets(req.local_port, req.remote_port)) ::shutdown(fd, SHUT_RDWR);
-        res.status = 500;
+    // Closes this request's connection in the middle of the answer: the
+    // client gets the status line and headers, then the connection ends.
+    static void drop(httplib::Response& res) {
+        res.status = 200;
+        res.set_header("CIMOperation", "MethodResponse");
+        res.set_content_provider(4096, kXmlType, [](size_t, size_t, httplib::DataSink&) { return false; });
     }
 
     static void protocolError(httplib::Response& res, int status, const char* cimError) {
@@ -246,17 +241,17 @@ struct SimHttpServer::Impl {
         for (const Fault& f : sim.faults().takeTransport(cimMethod.empty() ? "*" : cimMethod)) {
             switch (f.kind) {
                 case Fault::Kind::Latency:
-                    if (!pause(f.latencyMs)) return drop(req, res);
+                    if (!pause(f.latencyMs)) return drop(res);
                     break;
                 case Fault::Kind::HttpStatus:
                     if (f.httpStatus == 401) return refuseCredentials(res);
                     res.status = f.httpStatus;
                     res.set_content("injected failure\n", "text/plain");
                     return;
-                case Fault::Kind::DropConnection: return drop(req, res);
+                case Fault::Kind::DropConnection: return drop(res);
                 case Fault::Kind::Stall:
                     pause(f.stallMs);
-                    return drop(req, res);
+                    return drop(res);
                 default: break;
             }
         }
@@ -340,7 +335,7 @@ void SimHttpServer::start() {
         s.http = std::make_unique<httplib::Server>();
         s.configure(*s.http);
         s.httpPort = bind(*s.http, s.options.httpPort);
-        widenBacklog(s.httpPort);
+        widenBacklog(s.httpListener);
     }
     if (s.options.httpsPort >= 0) {
         if (!s.options.certFile.empty() || !s.options.keyFile.empty()) {
@@ -353,7 +348,7 @@ void SimHttpServer::start() {
         if (!s.https->is_valid()) throw std::runtime_error("the HTTPS certificate or key cannot be used");
         s.configure(*s.https);
         s.httpsPort = bind(*s.https, s.options.httpsPort);
-        widenBacklog(s.httpsPort);
+        widenBacklog(s.httpsListener);
     }
     if (s.http) s.httpThread = std::thread([&s] { s.run(*s.http, s.httpDone); });
     if (s.https) s.httpsThread = std::thread([&s] { s.run(*s.https, s.httpsDone); });
@@ -376,10 +371,12 @@ void SimHttpServer::stop() {
     auto finish = [](httplib::Server* svr, std::thread& t, std::atomic<bool>& done, int port) {
         if (!svr) return;
         svr->stop();
-        // Idle kept-alive connections hold their workers; close them until
-        // the listener has wound down.
+        // Kept-alive connections that clients still hold keep their workers
+        // waiting; once the clients are gone the listener winds down at once.
+        // Close what is left after a short grace.
         for (int i = 0; i < 2000 && t.joinable() && !done; ++i) {
-            for (int fd : serverSideSockets(port)) ::shutdown(fd, SHUT_RDWR);
+            if (i >= 20)
+                for (int fd : serverSideSockets(port)) ::shutdown(fd, SHUT_RDWR);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (t.joinable()) t.join();

@@ -149,3 +149,16 @@ TEST_F(CopyData, DependentsBlockForcedDeleteAndAForcedStopTakesThemAlong) {
     EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), 0u) << "no older copy depends on it";
     EXPECT_EQ(operationalStatus("s3"), 10);
 }
+
+TEST_F(CopyData, AMappingStuckInStoppingStaysThereUntilReleased) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    prepareAndStart("src", "s1");
+    b.sim.setStuckStopping("fcmap0", true);
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop), 0u);
+    b.advanceSeconds(24 * 3600);
+    EXPECT_EQ(b.state("src", "s1"), "stopping");
+    EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping, true), Rc::SourceNeededByOtherMaps);
+    b.sim.setStuckStopping("fcmap0", false);
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.state("src", "s1"), "stopped");
+}
