@@ -143,6 +143,11 @@ TEST(SimProtocol, ManyKeptAliveClientsAndASlowOneAreServedTogether) {
     ASSERT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     const char partial[] = "POST /cimom HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 500\r\n\r\n<?xml";
     ASSERT_GT(::send(slow, partial, sizeof partial - 1, 0), 0);
+    // And one that gives up half-way and closes its side.
+    int halfClosed = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(halfClosed, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_GT(::send(halfClosed, partial, sizeof partial - 1, 0), 0);
+    ::shutdown(halfClosed, SHUT_WR);
 
     constexpr int kClients = 24;  // well above the eight workers of a default server
     std::atomic<int> answers{0};
@@ -160,6 +165,11 @@ TEST(SimProtocol, ManyKeptAliveClientsAndASlowOneAreServedTogether) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(answers.load(), kClients * 20);
+    char buf[64];
+    timeval bound{15, 0};  // the server drops a stalled request after its 10 s read time-out
+    setsockopt(halfClosed, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    EXPECT_EQ(::recv(halfClosed, buf, sizeof buf, 0), 0) << "the half-closed client gets no answer, only the close";
+    ::close(halfClosed);
     ::close(slow);
 }
 
