@@ -19,6 +19,22 @@ namespace smistest {
 constexpr Pegasus::Uint64 GiB = Pegasus::Uint64(1) << 30;
 const char* const kCluster = "0000020060C14A2C";
 
+// The same object: class and keys, whatever the host and namespace.
+inline ::testing::AssertionResult SameObject(const std::string& text, const Pegasus::CIMObjectPath& expected) {
+    Pegasus::CIMObjectPath a, b = expected;
+    try {
+        a = Pegasus::CIMObjectPath(Pegasus::String(text));
+    } catch (const Pegasus::Exception& e) {
+        return ::testing::AssertionFailure() << "[" << text << "] is no path";
+    }
+    for (Pegasus::CIMObjectPath* p : {&a, &b}) {
+        p->setHost(Pegasus::String());
+        p->setNameSpace(Pegasus::CIMNamespaceName());
+    }
+    if (a.identical(b)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "[" << text << "] is not [" << expected.toString() << "]";
+}
+
 class SmisSimTest : public ::testing::Test {
 protected:
     SmisSimTest() { ZqCimUtil::ClearSharedCaches(); }
@@ -46,6 +62,9 @@ protected:
     void Connect() { Connect(Params()); }
     size_t Requests() const { return fx.sim().requestLog().size(); }
     std::string VolumePath(const std::string& name) { return fx.volumePath(name).toString().toStdString(); }
+    ::testing::AssertionResult IsVolume(const std::string& text, const std::string& name) {
+        return SameObject(text, fx.volumePath(name));
+    }
     Pegasus::CIMObjectPath SystemPath() { return util.GetSystemObjPathByNameProp(conn, kCluster); }
     // AttachReplica through a client of the test's own; the method's return value.
     Pegasus::Uint32 Attach(const std::string& source, const std::string& target,

@@ -18,12 +18,13 @@ TEST_F(SmisThreads, SharedListsServeEveryThreadRightAnswers) {
     settings.set("ZQ_IBMSVC_CACHE_HBA_INSTANCES", 1);
     constexpr int kThreads = 4;
     constexpr int kVolumes = 12;
-    std::vector<std::string> uids, paths;
+    std::vector<std::string> uids;
+    std::vector<CIMObjectPath> paths;
     for (int i = 0; i < kVolumes; ++i) {
         const std::string name = "vol" + std::to_string(i);
         ASSERT_TRUE(fx.sim().addVolume(name, "Pool0", GiB).ok());
         uids.push_back(fx.volumeUid(name));
-        paths.push_back(VolumePath(name));
+        paths.push_back(fx.volumePath(name));
     }
     for (int t = 0; t < kThreads; ++t)
         ASSERT_TRUE(fx.sim().addHost("host" + std::to_string(t), {"10000000C9A1B2D" + std::to_string(t)}).ok());
@@ -47,8 +48,10 @@ TEST_F(SmisThreads, SharedListsServeEveryThreadRightAnswers) {
             port.append(String("10000000C9A1B2D" + std::to_string(t)));
             for (int round = 0; round < 3; ++round) {
                 for (int i = t; i < kVolumes; i += 2) {
-                    if (lookups.GetVolObjPathByUUID(own, String(uids[i]), kCluster) != paths[i]) ++wrong[t];
-                    if (lookups.GetIBMSVCVolObjPathByUUID(own, uids[i], kCluster) != paths[i]) ++wrong[t];
+                    if (!smistest::SameObject(lookups.GetVolObjPathByUUID(own, String(uids[i]), kCluster), paths[i]))
+                        ++wrong[t];
+                    if (!smistest::SameObject(lookups.GetIBMSVCVolObjPathByUUID(own, uids[i], kCluster), paths[i]))
+                        ++wrong[t];
                 }
                 Array<CIMObjectPath> hosts = lookups.GetIBMSVCCtlrListByHwIDs(own, system, port);
                 if (hosts.size() != 1 ||
