@@ -11,6 +11,8 @@
 
 #include "ClusterGenerator.h"
 #include "ScopedHostSettings.h"
+#include "ZqDebugLogSink.h"
+#include "ZqPlatformRegistry.h"
 #include "SimulatorFixture.h"
 #include "ZqCimConnection.h"
 #include "ZqCimUtil.h"
@@ -30,6 +32,8 @@ Bench& bench() {
     static std::once_flag once;
     static Bench b;
     std::call_once(once, [] {
+        // The traces are written, to nowhere.
+        zq::platform::registry().debugLog.replace(std::make_shared<zq::platform::FileDebugLog>("/dev/null"));
         zqtest::SimulatorFixture::Options o;
         arraysim::GeneratorOptions gen;
         gen.volumes = kVolumes;
