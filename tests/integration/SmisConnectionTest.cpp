@@ -2,6 +2,7 @@
 // connection lock, refused credentials, time-outs and HTTP faults with their
 // retries, time-out growth and reconnects.
 #include "SmisSimTest.h"
+#include "ZqClock.h"
 
 using namespace Pegasus;
 using arraysim::Fault;
@@ -11,13 +12,25 @@ namespace {
 
 class SmisConnection : public smistest::SmisSimTest {
 protected:
+    ~SmisConnection() override {
+        if (previousClock) zq::platform::setClock(previousClock);
+    }
+    // Engine time-outs last `scale` real seconds per second from here on, so
+    // that a short one is still long enough for a loaded machine.
+    void NetworkScale(double scale) {
+        auto clock = std::make_shared<zq::platform::VirtualClock>(0, scale);
+        auto before = zq::platform::setClock(clock);
+        if (!previousClock) previousClock = before;
+    }
+    std::shared_ptr<zq::platform::Clock> previousClock;
+
     CIMObjectPath Cluster() { return CIMObjectPath("root/ibm:IBMTSSVC_Cluster.CreationClassName=\"IBMTSSVC_Cluster\",Name=\"" + String(kCluster) + "\""); }
     size_t Logged(const std::string& operation) const { return fx.sim().requestLog().find(operation).size(); }
 };
 
 TEST_F(SmisConnection, HttpConnectsWithoutTheLockAndHttpsWithIt) {
     Connect();
-    EXPECT_TRUE(record.hasLine("Connected 127.0.0.1:" + std::to_string(fx.httpPort()) + ", timeout = 300"))
+    EXPECT_TRUE(record.hasLine("Connected 127.0.0.1:" + std::to_string(fx.httpPort()) + ", timeout = 20000"))
         << record.dump();
     EXPECT_FALSE(record.hasLine("connection lock"));
     EXPECT_GT(conn.GetInstanceNames("CIM_ComputerSystem").size(), 0u);
@@ -97,21 +110,24 @@ TEST_F(SmisConnection, OneRefusalWithFaultRetryIsRetriedToSuccess) {
 
 TEST_F(SmisConnection, TimeOutDoublesAShortTimeoutAndReconnects) {
     ZqCimomParams p = Params();
-    p.TimeoutSecs = 100;  // 100 ms of real time at the fixture's scale
+    p.TimeoutSecs = 170;
+    NetworkScale(0.005);  // 0.85 s of real time
     Connect(p);
-    fx.sim().faults().add(Fault::stall("GetInstance", 2000, 1));
+    fx.sim().faults().add(Fault::stall("GetInstance", 5000, 1));
     EXPECT_EQ(conn.GetInstance(Cluster()).getClassName().getString(), "IBMTSSVC_Cluster");
-    EXPECT_TRUE(record.hasLine("Timeout Retry 1: timeout = 200")) << record.dump();
+    EXPECT_TRUE(record.hasLine("Timeout Retry 1: timeout = 340")) << record.dump();
     EXPECT_TRUE(record.hasLine("Reconnected 127.0.0.1:"));
-    EXPECT_EQ(conn.GetCimom().GetTimeoutSecs(), 200);
+    EXPECT_EQ(conn.GetCimom().GetTimeoutSecs(), 340);
     EXPECT_EQ(conn.GetConnState(), ZQ_CIM_RETRYING);
 }
 
 TEST_F(SmisConnection, DefaultTimeoutStaysAndRetriesEndAtTheMaximum) {
     ZqCimomParams p = Params();
     p.MaxRetries = 2;
+    p.TimeoutSecs = 300;
+    NetworkScale(0.003);  // 0.9 s of real time
     Connect(p);
-    fx.sim().faults().add(Fault::stall("GetInstance", 2000, -1));
+    fx.sim().faults().add(Fault::stall("GetInstance", 5000, -1));
     const size_t before = Logged("GetInstance");
     try {
         conn.GetInstance(Cluster());
@@ -129,6 +145,7 @@ TEST_F(SmisConnection, DefaultTimeoutStaysAndRetriesEndAtTheMaximum) {
 TEST_F(SmisConnection, HttpFaultsGrowTheTimeoutByFiveSeconds) {
     ZqCimomParams p = Params();
     p.TimeoutSecs = 100;
+    NetworkScale(0.1);  // 10 s of real time
     Connect(p);
     fx.sim().faults().add(Fault::http("EnumerateInstanceNames", 500, 2));
     EXPECT_GT(conn.GetInstanceNames("CIM_ComputerSystem").size(), 0u);

@@ -51,6 +51,8 @@ protected:
         p.NameSpace = zqtest::SimulatorFixture::nameSpace();
         p.UserName = fx.user();
         p.Password = fx.password();
+        // 20 s of real time at the fixture's time scale: a loaded machine never times out.
+        p.TimeoutSecs = 20000;
         return p;
     }
     void Connect(ZqCimomParams p) {
