@@ -22,6 +22,14 @@ protected:
         auto before = zq::platform::setClock(clock);
         if (!previousClock) previousClock = before;
     }
+    // Connects with this time-out, lasting `scale` real seconds per second.
+    void ConnectTimed(uint16_t timeoutSecs, double scale, uint16_t maxRetries = 5) {
+        ZqCimomParams p = Params();
+        p.TimeoutSecs = timeoutSecs;
+        p.MaxRetries = maxRetries;
+        NetworkScale(scale);
+        Connect(p);
+    }
     std::shared_ptr<zq::platform::Clock> previousClock;
 
     CIMObjectPath Cluster() { return CIMObjectPath("root/ibm:IBMTSSVC_Cluster.CreationClassName=\"IBMTSSVC_Cluster\",Name=\"" + String(kCluster) + "\""); }
@@ -109,10 +117,7 @@ TEST_F(SmisConnection, OneRefusalWithFaultRetryIsRetriedToSuccess) {
 }
 
 TEST_F(SmisConnection, TimeOutDoublesAShortTimeoutAndReconnects) {
-    ZqCimomParams p = Params();
-    p.TimeoutSecs = 170;
-    NetworkScale(0.005);  // 0.85 s of real time
-    Connect(p);
+    ConnectTimed(170, 0.005);  // 0.85 s of real time
     fx.sim().faults().add(Fault::stall("GetInstance", 5000, 1));
     EXPECT_EQ(conn.GetInstance(Cluster()).getClassName().getString(), "IBMTSSVC_Cluster");
     EXPECT_TRUE(record.hasLine("Timeout Retry 1: timeout = 340")) << record.dump();
@@ -122,11 +127,7 @@ TEST_F(SmisConnection, TimeOutDoublesAShortTimeoutAndReconnects) {
 }
 
 TEST_F(SmisConnection, DefaultTimeoutStaysAndRetriesEndAtTheMaximum) {
-    ZqCimomParams p = Params();
-    p.MaxRetries = 2;
-    p.TimeoutSecs = 300;
-    NetworkScale(0.003);  // 0.9 s of real time
-    Connect(p);
+    ConnectTimed(300, 0.003, 2);  // 0.9 s of real time
     fx.sim().faults().add(Fault::stall("GetInstance", 5000, -1));
     const size_t before = Logged("GetInstance");
     try {
@@ -143,10 +144,7 @@ TEST_F(SmisConnection, DefaultTimeoutStaysAndRetriesEndAtTheMaximum) {
 }
 
 TEST_F(SmisConnection, HttpFaultsGrowTheTimeoutByFiveSeconds) {
-    ZqCimomParams p = Params();
-    p.TimeoutSecs = 100;
-    NetworkScale(0.1);  // 10 s of real time
-    Connect(p);
+    ConnectTimed(100, 0.1);  // 10 s of real time
     fx.sim().faults().add(Fault::http("EnumerateInstanceNames", 500, 2));
     EXPECT_GT(conn.GetInstanceNames("CIM_ComputerSystem").size(), 0u);
     EXPECT_TRUE(record.hasLine("Http Retry 1: timeout = 105")) << record.dump();
