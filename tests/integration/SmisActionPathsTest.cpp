@@ -15,6 +15,7 @@ class PathsTest : public ActionTest {
 protected:
     void SetUp() override {
         ActionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         uid = addVolume("snap");
         other = addVolume("other");
         ASSERT_TRUE(fx.sim().addHost("hostA", {kPortA}).ok());

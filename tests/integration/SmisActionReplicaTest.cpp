@@ -11,6 +11,7 @@ class ReplicaTest : public ActionTest {
 protected:
     void SetUp() override {
         ActionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         uid = addVolume("db01", actiontest::GiB, false, "Pool1");
         fx.sim().requestLog().clear();
     }

@@ -11,6 +11,7 @@ class SyncSetTest : public ActionTest {
 protected:
     void SetUp() override {
         ActionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         addVolume("src");
         addVolume("tgt");
         std::vector<std::string> args{system, "4", pathOf("src"), pathOf("tgt")};

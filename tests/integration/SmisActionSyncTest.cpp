@@ -12,6 +12,7 @@ class SyncTest : public ActionTest {
 protected:
     void SetUp() override {
         ActionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         src = addVolume("src");
         tgt = addVolume("tgt");
         addVolume("big", 2 * GiB);

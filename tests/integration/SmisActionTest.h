@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ProviderTarget.h"
 #include "ScopedHostSettings.h"
 #include "SimulatorFixture.h"
 #include "SmisAction.h"
@@ -22,6 +23,7 @@ protected:
     explicit ActionTest(zqtest::SimulatorFixture::Options options = {}) : fx(std::move(options)) {}
 
     void SetUp() override {
+        ZQ_NEEDS_SIMULATOR();
         ZqCimomParams params;
         params.Address = fx.host();
         params.Port = uint16_t(fx.httpPort());

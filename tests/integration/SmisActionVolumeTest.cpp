@@ -15,6 +15,7 @@ protected:
     explicit VolumeTest(zqtest::SimulatorFixture::Options options = {}) : ActionTest(std::move(options)) {}
     void SetUp() override {
         ActionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         addVolume("thick", GiB, false, "Pool1", 1);
         addVolume("thin", GiB, true, "Pool0", 0);
         fx.sim().withModel([](arraysim::Model& m, int64_t) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ProviderTarget.h"
 #include "ScopedHostSettings.h"
 #include "SimulatorFixture.h"
 #include "TestSnapInfo.h"
@@ -38,6 +39,7 @@ inline ::testing::AssertionResult SameObject(const std::string& text, const Pega
 class SmisSimTest : public ::testing::Test {
 protected:
     SmisSimTest() { ZqCimUtil::ClearSharedCaches(); }
+    void SetUp() override { ZQ_NEEDS_SIMULATOR(); }
     ~SmisSimTest() override {
         conn.DisconnectCimom();
         ZqCimUtil::ClearSharedCaches();
