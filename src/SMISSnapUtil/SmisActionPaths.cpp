@@ -66,6 +66,17 @@ int SmisAction::ExposePaths(ZqCimConnection& conn, std::vector<std::string>& arg
         Array<String> numbers = hasNumbers ? InputToStringArray(args[3], ',') : Array<String>();
         const Array<Pegasus::Uint16> accesses = hasAccesses ? InputToIntArray(args[4], ',') : Array<Pegasus::Uint16>();
         Array<String> targetPorts = IsArgGiven(args, 5) ? InputToStringArray(args[5], ',') : Array<String>();
+        // Argument problems never reach the provider.
+        if (hasNumbers && numbers.size() != volumes.size()) {
+            DEBUG_TRACE(kLabel, "%s array size mismatch with %s: %d not == %d", "DevNum", "Volume", int(numbers.size()),
+                        int(volumes.size()));
+            return SMIS_RET_INVALID_PARAMETER;
+        }
+        if (hasAccesses && accesses.size() != volumes.size()) {
+            DEBUG_TRACE(kLabel, "%s array size mismatch with %s: %d not == %d", "DeviceAccess", "Volume",
+                        int(accesses.size()), int(volumes.size()));
+            return SMIS_RET_INVALID_PARAMETER;
+        }
 
         MethodCall call{kLabel, kMethod, kMethod};
         const CIMObjectPath system = GetSystemObjPathByNameProp(conn, systemName);
@@ -93,17 +104,6 @@ int SmisAction::ExposePaths(ZqCimConnection& conn, std::vector<std::string>& arg
             DEBUG_TRACE_NORMAL(kLabel, "Target Ports: %s", ListText(targetPorts).c_str());
         }
 
-        if (hasNumbers && numbers.size() != volumes.size()) {
-            DEBUG_TRACE(kLabel, "%s array size mismatch with %s: %d not == %d", "DevNum", "Volume", int(numbers.size()),
-                        int(volumes.size()));
-            return SMIS_RET_INVALID_PARAMETER;
-        }
-        if (hasAccesses && accesses.size() != volumes.size()) {
-            DEBUG_TRACE(kLabel, "%s array size mismatch with %s: %d not == %d", "DeviceAccess", "Volume",
-                        int(accesses.size()), int(volumes.size()));
-            return SMIS_RET_INVALID_PARAMETER;
-        }
-
         call.target = GetCtlrservicePath(conn, system);
         if (call.target.getClassName().isNull()) return ZQ_SMIS_OBJECT_NOT_FOUND;
 
@@ -116,6 +116,10 @@ int SmisAction::ExposePaths(ZqCimConnection& conn, std::vector<std::string>& arg
         if (controllers.size() > 0) {
             DEBUG_TRACE_NORMAL(kLabel, " Clearing initiator port list as requirement by %s", kMethod);
             initiators.clear();
+            if (call.vendor == VENDOR_FUJITSU) {
+                targetPorts.clear();
+                numbers.clear();
+            }
             if (controllers.size() > 1) {
                 DEBUG_TRACE_NORMAL(kLabel, "Trimming controller list size [%d] to [1]", int(controllers.size()));
                 KeepFirst(controllers);
@@ -217,6 +221,10 @@ int SmisAction::HidePaths(ZqCimConnection& conn, std::vector<std::string>& args)
                 DEBUG_TRACE_NORMAL(kLabel, "Trimming controller list size [%d] to [1]", int(controllers.size()));
                 KeepFirst(controllers);
             }
+        }
+        if (call.vendor == VENDOR_FUJITSU) {
+            initiators.clear();
+            targetPorts.clear();
         }
 
         call.Add("LUNames", CIMValue(volumes));

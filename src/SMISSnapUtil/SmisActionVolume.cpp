@@ -179,10 +179,10 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
 
 bool SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMObjectPath& source, const std::string& systemName,
                                       std::vector<std::string>& creation) {
-    static const char* const kLabel = "CreateStorageVolParams";
+    static const char* const kLabel = "SMIS::CreateStorageVolParams";
     std::map<std::string, std::string> sourceProps{{"GroupName", ""}, {"PreferredNode", ""}};
     if (!GetCIMPropList(conn, source, sourceProps)) {
-        DEBUG_TRACE_NORMAL(kLabel, "Failed to fetch the properties for the source volume using path-[%s]",
+        DEBUG_TRACE_NORMAL("CreateStorageVolParams", "Failed to fetch the properties for the source volume using path-[%s]",
                            GetObjectPathString(source).c_str());
         return false;
     }

@@ -76,7 +76,7 @@ TEST_F(PathsTest, ExposeRefusesBadArgumentsBeforeCallingTheProvider) {
     EXPECT_EQ(expose({system, uid + "," + other, kPortA, "1"}), 5);
     EXPECT_TRUE(record.hasLine("DevNum array size mismatch with Volume: 1 not == 2"));
     EXPECT_EQ(expose({system, uid, kPortA, "null", "2,2"}), 5);
-    EXPECT_EQ(callCount("ExposePaths"), 0u);
+    EXPECT_EQ(requestCount(), 0u);
     EXPECT_EQ(expose({"0000FFFFFFFFFFFF", uid, kPortA}), 650015);
 }
 
@@ -104,6 +104,11 @@ TEST_F(PathsTest, HideRemovesOnlyThisHostsMapping) {
     fx.sim().requestLog().clear();
     EXPECT_EQ(hide({system, uid, kPortA}), 650007);
     EXPECT_EQ(callCount("HidePaths"), 0u);
+    // A failed controller search is an error, not "not mapped" (which callers count as unmapped).
+    fx.sim().faults().add(Fault::http("AssociatorNames", 500, -1));
+    EXPECT_EQ(hide({system, uid, kPortA}), 1);
+    EXPECT_EQ(mapped(uid, kPortA), 1);
+    fx.sim().faults().clear();
     EXPECT_EQ(hide({system}), 650009);
 
     settings.set("IBMSVC_DISABLE_FORCE_UNMAP", 1);

@@ -180,6 +180,11 @@ TEST_F(VolumeTest, DeleteOnlyTheExpectedUnmappedVolume) {
     EXPECT_EQ(callCount("ReturnToStoragePool"), 0u);
 
     const std::vector<std::string> thin{system, pathOf("thin"), fx.volumeUid("thin")};
+    // Not knowing the volume's host mappings is no licence to delete it.
+    fx.sim().faults().add(Fault::http("AssociatorNames", 500, -1));
+    EXPECT_EQ(run(&SmisAction::DeleteVol, thin), 1);
+    EXPECT_EQ(callCount("ReturnToStoragePool"), 0u);
+    fx.sim().faults().clear();
     EXPECT_EQ(run(&SmisAction::DeleteVol, thin), 0) << record.dump();
     EXPECT_EQ(sent(lastCall("ReturnToStoragePool"), "TheElement"), "reference " + thin[1]);
     EXPECT_EQ(run(&SmisAction::DeleteVol, thin), 650008);  // already gone
