@@ -192,10 +192,14 @@ bool ZqCimUtil::UpdateInstanceProp(ZqCimConnection& conn, std::string objectPath
 CIMObjectPath ZqCimUtil::FindNameByKey(ZqCimConnection& conn, const char* label, const String& className,
                                        const String& propName, const std::string& value,
                                        const std::string& systemName) {
+    // An empty value would match any name that lacks the key.
+    if (value.empty()) {
+        DEBUG_TRACE(label, "Class <%s>: no value given for key %s", className.c_str(), propName.c_str());
+        return CIMObjectPath();
+    }
     Array<CIMObjectPath> names = conn.GetInstanceNames(Pegasus::CIMName(className));
     DEBUG_TRACE_NORMAL(label, "Class <%s> got %d instance names", className.c_str(), int(names.size()));
     for (Pegasus::Uint32 i = 0; i < names.size(); ++i) {
-        if (value.empty()) return names[i];
         if (GetPropByObjPath(names[i], propName) != value) continue;
         if (!systemName.empty() && GetPropByObjPath(names[i], "SystemName").find(systemName) == std::string::npos)
             continue;

@@ -42,8 +42,8 @@ public:
 
     // --- objects by property
     // First instance name of the class whose key `propName` equals `value`
-    // (any when `value` is empty) and, when given, whose "SystemName" key
-    // contains `systemName`.
+    // and, when given, whose "SystemName" key contains `systemName`. An
+    // empty `value` matches nothing.
     Pegasus::CIMObjectPath GetObjPathByProp(ZqCimConnection& conn, Pegasus::String className, Pegasus::String propName,
                                             std::string value, std::string systemName);
     // First instance whose property `propName` equals `value`, ignoring case.
@@ -98,7 +98,8 @@ public:
     // when "ZQ_SMIS_CACHE_VOLUME_INSTANCES" is set.
     std::string GetVolObjPathByUUID(ZqCimConnection& conn, Pegasus::String uuid, Pegasus::String systemName);
     // The same through "IBMTSSVC_ConciseVolume": one or two requests, then a
-    // search of the volume names by device id.
+    // search of the volume names by device id. A concise name without
+    // "DeviceID" or "Cluster", or a volume without "Name", gives empty text.
     std::string GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::string uuid, std::string systemName);
     // Volume path from a path text, device id or unique id (`kind`, a
     // VolumeRef); the path text, empty when not found.

@@ -41,7 +41,7 @@ struct ConciseList {
         for (Uint32 i = 0; i < names.size(); ++i) {
             const auto& keys = names[i].getKeyBindings();
             for (Uint32 k = 0; k < keys.size(); ++k)
-                if (String::equalNoCase(keys[k].getName().getString(), "UniqueID"))
+                if (String::equalNoCase(keys[k].getName().getString(), "UniqueID") && keys[k].getValue().size() > 0)
                     byUniqueId.emplace(keys[k].getValue().toStdString(), names[i]);
         }
         filled = true;
@@ -184,6 +184,10 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
     static const char* const kConcise = "IBMTSSVC_ConciseVolume";
     static const char* const kVolume = "IBMTSSVC_StorageVolume";
 
+    if (uuid.empty()) {
+        DEBUG_TRACE(kLabel, "No volume unique id given");
+        return std::string();
+    }
     auto findConcise = [&](bool refresh, bool& fromCache) {
         ZqCriticalSectionLock lock(m_CimUtilLock);
         ConciseList& list = SharedConciseVolumes();
@@ -196,13 +200,21 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
         auto hit = list.byUniqueId.find(uuid);
         return hit == list.byUniqueId.end() ? CIMObjectPath() : hit->second;
     };
-    auto nameOf = [&](const CIMObjectPath& path, bool& present) {
+    // The volume's "Name" is its unique id; a volume without one is not it.
+    auto isTheVolume = [&](const CIMObjectPath& path, const std::string& pathText) {
         CIMInstance instance = conn.GetInstance(path);
         Uint32 index = instance.findProperty("Name");
-        present = index != PEG_NOT_FOUND;
-        return present ? instance.getProperty(index).getValue().toString().toStdString() : std::string();
+        if (index == PEG_NOT_FOUND) {
+            DEBUG_TRACE(kLabel, "Name property not found for object path [%s]", pathText.c_str());
+            return false;
+        }
+        const std::string name = instance.getProperty(index).getValue().toString().toStdString();
+        if (name == uuid) return true;
+        DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] now holds volume [%s]", pathText.c_str(), name.c_str());
+        return false;
     };
 
+    // A kept entry that does not lead to the volume costs one more round on fresh names.
     for (int round = 0; round < 2; ++round) {
         bool fromCache = false;
         CIMObjectPath concise = findConcise(round > 0, fromCache);
@@ -211,10 +223,16 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
             DEBUG_TRACE_NORMAL(kLabel, "Class %s: UUID %s not found", kConcise, uuid.c_str());
             return std::string();
         }
-        DEBUG_TRACE_NORMAL(kLabel, "IBMTSSVC_ConciseVolume object path [%s]", concise.toString().c_str());
+        const std::string conciseText = concise.toString().toStdString();
+        DEBUG_TRACE_NORMAL(kLabel, "IBMTSSVC_ConciseVolume object path [%s]", conciseText.c_str());
         std::string cluster = GetPropByObjPath(concise, "Cluster");
         cluster = cluster.substr(0, cluster.find(':'));
         const std::string deviceId = GetPropByObjPath(concise, "DeviceID");
+        if (cluster.empty() || deviceId.empty()) {
+            DEBUG_TRACE(kLabel, "IBMTSSVC_ConciseVolume [%s] lacks its Cluster or DeviceID key", conciseText.c_str());
+            if (fromCache) continue;
+            return std::string();
+        }
 
         Array<Pegasus::CIMKeyBinding> keys;
         keys.append(Pegasus::CIMKeyBinding("CreationClassName", kVolume, Pegasus::CIMKeyBinding::STRING));
@@ -228,15 +246,14 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
         DEBUG_TRACE_NORMAL(kLabel, "IBMTSSVC_StorageVolume object path constructed using IBMTSSVC_ConciseVolume [%s]",
                            volumeText.c_str());
 
-        bool present = false;
         try {
-            std::string name = nameOf(volume, present);
-            if (!present || name == uuid) {
+            if (isTheVolume(volume, volumeText)) {
                 DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] found", volumeText.c_str());
                 return volumeText;
             }
-            DEBUG_TRACE_NORMAL(kLabel, "Instance [%s] now holds volume [%s]", volumeText.c_str(), name.c_str());
+            // The search by device id would only come back to this same volume.
             if (fromCache) continue;
+            return std::string();
         } catch (const Pegasus::CIMException& e) {
             if (e.getCode() != Pegasus::CIM_ERR_NOT_FOUND) throw;
         }
@@ -246,8 +263,9 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
             if (fromCache) continue;
             return std::string();
         }
-        if (fromCache && nameOf(found, present) != uuid && present) continue;
-        return found.toString().toStdString();
+        const std::string foundText = found.toString().toStdString();
+        if (fromCache && !isTheVolume(found, foundText)) continue;
+        return foundText;
     }
     return std::string();
 }
@@ -269,6 +287,10 @@ std::string ZqCimUtil::GetVolumeObjectPath(ZqCimConnection& conn, const std::str
                 if (ParseInstancePath(volume, path)) text = path.toString().toStdString();
                 break;
             case VOLUME_REF_DEVICE_ID:
+                if (volume.empty()) {
+                    DEBUG_TRACE(kLabel, "No volume device id given");
+                    return std::string();
+                }
                 text = FindNameByKey(conn, kLabel, "CIM_StorageVolume", "DeviceID", volume, systemName)
                            .toString()
                            .toStdString();
