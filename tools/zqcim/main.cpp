@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "CimUrl.h"
-#include "ParamSpec.h"
+#include "ParamArgs.h"
 #include "ResultPrinter.h"
 #include "cim/CIMClient.h"
 
@@ -94,7 +94,7 @@ void run(const Options& o, const CimUrl& url, CIMClient& client, json& doc) {
         doc["paths"] = pathsJson(client.referenceNames(ns, url.path, CIMName(String(o.resultClass)), String(o.role)), text);
     } else if (op == "mi") {
         requireKeys(url, o);
-        Array<CIMParamValue> values = parseParamSpecs(o.args);
+        Array<CIMParamValue> values = parseParamArgs(o.args);
         if (values.size() == 0) throw UsageError("mi needs at least one name[:type]=value");
         CIMInstance inst(cls);
         Array<CIMName> names;
@@ -116,7 +116,7 @@ void run(const Options& o, const CimUrl& url, CIMClient& client, json& doc) {
         if (text) resultprinter::printClass(std::cout, c);
         doc["class"] = resultprinter::classJson(c);
     } else if (op == "cm") {
-        Array<CIMParamValue> in = parseParamSpecs(o.args);
+        Array<CIMParamValue> in = parseParamArgs(o.args);
         Array<CIMParamValue> out;
         CIMValue ret = client.invokeMethod(ns, url.path, CIMName(String(o.method)), in, out);
         if (text) resultprinter::printParam(std::cout, CIMParamValue("ReturnValue", ret));

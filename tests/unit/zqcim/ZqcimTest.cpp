@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 
 #include "CimUrl.h"
-#include "ParamSpec.h"
+#include "ParamArgs.h"
 #include "ResultPrinter.h"
 #include "TestCimServer.h"
 
@@ -60,7 +60,7 @@ TEST(ZqcimUrl, PartsDefaultsAndErrors) {
 }
 
 TEST(ZqcimParams, TypesArraysNullsAndMistakes) {
-    Array<CIMParamValue> p = parseParamSpecs({"ElementName=cg1", "CopyType:uint16=4", "Names:string[]=a",
+    Array<CIMParamValue> p = parseParamArgs({"ElementName=cg1", "CopyType:uint16=4", "Names:string[]=a",
                                               "Names:string[]=b", "Pool:ref", "Refs:reference[]",
                                               "Source:ref=root/ibm:C.K=\"1\"", "Force:boolean=true"});
     ASSERT_EQ(p.size(), 7u);
@@ -75,7 +75,7 @@ TEST(ZqcimParams, TypesArraysNullsAndMistakes) {
     EXPECT_EQ(p[6].getValue().toString(), "TRUE");
     auto error = [](std::vector<std::string> args) {
         try {
-            parseParamSpecs(args);
+            parseParamArgs(args);
         } catch (const std::invalid_argument& e) {
             return std::string(e.what());
         }

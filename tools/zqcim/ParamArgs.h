@@ -12,4 +12,4 @@
 #include "cim/CIMParamValue.h"
 
 // std::invalid_argument with a clear message when an argument is not of that form.
-Pegasus::Array<Pegasus::CIMParamValue> parseParamSpecs(const std::vector<std::string>& args);
+Pegasus::Array<Pegasus::CIMParamValue> parseParamArgs(const std::vector<std::string>& args);
