@@ -48,6 +48,8 @@ private:
     std::shared_ptr<T> current_;
 };
 
+// Part of the library's binary interface: new slots go at the end, so hosts
+// built against an older minor version keep the offsets they know.
 struct Registry {
     ServiceSlot<Clock> clock;                    // ScaledClock from ZQ_TIME_SCALE
     ServiceSlot<ZQPlatformInfo> platformInfo;    // INI file named by ZQSO_CONFIG
