@@ -4,9 +4,17 @@
 #include <system_error>
 
 #include "EvDebug.h"
+#include "ZqClock.h"
+#include "ZqPlatformRegistry.h"
 
 ZqThread::~ZqThread() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) join();
+}
+
+void ZqThread::join() {
+    clock_->blockBegin();
+    thread_.join();
+    clock_->blockEnd();
 }
 
 int ZqThread::createThread(Function function, void* argument) {
@@ -16,8 +24,11 @@ int ZqThread::createThread(Function function, void* argument) {
 
 int ZqThread::createThread(std::function<int()> body) {
     if (!body || thread_.joinable()) return -1;
+    clock_ = zq::platform::registry().clock.get();
+    uint64_t ticket = clock_->threadCreated();
     try {
-        thread_ = std::thread([this, body = std::move(body)] {
+        thread_ = std::thread([this, ticket, clock = clock_, body = std::move(body)] {
+            clock->threadStarted(ticket);
             try {
                 result_ = body();
             } catch (const std::exception& e) {
@@ -27,8 +38,10 @@ int ZqThread::createThread(std::function<int()> body) {
                 EvDebug().DebugLvl("ZqThread", 2, "thread function raised an unknown exception");
                 result_ = -1;
             }
+            clock->threadExited(ticket);
         });
     } catch (const std::system_error& e) {
+        clock_->threadExited(ticket);
         EvDebug().DebugLvl("ZqThread", 2, "cannot start a thread: %s", e.what());
         return -2;
     }
@@ -37,7 +50,7 @@ int ZqThread::createThread(std::function<int()> body) {
 
 int ZqThread::joinThread(int* result) {
     if (!thread_.joinable()) return -1;
-    thread_.join();
+    join();
     if (result) *result = result_;
     return 0;
 }

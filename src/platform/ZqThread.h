@@ -1,8 +1,18 @@
 // One worker thread. The destructor joins a thread that is still running.
+// Threads announce themselves to the process clock, so a simulated clock
+// lets the sleeps of parallel workers overlap (ZqClock.h).
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <thread>
+
+namespace zq {
+namespace platform {
+class Clock;
+}
+}  // namespace zq
 
 class ZqThread {
 public:
@@ -22,6 +32,9 @@ public:
     int joinThread(int* result);
 
 private:
+    void join();
+
     std::thread thread_;
+    std::shared_ptr<zq::platform::Clock> clock_;  // the clock the thread announced itself to
     int result_ = 0;
 };

@@ -1,5 +1,6 @@
 // Platform services for an engine test: an empty configuration, a debug log
-// kept in memory, simulated disks and a virtual clock. Everything is put back
+// kept in memory, simulated disks, an empty snapshot catalogue and a virtual
+// clock. Everything is put back
 // when the environment goes.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include "ZqDebugLogSink.h"
 #include "ZqPlatformRegistry.h"
 #include "ZqSimulatedDevices.h"
+#include "TestSnapCatalogue.h"
 
 namespace zqtest {
 
@@ -26,16 +28,19 @@ public:
     std::shared_ptr<zq::platform::StaticDeviceSource> diskSource() { return disks_; }
     zq::platform::MemoryDebugLog& debugLog() { return *log_; }
     zq::platform::VirtualClock& clock() { return *clock_; }
+    TestSnapCatalogue& catalogue() { return *catalogue_; }
 
 private:
     std::shared_ptr<ZQPlatformInfo> config_;
     std::shared_ptr<zq::platform::StaticDeviceSource> disks_;
     std::shared_ptr<zq::platform::MemoryDebugLog> log_;
     std::shared_ptr<zq::platform::VirtualClock> clock_;
+    std::shared_ptr<TestSnapCatalogue> catalogue_;
     zq::platform::ScopedService<ZQPlatformInfo> configSlot_;
     zq::platform::ScopedService<zq::platform::DeviceBackend> devicesSlot_;
     zq::platform::ScopedService<zq::platform::DebugLogSink> logSlot_;
     zq::platform::ScopedService<zq::platform::Clock> clockSlot_;
+    zq::platform::ScopedService<zq::platform::SnapCatalogue> catalogueSlot_;
 };
 
 }  // namespace zqtest

@@ -99,3 +99,23 @@ TEST_F(TargetList, RebuildAndSearchDoNotOverlap) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(list.text(), "UID1 UID10 ");
 }
+
+TEST(TargetListFromTheHostCatalogue, HoldsTheCopiesOfThisEngineAndControlHostOnly) {
+    zqtest::EngineEnvironment env;
+    zqtest::TestOSUtil host;
+    host.addArray("0000AA", "IBM", "{arrayId:0000AA,engineId:21}");
+    zqtest::TestSnapInfo record(&host);
+    record.selectArray("0000AA");
+    record.setControlHostId(3);
+    env.catalogue().addCopy(21, 3, "0000AA*5*svc*src*p*x*CLONE1*tp*1");
+    env.catalogue().addCopy(20, 3, "0000AA*4*svc*src*p*x*SNAP1*tp*2");
+    env.catalogue().addCopy(21, 4, "0000AA*5*svc*src*p*x*OTHERHOST*tp*1");
+    TargetDeviceList list;
+    ASSERT_EQ(list.GetExcludedVolList(&record, 1, "0000AA"), 1);
+    EXPECT_EQ(list.text(), "CLONE1 ");
+    auto asked = env.catalogue().queries();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].engineId, 21);
+    EXPECT_EQ(asked[0].controlHosts, std::vector<int>{3});
+    EXPECT_EQ(asked[0].retrieveFlags, 6144u);
+}

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "RecordBatch.h"
+#include "TestSnapCatalogue.h"
+#include "ZqPlatformRegistry.h"
 
 using namespace zqtest;
 using zq::platform::SimulatedDisk;
@@ -41,4 +43,49 @@ TEST(TestOSUtil, ListsGrowToTheSizeAskedFor) {
     EXPECT_EQ(os.getArrayLoginInfo("0000AAAA", info.data(), &size), 0);
     EXPECT_NE(std::string(info.data()).find("hostName:10.0.0.1"), std::string::npos);
     EXPECT_GT(os.getArrayLoginInfo("0000BBBB", info.data(), &size), 0);
+}
+
+TEST(TestSnapCatalogue, AnswersTheCopiesOfTheEngineAndControlHostAsked) {
+    auto catalogue = std::make_shared<TestSnapCatalogue>();
+    zq::platform::ScopedService<zq::platform::SnapCatalogue> slot(zq::platform::registry().snapCatalogue, catalogue);
+    catalogue->addCopy(20, 7, "0000AA*4*svc*src*p*x*UID1*tp*2");
+    catalogue->addCopy(21, 7, "0000AA*5*svc*src*p*x*UID2*tp*1");
+    catalogue->addCopy(20, 8, "0000AA*4*svc*src*p*x*UID3*tp*2");
+    TestOSUtil os;
+    RecordBatch batch(os, 2);
+    batch[0].setControlHostId(7);
+    batch[0].setMeta(1, "0000AA*4*svc*src*p*x*UID4*tp*0");
+    EXPECT_TRUE(catalogue->addFromRecord(20, batch[0]));
+    EXPECT_FALSE(catalogue->addFromRecord(20, batch[1]));  // nothing prepared
+
+    auto ask = [](int engine, std::vector<int> hosts) {
+        SMVolSnapInfo q;
+        q.setSnapShotEngineId(engine);
+        for (int h : hosts) {
+            SMControlHostInfo host;
+            host.setControlHostId(h);
+            q.addControlHost(host);
+        }
+        q.setRetrieveValidFlags(6144);
+        std::vector<std::string> found;
+        if (ZQMMSnapAPI(2).getVolumeSnaps(q) != 0) return std::vector<std::string>{"failed"};
+        for (const auto& m : q.getMetaDataList()) {
+            EXPECT_EQ(m.getMetaDataType(), 1);
+            found.push_back(m.getMetaData());
+        }
+        return found;
+    };
+    EXPECT_EQ(ask(20, {7}), (std::vector<std::string>{"0000AA*4*svc*src*p*x*UID1*tp*2", "0000AA*4*svc*src*p*x*UID4*tp*0"}));
+    EXPECT_EQ(ask(20, {7, 8}).size(), 3u);
+    EXPECT_EQ(ask(21, {8}).size(), 0u);
+    catalogue->removeCopy("0000AA*4*svc*src*p*x*UID1*tp*2");
+    EXPECT_EQ(ask(20, {7}), (std::vector<std::string>{"0000AA*4*svc*src*p*x*UID4*tp*0"}));
+    catalogue->setFailing(true);
+    EXPECT_EQ(ask(20, {7}), (std::vector<std::string>{"failed"}));
+
+    auto queries = catalogue->queries();
+    ASSERT_EQ(queries.size(), 5u);
+    EXPECT_EQ(queries[1].controlHosts, (std::vector<int>{7, 8}));
+    EXPECT_EQ(queries[1].apiVersion, 2);
+    EXPECT_EQ(queries[1].retrieveFlags, 6144u);
 }
