@@ -1,0 +1,210 @@
+// The agent's catalogue, job runner and plug-in loader, in-process.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "Arrays.h"
+#include "Catalogue.h"
+#include "EngineEnvironment.h"
+#include "JobRunner.h"
+#include "Jobs.h"
+#include "KnownCopies.h"
+#include "PluginLoader.h"
+#include "ZQMMSnapAPI.h"
+
+using namespace svcsnap;
+using zq::platform::SimulatedDisk;
+
+namespace {
+
+struct TempDir {
+    TempDir() {
+        char pattern[] = "/tmp/svcsnap-test-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
+class NoHost : public HostBackend {
+public:
+    std::vector<Initiator> initiators() override { return {}; }
+    std::vector<std::string> devices(const std::string&) override { return {}; }
+    void rescan(const std::vector<std::string>&) override {}
+};
+
+ArrayEntry anArray(const std::string& id, const std::string& password) {
+    ArrayEntry a;
+    a.arrayId = id;
+    a.address = "127.0.0.1";
+    a.port = 5989;
+    a.user = "admin";
+    a.password = password;
+    return a;
+}
+
+}  // namespace
+
+TEST(Catalogue, FileIsPrivateWalWithForeignKeysAndSchemaVersion) {
+    TempDir dir;
+    std::string path = dir.path + "/sub/catalogue.db";
+    {
+        Catalogue c(path);
+        EXPECT_EQ(c.schemaVersion(), Catalogue::kSchemaVersion);
+        Statement wal(c, "PRAGMA journal_mode");
+        ASSERT_TRUE(wal.step());
+        EXPECT_EQ(wal.text(0), "wal");
+        // A record of a job that does not exist is refused.
+        EXPECT_THROW(c.exec("INSERT INTO records (job_id, position, device) VALUES (99, 0, '/dev/sdb')"),
+                     CatalogueError);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // Opening again keeps the data and the version; a newer schema is refused.
+    {
+        Catalogue c(path);
+        Arrays(c).put(anArray("0000020060C14A2C", "pw"));
+        c.exec("PRAGMA user_version = 99");
+    }
+    EXPECT_THROW(Catalogue c(path), CatalogueError);
+}
+
+TEST(Catalogue, ArraysJobsAndKnownCopies) {
+    TempDir dir;
+    Catalogue c(dir.path + "/c.db");
+    Arrays arrays(c);
+    EXPECT_TRUE(arrays.put(anArray("0000020060C14A2C", "pw1")));
+    EXPECT_FALSE(arrays.put(anArray("0000020060C14A2C", "pw2")));  // replaced
+    EXPECT_EQ(arrays.find("0000020060c14a2c")->password, "pw2");
+    EXPECT_EQ(arrayInfoText(*arrays.find("0000020060C14A2C"), 21),
+              "{arrayId:0000020060C14A2C,hostName:127.0.0.1,hostUserName:admin,hostPassword:pw2,engineId:21}");
+
+    Jobs jobs(c);
+    JobOptions o;
+    o.kind = "clone";
+    o.copyRate = 80;
+    JobEntry j = jobs.create("nightly", o, 21, 7, {"/dev/sdb", "/dev/sdc"});
+    EXPECT_THROW(jobs.create("nightly", o, 21, 7, {"/dev/sdd"}), CatalogueError);
+    EXPECT_THROW(jobs.create("twice", o, 21, 7, {"/dev/sdd", "/dev/sdd"}), CatalogueError);
+    EXPECT_FALSE(jobs.find("twice"));  // nothing of the refused job is left
+    EXPECT_EQ(jobs.find(std::to_string(j.id))->name, "nightly");
+    EXPECT_EQ(*jobs.find("nightly")->options.copyRate, 80);
+    EXPECT_FALSE(jobs.find("nightly")->options.cleanRate);
+
+    auto records = jobs.records(j.id);
+    ASSERT_EQ(records.size(), 2u);
+    KnownCopies copies(c);
+    copies.remember(21, 7, "0000020060C14A2C*5*svc*src*p*x*UID1*tp*1", records[0].id);
+    copies.remember(20, 7, "0000020060C14A2C*4*svc*src*p*x*UID2*tp*2", records[1].id);
+    CatalogueSnapQuery query(c);
+    SMVolSnapInfo q;
+    q.setSnapShotEngineId(21);
+    SMControlHostInfo host;
+    host.setControlHostId(7);
+    q.addControlHost(host);
+    ASSERT_EQ(query.getVolumeSnaps(2, q), 0);
+    ASSERT_EQ(q.getMetaDataList().size(), 1u);
+    EXPECT_EQ(q.getMetaDataList()[0].getMetaData(), "0000020060C14A2C*5*svc*src*p*x*UID1*tp*1");
+    // Removing the job forgets its records; their copies stay known without them.
+    EXPECT_TRUE(jobs.remove(j.id));
+    EXPECT_EQ(copies.find(21, {7}).size(), 1u);
+}
+
+class Runner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env.disks().add(SimulatedDisk::volume("/dev/sdb", "IBM", "2145", "020060C14A2CXYZ", kUidA));
+        env.disks().add(SimulatedDisk::volume("/dev/sdc", "IBM", "2145", "020060C14A2CXYZ", kUidB));
+        Arrays(catalogue).put(anArray("0000020060C14A2C", "not-in-any-log"));
+        JobOptions o;
+        job = Jobs(catalogue).create("job1", o, 20, 1, {"/dev/sdb", "/dev/sdc"});
+    }
+    static constexpr const char* kUidA = "60050768108001A2E800000000000001";
+    static constexpr const char* kUidB = "60050768108001A2E800000000000002";
+    zqtest::EngineEnvironment env;
+    TempDir dir;
+    Catalogue catalogue{dir.path + "/c.db"};
+    Plugin plugin{ZQ_PLUGIN_PATH};
+    JobEntry job;
+};
+
+TEST_F(Runner, AStepWritesEveryRecordAndItsLinesInOneGo) {
+    JobRunner runner(catalogue, plugin, std::make_shared<NoHost>());
+    StepOutcome outcome = runner.run(job, "identify", "zqso_processVPDInfo", "identified");
+    EXPECT_EQ(outcome.result, 0);
+    Jobs jobs(catalogue);
+    auto records = jobs.records(job.id);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].arrayId, "0000020060C14A2C");
+    EXPECT_EQ(records[1].lunUid, kUidB);
+    auto lines = jobs.logLines(records[0].id);
+    ASSERT_FALSE(lines.empty());
+    bool started = false;
+    for (const auto& l : lines) {
+        started = started || l.text.find("Starting to process VPD for [2] devices.") != std::string::npos;
+        EXPECT_EQ(l.text.find("not-in-any-log"), std::string::npos) << l.text;
+    }
+    EXPECT_TRUE(started);
+    auto after = jobs.find("job1");
+    EXPECT_EQ(after->state, "identified");
+    EXPECT_EQ(after->step, "identify");
+    EXPECT_EQ(after->stepState, "done");
+    EXPECT_EQ(*after->stepResult, 0);
+
+    // An entry point the plug-in does not export is refused before anything changes.
+    EXPECT_THROW(runner.run(*after, "prepare", "zqso_noSuchEntry", "prepared"), PluginError);
+    EXPECT_EQ(jobs.find("job1")->stepState, "done");
+}
+
+TEST_F(Runner, AFailureHalfWayThroughAStepLeavesTheCatalogueAsBefore) {
+    int writes = 0;
+    catalogue.setFaultHook([&](const std::string& point) {
+        if (point == "write-record" && ++writes == 2) throw std::runtime_error("disk full");
+    });
+    JobRunner runner(catalogue, plugin, std::make_shared<NoHost>());
+    EXPECT_THROW(runner.run(job, "identify", "zqso_processVPDInfo", "identified"), std::runtime_error);
+    Jobs jobs(catalogue);
+    for (const auto& r : jobs.records(job.id)) {
+        EXPECT_EQ(r.arrayId, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(jobs.logLines(r.id).empty());
+    }
+    auto after = jobs.find("job1");
+    EXPECT_EQ(after->state, "new");
+    EXPECT_EQ(after->step, "identify");  // the step it was in
+    EXPECT_EQ(after->stepState, "failed");
+
+    catalogue.setFaultHook({});
+    EXPECT_EQ(runner.run(*after, "identify", "zqso_processVPDInfo", "identified").result, 0);
+    EXPECT_EQ(jobs.records(job.id)[1].arrayId, "0000020060C14A2C");
+}
+
+TEST(PluginLoader, ChecksTheFileItsExportsAndItsVersion) {
+    Plugin p(ZQ_PLUGIN_PATH);
+    EXPECT_EQ(p.version(), "1.0.0");
+    EXPECT_TRUE(p.has("zqso_processVPDInfo"));
+    EXPECT_TRUE(p.has("zqso_execSnapEngineOp"));
+    EXPECT_EQ(Plugin::locate(ZQ_PLUGIN_PATH), ZQ_PLUGIN_PATH);
+
+    auto reason = [](const std::string& path) {
+        try {
+            Plugin other(path);
+        } catch (const PluginError& e) {
+            return std::string(e.what());
+        }
+        return std::string("loaded");
+    };
+    EXPECT_NE(reason("/nonexistent/libzqsoibmsvc.so").find("cannot load the plug-in"), std::string::npos);
+    EXPECT_NE(reason(ZQ_PLATFORM_PATH).find("is not a snapshot-engine plug-in"), std::string::npos);
+    EXPECT_NE(reason(ZQ_FAKE_PLUGIN_PATH).find("is version 2.0.0; this svcsnap needs version 1.x"), std::string::npos);
+    try {
+        Plugin::locate("/nonexistent/libzqsoibmsvc.so");
+        FAIL() << "located a missing plug-in";
+    } catch (const PluginError& e) {
+        EXPECT_NE(std::string(e.what()).find("give its path with --plugin"), std::string::npos);
+    }
+}

@@ -1,0 +1,298 @@
+// svcsnap end to end: every command run as its own process against svcsim
+// started as a separate process on ephemeral ports; --json output parsed,
+// exit statuses, and the provider's password never in any output or log.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "Catalogue.h"
+#include "Jobs.h"
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kPassword = "Sim-s3cr3t-pw";
+
+// svcsim as a child process; the ports come from its first line.
+class Svcsim {
+public:
+    Svcsim() {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 2);
+            execl(SVCSIM_PATH, SVCSIM_PATH, "--http-port", "0", "--https-port", "0", "--password", kPassword,
+                  "--time-scale", "0.01", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
+            pollfd p{out[0], POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) continue;
+            char buf[128];
+            ssize_t n = read(out[0], buf, sizeof(buf));
+            if (n <= 0) break;
+            line.append(buf, size_t(n));
+        }
+        close(out[0]);
+        std::sscanf(line.c_str(), "http=%d https=%d", &http_, &https_);
+    }
+    ~Svcsim() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    int http() const { return http_; }
+    int https() const { return https_; }
+
+private:
+    pid_t pid_ = -1;
+    int http_ = -1, https_ = -1;
+};
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    json doc() const { return json::parse(out); }
+};
+
+class SvcsnapCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { sim_ = new Svcsim(); }
+    static void TearDownTestSuite() {
+        delete sim_;
+        sim_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_GT(sim_->https(), 0) << "svcsim did not start";
+        char pattern[] = "/tmp/svcsnap-cli-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        config_ = dir_ + "/svcsnap.ini";
+        std::ofstream(config_) << "[svcsnap]\ncatalogue = " << dir_ << "/data/catalogue.db\n";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs svcsnap with the test's configuration; `input` goes to its standard input.
+    CliRun svcsnap(const std::string& args, const std::string& input = "", const std::string& env = "") {
+        std::string inFile = dir_ + "/stdin", errFile = dir_ + "/stderr";
+        std::ofstream(inFile) << input;
+        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' " + env + " " + SVCSNAP_PATH + " " + args +
+                              " <'" + inFile + "' 2>'" + errFile + "'";
+        CliRun r;
+        FILE* p = popen(command.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+        int status = p ? pclose(p) : -1;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream err(errFile);
+        std::stringstream text;
+        text << err.rdbuf();
+        r.err = text.str();
+        EXPECT_EQ(r.out.find(kPassword), std::string::npos) << r.out;
+        EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
+        return r;
+    }
+
+    std::string addHttps() {
+        return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
+    }
+
+    static Svcsim* sim_;
+    std::string dir_, config_;
+};
+
+Svcsim* SvcsnapCli::sim_ = nullptr;
+
+}  // namespace
+
+TEST_F(SvcsnapCli, ArraysAddListCheckRemove) {
+    CliRun add = svcsnap(addHttps() + " --json", std::string(kPassword) + "\n");
+    ASSERT_EQ(add.status, 0) << add.err;
+    json a = add.doc()["array"];
+    EXPECT_EQ(a["arrayId"], "0000020060C14A2C");
+    EXPECT_EQ(a["https"], true);
+    EXPECT_EQ(a["password"], "********");
+    EXPECT_EQ(add.doc()["added"], true);
+
+    // The same cluster over HTTP, the password from the environment: an update.
+    CliRun http = svcsnap("array add 127.0.0.1 --http --port " + std::to_string(sim_->http()) +
+                           " --user admin --password-env SIM_PW",
+                       "", std::string("SIM_PW=") + kPassword);
+    ASSERT_EQ(http.status, 0) << http.err;
+    EXPECT_NE(http.out.find("updated array 0000020060C14A2C"), std::string::npos) << http.out;
+
+    CliRun list = svcsnap("array list");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("ARRAY ID"), std::string::npos);
+    EXPECT_NE(list.out.find("********"), std::string::npos);
+    EXPECT_NE(list.out.find(std::to_string(sim_->http())), std::string::npos);
+    CliRun listJson = svcsnap("array list --json");
+    ASSERT_EQ(listJson.doc()["arrays"].size(), 1u);
+    EXPECT_EQ(listJson.doc()["arrays"][0]["https"], false);
+
+    CliRun check = svcsnap("array check --json");
+    ASSERT_EQ(check.status, 0) << check.err;
+    json c = check.doc()["arrays"][0];
+    EXPECT_EQ(c["ok"], true);
+    EXPECT_EQ(c["clusterId"], "0000020060C14A2C");
+    EXPECT_EQ(c["firmware"], "8.4.0.2");
+    ASSERT_EQ(c["pools"].size(), 2u);
+    EXPECT_EQ(c["pools"][0]["name"], "Pool0");
+    EXPECT_EQ(c["pools"][0]["online"], true);
+    CliRun checkText = svcsnap("array check 0000020060C14A2C");
+    EXPECT_NE(checkText.out.find("firmware 8.4.0.2, 2 pools"), std::string::npos) << checkText.out;
+    EXPECT_NE(checkText.out.find("Pool1"), std::string::npos);
+
+    // A second array whose provider refuses the password: check says so for it alone.
+    CliRun wrong = svcsnap("array add 127.0.0.1 --port " + std::to_string(sim_->https()) +
+                            " --user admin --password-stdin --id 0000FFFFFFFFFFFF",
+                        "wrong-password\n");
+    ASSERT_EQ(wrong.status, 0) << wrong.err;
+    CliRun partly = svcsnap("array check --json");
+    EXPECT_EQ(partly.status, 2);
+    EXPECT_NE(partly.err.find("0000FFFFFFFFFFFF"), std::string::npos) << partly.err;
+    CliRun refused = svcsnap("array check 0000FFFFFFFFFFFF");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("401"), std::string::npos) << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1);
+
+    // Adding without --id asks the provider; a refused password adds nothing.
+    CliRun notAdded = svcsnap("array remove 0000FFFFFFFFFFFF");
+    EXPECT_EQ(notAdded.status, 0);
+    CliRun badAdd = svcsnap(addHttps(), "wrong-password\n");
+    EXPECT_EQ(badAdd.status, 1);
+    EXPECT_NE(badAdd.err.find("give --id"), std::string::npos) << badAdd.err;
+
+    EXPECT_EQ(svcsnap("array remove 0000020060C14A2C").status, 0);
+    CliRun again = svcsnap("array remove 0000020060C14A2C --json");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.doc()["error"], "no array 0000020060C14A2C in the catalogue");
+    EXPECT_EQ(again.doc()["exitStatus"], 1);
+    EXPECT_EQ(svcsnap("array list --json").doc()["arrays"].size(), 0u);
+
+    // The catalogue file is private to its owner.
+    struct stat st {};
+    ASSERT_EQ(stat((dir_ + "/data/catalogue.db").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(SvcsnapCli, UsageErrorsExitWith64) {
+    for (const std::string& args :
+         {std::string(""), std::string("array"), std::string("array add 127.0.0.1"), std::string("list --bogus"),
+          std::string("show"), std::string("array add 127.0.0.1 --user admin"),
+          std::string("array add 127.0.0.1 --user admin --password-env NO_SUCH_VARIABLE_XYZ"),
+          std::string("array add 127.0.0.1 --user admin --port 70000 --password-stdin")}) {
+        CliRun r = svcsnap(args, "pw\n");
+        EXPECT_EQ(r.status, 64) << args << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty()) << args;
+    }
+    EXPECT_EQ(svcsnap("--help").status, 0);
+}
+
+TEST_F(SvcsnapCli, JobsWrittenByOneCommandAreReadByTheNext) {
+    CliRun none = svcsnap("list --json");
+    ASSERT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(none.doc()["jobs"].size(), 0u);
+    EXPECT_EQ(svcsnap("show nightly").status, 1);
+
+    {
+        svcsnap::Catalogue c(dir_ + "/data/catalogue.db");
+        svcsnap::Jobs jobs(c);
+        svcsnap::JobOptions o;
+        o.kind = "clone";
+        o.useGroup = true;
+        auto job = jobs.create("nightly", o, 21, 1, {"/dev/sdb", "/dev/sdc"});
+        auto records = jobs.records(job.id);
+        records[0].status = 1;
+        records[0].metadata[1] = "0000020060C14A2C*5*svc*/dev/sdb*p*x*UID*tp*0";
+        records[0].newLines.push_back({1000, 1, "prepareDevices", "FlashCopy prepared"});
+        records[1].status = 2;
+        records[1].errorCode = 62005;
+        records[1].errorText = "Failed to get array info";
+        jobs.beginStep(job.id, "prepare");
+        jobs.finishStep(job.id, "prepare", 2, "prepared", records);
+    }
+    CliRun list = svcsnap("list");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("nightly"), std::string::npos);
+    EXPECT_NE(list.out.find("prepare (done)"), std::string::npos) << list.out;
+    json jobs = svcsnap("list --json").doc()["jobs"];
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0]["devices"], 2);
+    EXPECT_EQ(jobs[0]["statuses"]["prepared"], 1);
+    EXPECT_EQ(jobs[0]["step"]["result"], 2);
+
+    CliRun show = svcsnap("show nightly -v --json");
+    ASSERT_EQ(show.status, 0) << show.err;
+    json job = show.doc()["job"];
+    EXPECT_EQ(job["options"]["kind"], "clone");
+    EXPECT_EQ(job["options"]["group"], true);
+    ASSERT_EQ(job["records"].size(), 2u);
+    EXPECT_EQ(job["records"][0]["metadata"]["1"], "0000020060C14A2C*5*svc*/dev/sdb*p*x*UID*tp*0");
+    EXPECT_EQ(job["records"][0]["log"][0]["text"], "FlashCopy prepared");
+    EXPECT_EQ(job["records"][1]["errorCode"], 62005);
+    CliRun showText = svcsnap("show nightly -v");
+    EXPECT_NE(showText.out.find("62005 Failed to get array info"), std::string::npos) << showText.out;
+    EXPECT_NE(showText.out.find("[1] prepareDevices: FlashCopy prepared"), std::string::npos) << showText.out;
+    EXPECT_EQ(svcsnap("show 1 --json").doc()["job"]["name"], "nightly");
+}
+
+TEST_F(SvcsnapCli, ConfigShowMasksSecretsAndFollowsThePrecedence) {
+    std::ofstream(config_, std::ios::app) << "control_host_id = 5\n[HostModule]\nIBMSVC_PREPARE_WAIT = 20\n"
+                                          << "hostPassword = " << kPassword << "\n";
+    CliRun shown = svcsnap("config show --json");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    json d = shown.doc();
+    EXPECT_EQ(d["file"], config_);
+    EXPECT_EQ(d["origin"], "SVCSNAP_CONFIG");
+    EXPECT_EQ(d["values"]["HostModule"]["IBMSVC_PREPARE_WAIT"], "20");
+    EXPECT_EQ(d["values"]["HostModule"]["hostPassword"], "********");
+    EXPECT_EQ(d["agent"]["controlHostId"], 5);
+    EXPECT_EQ(d["agent"]["catalogue"], dir_ + "/data/catalogue.db");
+    CliRun text = svcsnap("config show");
+    EXPECT_NE(text.out.find("IBMSVC_PREPARE_WAIT"), std::string::npos);
+
+    // --config wins over the variable; a named file that is missing is an error.
+    std::string other = dir_ + "/other.ini";
+    std::ofstream(other) << "[svcsnap]\ncatalogue = " << dir_ << "/other.db\n";
+    EXPECT_EQ(svcsnap("config show --json --config " + other).doc()["agent"]["catalogue"], dir_ + "/other.db");
+    CliRun missing = svcsnap("config show --config " + dir_ + "/none.ini");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+    std::ofstream(other) << "[svcsnap]\ncontrol_host_id = many\n";
+    EXPECT_EQ(svcsnap("config show --config " + other).status, 1);
+}
+
+TEST_F(SvcsnapCli, VersionLoadsThePluginNextToTheBuildOrAsGiven) {
+    CliRun v = svcsnap("version --json");
+    ASSERT_EQ(v.status, 0) << v.err;
+    EXPECT_EQ(v.doc()["plugin"]["version"], "1.0.0");
+    EXPECT_EQ(v.doc()["platform"], "1.0");
+    CliRun bad = svcsnap("version --plugin /nonexistent/libzqsoibmsvc.so");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("not found"), std::string::npos) << bad.err;
+}

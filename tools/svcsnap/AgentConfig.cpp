@@ -1,0 +1,119 @@
+#include "AgentConfig.h"
+
+#include <ini.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ZQPlatformInfo.h"
+
+namespace svcsnap {
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+std::string homeDir(const char* xdgVariable, const char* fallback) {
+    const char* xdg = std::getenv(xdgVariable);
+    if (xdg && *xdg) return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/" + fallback;
+}
+
+int collect(void* user, const char* section, const char* key, const char* value) {
+    auto* values = static_cast<std::vector<ConfigValue>*>(user);
+    values->push_back({section ? section : "", key ? key : "", value ? value : ""});
+    return 1;
+}
+
+}  // namespace
+
+AgentConfig AgentConfig::load(const std::string& explicitPath) {
+    AgentConfig c;
+    const char* fromEnv = std::getenv("SVCSNAP_CONFIG");
+    if (!explicitPath.empty()) {
+        c.path_ = explicitPath;
+        c.origin_ = "--config";
+    } else if (fromEnv && *fromEnv) {
+        c.path_ = fromEnv;
+        c.origin_ = "SVCSNAP_CONFIG";
+    } else {
+        c.path_ = homeDir("XDG_CONFIG_HOME", ".config") + "/svcsnap/svcsnap.ini";
+        c.origin_ = "default";
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(c.path_, ec)) {
+        if (c.origin_ != "default") throw ConfigError("the configuration file " + c.path_ + " does not exist");
+        return c;
+    }
+    int rc = ini_parse(c.path_.c_str(), collect, &c.values_);
+    if (rc < 0) throw ConfigError("cannot read the configuration file " + c.path_);
+    if (rc > 0) throw ConfigError("the configuration file " + c.path_ + " has an error at line " + std::to_string(rc));
+    c.found_ = true;
+    return c;
+}
+
+bool AgentConfig::has(const std::string& section, const std::string& key) const {
+    for (const auto& v : values_)
+        if (strcasecmp(v.section.c_str(), section.c_str()) == 0 && strcasecmp(v.key.c_str(), key.c_str()) == 0)
+            return true;
+    return false;
+}
+
+std::string AgentConfig::get(const std::string& section, const std::string& key) const {
+    std::string found;
+    for (const auto& v : values_)  // the last one wins, as in the platform reader
+        if (strcasecmp(v.section.c_str(), section.c_str()) == 0 && strcasecmp(v.key.c_str(), key.c_str()) == 0)
+            found = v.value;
+    return found;
+}
+
+std::string AgentConfig::cataloguePath() const {
+    std::string p = get("svcsnap", "catalogue");
+    return p.empty() ? homeDir("XDG_DATA_HOME", ".local/share") + "/svcsnap/catalogue.db" : p;
+}
+
+std::string AgentConfig::pluginPath() const { return get("svcsnap", "plugin"); }
+
+int AgentConfig::controlHostId() const {
+    std::string v = get("svcsnap", "control_host_id");
+    if (v.empty()) return 1;
+    char* end = nullptr;
+    long id = std::strtol(v.c_str(), &end, 10);
+    if (*end != '\0' || id < 0 || id > 2147483647L)
+        throw ConfigError("control_host_id in " + path_ + " must be a non-negative integer, not \"" + v + "\"");
+    return int(id);
+}
+
+std::string AgentConfig::devices() const {
+    std::string v = lower(get("svcsnap", "devices"));
+    if (v.empty()) return "linux";
+    if (v != "linux") throw ConfigError("devices in " + path_ + " must be linux, not \"" + v + "\"");
+    return v;
+}
+
+std::string AgentConfig::debugLogPath() const {
+    std::string p = get("svcsnap", "debug_log");
+    if (!p.empty()) return p;
+    return (std::filesystem::path(cataloguePath()).parent_path() / "debug.log").string();
+}
+
+std::shared_ptr<ZQPlatformInfo> AgentConfig::platformInfo() const {
+    if (!found_) return std::make_shared<ZQPlatformInfo>();
+    return ZQPlatformInfo::fromIniFile(path_);
+}
+
+bool AgentConfig::isSecret(const std::string& key) {
+    std::string k = lower(key);
+    for (const char* word : {"password", "passwd", "secret", "token", "credential"})
+        if (k.find(word) != std::string::npos) return true;
+    return k.size() >= 3 && k.compare(k.size() - 3, 3, "key") == 0;
+}
+
+}  // namespace svcsnap

@@ -1,0 +1,69 @@
+// The agent's configuration: one INI file, from --config, else
+// $SVCSNAP_CONFIG, else $XDG_CONFIG_HOME/svcsnap/svcsnap.ini (by default
+// ~/.config/svcsnap/svcsnap.ini). Its sections [HostModule] and [Platform]
+// are the platform values the engine reads; [svcsnap] holds the agent's own
+// settings:
+//   catalogue        path of the catalogue file
+//                    (default $XDG_DATA_HOME/svcsnap/catalogue.db)
+//   plugin           path of libzqsoibmsvc.so
+//   control_host_id  this host's id in the catalogue (default 1)
+//   devices          host back end: linux (default)
+//   debug_log        the engine's process debug log
+//                    (default debug.log beside the catalogue)
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class ZQPlatformInfo;
+
+namespace svcsnap {
+
+struct ConfigError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ConfigValue {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+
+class AgentConfig {
+public:
+    // Reads the file chosen by the rule above. A file named by --config or
+    // $SVCSNAP_CONFIG must exist; the per-user default may be missing.
+    static AgentConfig load(const std::string& explicitPath);
+
+    const std::string& path() const { return path_; }
+    bool fileFound() const { return found_; }
+    const std::vector<ConfigValue>& values() const { return values_; }
+    // Where the file path came from: "--config", "SVCSNAP_CONFIG" or "default".
+    const std::string& origin() const { return origin_; }
+
+    // A value of [section]; empty when absent.
+    std::string get(const std::string& section, const std::string& key) const;
+    bool has(const std::string& section, const std::string& key) const;
+
+    std::string cataloguePath() const;
+    std::string pluginPath() const;
+    int controlHostId() const;
+    std::string devices() const;
+    std::string debugLogPath() const;
+
+    // The platform configuration the engine reads (the same file).
+    std::shared_ptr<ZQPlatformInfo> platformInfo() const;
+
+    // True for keys whose values are secrets (passwords and the like).
+    static bool isSecret(const std::string& key);
+
+private:
+    std::string path_;
+    std::string origin_;
+    bool found_ = false;
+    std::vector<ConfigValue> values_;
+};
+
+}  // namespace svcsnap

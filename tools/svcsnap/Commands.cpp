@@ -1,0 +1,327 @@
+#include "Commands.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+#include "ArrayCheck.h"
+#include "Arrays.h"
+#include "Jobs.h"
+#include "ZqPlatformVersion.h"
+
+namespace svcsnap {
+
+using nlohmann::json;
+
+namespace {
+
+const char* kMasked = "********";
+
+std::string readPassword(const ArrayAddOptions& o) {
+    if (o.passwordStdin && !o.passwordEnv.empty()) throw UsageError("give either --password-stdin or --password-env");
+    std::string password;
+    if (o.passwordStdin) {
+        if (!std::getline(std::cin, password)) throw UsageError("no password on standard input");
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+    } else if (!o.passwordEnv.empty()) {
+        const char* value = std::getenv(o.passwordEnv.c_str());
+        if (!value) throw UsageError("the variable " + o.passwordEnv + " (--password-env) is not set");
+        password = value;
+    } else {
+        throw UsageError("give the password with --password-stdin or --password-env VARIABLE");
+    }
+    if (password.empty()) throw UsageError("the password is empty");
+    return password;
+}
+
+std::string timeText(int64_t seconds) {
+    if (seconds <= 0) return "";
+    std::time_t t = std::time_t(seconds);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%SZ", &parts);
+    return text;
+}
+
+std::string gib(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f GiB", double(bytes) / double(1ull << 30));
+    return text;
+}
+
+json arrayJson(const ArrayEntry& a) {
+    return {{"arrayId", a.arrayId}, {"name", a.name},   {"address", a.address}, {"port", a.port},
+            {"https", a.https},     {"user", a.user},   {"password", kMasked}};
+}
+
+json factsJson(const ClusterFacts& f) {
+    json pools = json::array();
+    for (const auto& p : f.pools)
+        pools.push_back({{"name", p.name}, {"online", p.online}, {"totalBytes", p.totalBytes}, {"freeBytes", p.freeBytes}});
+    return {{"clusterId", f.id}, {"clusterName", f.name}, {"firmware", f.firmware}, {"pools", pools}};
+}
+
+std::string stepText(const JobEntry& j) {
+    if (j.step.empty()) return "";
+    std::string text = j.step + " (" + j.stepState + ")";
+    return text;
+}
+
+json jobJson(const JobEntry& j) {
+    const JobOptions& o = j.options;
+    json options = {{"kind", o.kind},           {"group", o.useGroup},          {"label", o.label},
+                    {"labelOnly", o.labelOnly}, {"pool", o.pool},               {"incremental", o.incremental},
+                    {"smartClone", o.smartClone}, {"proxy", o.proxy},           {"byUid", o.byUid}};
+    options["copyRate"] = o.copyRate ? json(*o.copyRate) : json(nullptr);
+    options["cleanRate"] = o.cleanRate ? json(*o.cleanRate) : json(nullptr);
+    json step = nullptr;
+    if (!j.step.empty()) {
+        step = {{"name", j.step}, {"state", j.stepState}};
+        step["result"] = j.stepResult ? json(*j.stepResult) : json(nullptr);
+    }
+    return {{"id", j.id},          {"name", j.name},
+            {"state", j.state},    {"step", step},
+            {"engineId", j.engineId}, {"controlHostId", j.controlHostId},
+            {"options", options},  {"createdAt", timeText(j.createdAt)},
+            {"updatedAt", timeText(j.updatedAt)}};
+}
+
+}  // namespace
+
+std::string statusName(int status) {
+    switch (status) {
+        case 0: return "new";
+        case 1: return "prepared";
+        case 2: return "preparation failed";
+        case 3: return "unprepared";
+        case 5: return "copy started";
+        case 6: return "snap failed";
+        case 7: return "clone without mapping";
+        case 9: return "mapped to this host";
+        case 10: return "mapped to another host";
+        case 11: return "not determined";
+        case 12: return "mapped and visible";
+        case 14: return "not mapped";
+        case 15: return "unmapping not done";
+        case 20: return "deleted";
+        case 21: return "deletion failed";
+        case 22: return "restored";
+        case 23: return "not restored";
+        case 24: return "deleted outside";
+        default: return "status " + std::to_string(status);
+    }
+}
+
+int arrayAdd(Agent& agent, Output& out, const ArrayAddOptions& o) {
+    ArrayEntry a;
+    a.address = o.address;
+    a.https = !o.http;
+    a.port = o.port ? o.port : (a.https ? 5989 : 5988);
+    if (a.port < 1 || a.port > 65535) throw UsageError("the port must be 1 to 65535");
+    a.user = o.user;
+    if (a.user.empty()) throw UsageError("give the provider's user with --user");
+    a.password = readPassword(o);
+    a.arrayId = o.arrayId;
+    if (a.arrayId.empty()) {
+        ClusterFacts facts;
+        try {
+            facts = queryCluster(a, o.timeoutMs);
+        } catch (const ProviderError& e) {
+            throw CommandFailed(std::string(e.what()) + "; give --id to add the array without asking it");
+        }
+        a.arrayId = facts.id;
+        a.name = facts.name;
+    }
+    bool added = Arrays(agent.catalogue()).put(a);
+    out.doc()["array"] = arrayJson(a);
+    out.doc()["added"] = added;
+    out.line(std::string(added ? "added" : "updated") + " array " + a.arrayId + (a.name.empty() ? "" : " (" + a.name + ")") +
+             " at " + a.address + ":" + std::to_string(a.port) + (a.https ? " over https" : " over http"));
+    return out.finish(kExitOk);
+}
+
+int arrayList(Agent& agent, Output& out) {
+    Table t{{"array id", "name", "address", "port", "https", "user", "password"}, {}};
+    json list = json::array();
+    for (const auto& a : Arrays(agent.catalogue()).list()) {
+        t.rows.push_back({a.arrayId, a.name, a.address, std::to_string(a.port), a.https ? "yes" : "no", a.user, kMasked});
+        list.push_back(arrayJson(a));
+    }
+    out.doc()["arrays"] = list;
+    if (t.rows.empty())
+        out.line("no arrays; add one with: svcsnap array add ADDRESS --user USER --password-stdin");
+    else
+        out.table(t);
+    return out.finish(kExitOk);
+}
+
+int arrayRemove(Agent& agent, Output& out, const std::string& arrayId) {
+    if (!Arrays(agent.catalogue()).remove(arrayId)) throw CommandFailed("no array " + arrayId + " in the catalogue");
+    out.doc()["removed"] = arrayId;
+    out.line("removed array " + arrayId);
+    return out.finish(kExitOk);
+}
+
+int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t timeoutMs) {
+    Arrays arrays(agent.catalogue());
+    std::vector<ArrayEntry> chosen;
+    if (arrayId.empty()) {
+        chosen = arrays.list();
+        if (chosen.empty()) throw CommandFailed("no arrays in the catalogue");
+    } else {
+        auto a = arrays.find(arrayId);
+        if (!a) throw CommandFailed("no array " + arrayId + " in the catalogue");
+        chosen.push_back(*a);
+    }
+    json results = json::array();
+    size_t good = 0;
+    std::string firstError;
+    for (const auto& a : chosen) {
+        json entry = {{"arrayId", a.arrayId}, {"address", a.address}, {"port", a.port}, {"https", a.https}};
+        try {
+            ClusterFacts f = queryCluster(a, timeoutMs);
+            entry.update(factsJson(f));
+            bool same = f.id == a.arrayId;
+            entry["ok"] = same;
+            if (!same) {
+                entry["error"] = "the provider serves cluster " + f.id + ", not " + a.arrayId;
+                if (firstError.empty()) firstError = a.arrayId + ": " + entry["error"].get<std::string>();
+                out.line(a.arrayId + ": " + entry["error"].get<std::string>());
+            } else {
+                ++good;
+                out.line(a.arrayId + ": cluster " + f.name + ", firmware " + f.firmware + ", " +
+                         std::to_string(f.pools.size()) + " pools");
+                Table pools{{"pool", "state", "capacity", "free"}, {}};
+                for (const auto& p : f.pools)
+                    pools.rows.push_back({p.name, p.online ? "online" : "offline", gib(p.totalBytes), gib(p.freeBytes)});
+                out.table(pools);
+            }
+        } catch (const ProviderError& e) {
+            entry["ok"] = false;
+            entry["error"] = e.what();
+            if (firstError.empty()) firstError = a.arrayId + ": " + e.what();
+            out.line(a.arrayId + ": " + e.what());
+        }
+        results.push_back(entry);
+    }
+    out.doc()["arrays"] = results;
+    int status = exitForRecords(good, chosen.size());
+    return out.finish(status, status == kExitOk ? "" : firstError);
+}
+
+int listJobs(Agent& agent, Output& out) {
+    Jobs jobs(agent.catalogue());
+    Table t{{"job", "kind", "devices", "state", "step", "result", "updated"}, {}};
+    json list = json::array();
+    for (const auto& j : jobs.list()) {
+        auto counts = jobs.statusCounts(j.id);
+        int devices = 0;
+        json byStatus = json::object();
+        for (const auto& [status, n] : counts) {
+            devices += n;
+            byStatus[statusName(status)] = n;
+        }
+        t.rows.push_back({j.name, j.options.kind, std::to_string(devices), j.state, stepText(j),
+                          j.stepResult ? std::to_string(*j.stepResult) : "", timeText(j.updatedAt)});
+        json entry = jobJson(j);
+        entry["devices"] = devices;
+        entry["statuses"] = byStatus;
+        list.push_back(entry);
+    }
+    out.doc()["jobs"] = list;
+    if (t.rows.empty())
+        out.line("no jobs");
+    else
+        out.table(t);
+    return out.finish(kExitOk);
+}
+
+int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
+    Jobs jobs(agent.catalogue());
+    auto job = jobs.find(name);
+    if (!job) throw CommandFailed("no job " + name + " in the catalogue");
+    json doc = jobJson(*job);
+    out.line("job " + job->name + ": " + job->options.kind + ", state " + job->state +
+             (job->step.empty() ? "" : ", step " + stepText(*job)));
+    Table t{{"device", "status", "error", "snap device"}, {}};
+    json records = json::array();
+    auto entries = jobs.records(job->id);
+    for (const auto& r : entries) {
+        std::string error = r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "";
+        t.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status), error, r.snapDevicePath});
+        json rec = {{"device", r.device},          {"status", r.status},   {"statusName", statusName(r.status)},
+                    {"errorCode", r.errorCode},    {"errorText", r.errorText}, {"snapDevicePath", r.snapDevicePath},
+                    {"arrayId", r.arrayId},        {"lunUid", r.lunUid}};
+        json meta = json::object();
+        for (const auto& [id, value] : r.metadata) meta[std::to_string(id)] = value;
+        rec["metadata"] = meta;
+        if (verbose) {
+            json lines = json::array();
+            for (const auto& l : jobs.logLines(r.id))
+                lines.push_back({{"atMs", l.atMs}, {"level", l.level}, {"function", l.function}, {"text", l.text}});
+            rec["log"] = lines;
+        }
+        records.push_back(rec);
+    }
+    out.table(t);
+    if (verbose)
+        for (const auto& rec : records) {
+            out.line("");
+            out.line("log of " + rec["device"].get<std::string>() + ":");
+            for (const auto& l : rec["log"])
+                out.line("  [" + std::to_string(l["level"].get<int>()) + "] " +
+                         (l["function"].get<std::string>().empty() ? "" : l["function"].get<std::string>() + ": ") +
+                         l["text"].get<std::string>());
+        }
+    doc["records"] = records;
+    out.doc()["job"] = doc;
+    return out.finish(kExitOk);
+}
+
+int configShow(Agent& agent, Output& out) {
+    const AgentConfig& c = agent.config();
+    json values = json::object();
+    Table t{{"section", "key", "value"}, {}};
+    for (const auto& v : c.values()) {
+        std::string shown = AgentConfig::isSecret(v.key) ? kMasked : v.value;
+        values[v.section][v.key] = shown;
+        t.rows.push_back({v.section, v.key, shown});
+    }
+    json effective = {{"catalogue", agent.cataloguePath()},
+                      {"plugin", agent.options().plugin.empty() ? c.pluginPath() : agent.options().plugin},
+                      {"controlHostId", c.controlHostId()},
+                      {"devices", c.devices()},
+                      {"debugLog", c.debugLogPath()}};
+    out.doc()["file"] = c.path();
+    out.doc()["fileFound"] = c.fileFound();
+    out.doc()["origin"] = c.origin();
+    out.doc()["values"] = values;
+    out.doc()["agent"] = effective;
+    out.line("configuration: " + c.path() + " (" + c.origin() + (c.fileFound() ? "" : ", not present") + ")");
+    if (!t.rows.empty()) out.table(t);
+    out.line("");
+    Table agentTable{{"setting", "in force"}, {}};
+    for (const auto& [key, value] : effective.items())
+        agentTable.rows.push_back({key, value.is_string() ? value.get<std::string>() : value.dump()});
+    out.table(agentTable);
+    return out.finish(kExitOk);
+}
+
+int version(Agent& agent, Output& out) {
+    const Plugin& p = agent.plugin();
+    uint16_t major = 0, minor = 0;
+    zqplatform_version(&major, &minor);
+    out.doc()["plugin"] = {{"path", p.path()}, {"version", p.version()}, {"entryPoints", p.entryPoints()}};
+    out.doc()["platform"] = std::to_string(major) + "." + std::to_string(minor);
+    out.line("plug-in " + p.path() + " version " + p.version());
+    out.line("platform library version " + std::to_string(major) + "." + std::to_string(minor));
+    std::string entries;
+    for (const auto& e : p.entryPoints()) entries += (entries.empty() ? "" : " ") + e;
+    out.line("entry points: " + entries);
+    return out.finish(kExitOk);
+}
+
+}  // namespace svcsnap

@@ -1,0 +1,252 @@
+#include "HostRecord.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "EvDebug.h"
+#include "HostOSUtil.h"
+#include "ZqClock.h"
+#include "ZqDeviceTree.h"
+
+namespace svcsnap {
+
+int copyOut(const std::string& text, char* buf, uint16_t* len) {
+    if (!len) return 1;
+    if (!buf || text.size() + 1 > *len) {
+        *len = uint16_t(std::min<size_t>(text.size() + 1, UINT16_MAX));
+        return 1;
+    }
+    std::memcpy(buf, text.c_str(), text.size() + 1);
+    *len = uint16_t(text.size());
+    return 0;
+}
+
+std::map<std::string, std::string> recordSettings(const JobEntry& job) {
+    const JobOptions& o = job.options;
+    std::map<std::string, std::string> s;
+    s["SMCONFIG_NAME_IBMSVC_CONSISTENCY_GROUP"] = o.useGroup ? "1" : "0";
+    if (!o.label.empty()) s["SMCONFIG_NAME_TARGET_DEVICE_LABEL"] = o.label;
+    s["SMCONFIG_NAME_USE_LABEL_DEVICE_ONLY"] = o.labelOnly ? "1" : "0";
+    s["SMCONFIG_NAME_ENABLE_INCREMENTAL_RESYNC_FOR_FLASHCOPY"] = o.incremental ? "1" : "0";
+    s["SMCONFIG_NAME_SMART_CLONE_OP"] = o.smartClone ? "1" : "0";
+    if (!o.pool.empty()) {
+        s["SMCONFIG_NAME_STORAGE_DEVICE_GROUP"] = o.pool;
+        s["SMCONFIG_NAME_USE_DEVICES_ONLY_FROM_THIS_GROUP"] = "1";
+    }
+    if (o.copyRate) s["SMCONFIG_NAME_IBMSVC_BACKGROUND_COPY_RATE"] = std::to_string(*o.copyRate);
+    if (o.cleanRate) s["SMCONFIG_NAME_IBMSVC_CLEAN_RATE"] = std::to_string(*o.cleanRate);
+    if (!o.proxy.empty()) s["SMCONFIG_NAME_REMOTE_SNAP_PX"] = o.proxy;
+    return s;
+}
+
+HostRecord::HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
+                       std::map<std::string, std::string> settings)
+    : entry_(std::move(entry)),
+      snapName_(job.name),
+      engineId_(job.engineId),
+      controlHostId_(job.controlHostId),
+      byUid_(job.options.byUid),
+      host_(host),
+      settings_(std::move(settings)),
+      selectedArray_(entry_.arrayId) {
+    if (byUid_) entry_.flags |= ZQSO::SNAP_FLAG_DEVICE_BY_GUID;
+    if (job.options.smartClone) entry_.flags |= ZQSO::SNAP_FLAG_SMART_CLONE;
+}
+
+RecordEntry HostRecord::entry() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entry_;
+}
+
+void HostRecord::addLine(int level, const std::string& function, const std::string& text) {
+    LogEntry line{zq::platform::clock().nowMs(), level, function, text};
+    host_.noteActivity(entry_.device, text);
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.newLines.push_back(std::move(line));
+}
+
+int HostRecord::getSnapName(char* buf, uint16_t* len) { return copyOut(snapName_, buf, len); }
+
+int HostRecord::getArrayInfo(char* buf, uint16_t* len) {
+    std::string selected;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        selected = selectedArray_;
+    }
+    std::string info;
+    if (selected.empty() || !host_.arrayInfo(selected, engineId_, &info)) return 1;
+    return copyOut(info, buf, len);
+}
+
+int HostRecord::selectArray(const char* arrayId) {
+    std::string info;
+    if (!arrayId || !host_.arrayInfo(arrayId, engineId_, &info)) return 1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    selectedArray_ = arrayId;
+    return 0;
+}
+
+int HostRecord::getVirtualHostName(char*, uint16_t*) { return 1; }
+
+void HostRecord::mark(uint32_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.flags |= value;
+}
+
+uint32_t HostRecord::getFlags() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entry_.flags;
+}
+
+ZQSO::SnapStatus HostRecord::getStatus() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ZQSO::SnapStatus(entry_.status);
+}
+
+void HostRecord::setStatus(ZQSO::SnapStatus status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.status = int(status);
+}
+
+int HostRecord::getSourceDevicePath(char* buf, uint16_t* len) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entry_.device.empty()) return 1;
+    return copyOut(entry_.device, buf, len);
+}
+
+int HostRecord::getSnapDevicePath(char* buf, uint16_t* len) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entry_.snapDevicePath.empty()) return 1;
+    return copyOut(entry_.snapDevicePath, buf, len);
+}
+
+int HostRecord::setSnapDevicePath(const char* path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.snapDevicePath = path ? path : "";
+    return 0;
+}
+
+int HostRecord::getMetaData(int id, char* buf, uint16_t* len) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entry_.metadata.find(id);
+    if (it == entry_.metadata.end()) return 1;
+    return copyOut(it->second, buf, len);
+}
+
+int HostRecord::writeMeta(int id, const char* text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (text)
+        entry_.metadata[id] = text;
+    else
+        entry_.metadata.erase(id);
+    return 0;
+}
+
+int HostRecord::setMetaData(int id, const char* text) { return writeMeta(id, text); }
+
+int HostRecord::updateMetaData(int id, const char* text) { return writeMeta(id, text); }
+
+void HostRecord::setError(uint32_t code, const char* message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.errorCode = code;
+    entry_.errorText = message ? message : "";
+}
+
+int HostRecord::getError(uint32_t* code, char* buf, uint16_t* len) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (code) *code = entry_.errorCode;
+    if (buf && len) return copyOut(entry_.errorText, buf, len);
+    return 0;
+}
+
+void HostRecord::log(int level, const char* text) { addLine(level, std::string(), text ? text : ""); }
+
+void HostRecord::logFormatted(int level, const char* function, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = zq::platform::formatText(format, args);
+    va_end(args);
+    addLine(level, function ? function : "", text);
+}
+
+int HostRecord::getConfigInt(const char* key, int* value) {
+    auto it = key ? settings_.find(key) : settings_.end();
+    if (it == settings_.end() || !value) return 1;
+    char* end = nullptr;
+    long v = std::strtol(it->second.c_str(), &end, 10);
+    if (end == it->second.c_str() || *end != '\0') return 1;
+    *value = int(v);
+    return 0;
+}
+
+int HostRecord::getConfigString(const char* key, char* buf, uint16_t* len) {
+    auto it = key ? settings_.find(key) : settings_.end();
+    if (it == settings_.end()) return 1;
+    return copyOut(it->second, buf, len);
+}
+
+int HostRecord::getHostValue(int id, char* buf, uint16_t* len) {
+    // A device given by its unique id: the id is the source volume's GUID.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (id != ZQSO::GET_VALUE_VOL_SOURCE_GUID || !byUid_) return 1;
+    return copyOut(entry_.device, buf, len);
+}
+
+int HostRecord::getControlHostId() { return controlHostId_; }
+
+std::string HostRecord::snapName() { return snapName_; }
+
+bool HostRecord::sourceDevicePath(std::string& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entry_.device.empty()) return false;
+    out = entry_.device;
+    return true;
+}
+
+bool HostRecord::getMetaDataText(int id, std::string& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = entry_.metadata.find(id);
+    if (it == entry_.metadata.end()) return false;
+    out = it->second;
+    return true;
+}
+
+bool HostRecord::getMetaDataString(int id, std::string& out) { return getMetaDataText(id, out); }
+
+const unsigned char* HostRecord::getScsiPage(int pageCode) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = pages_.find(pageCode);
+    if (found != pages_.end()) return found->second.data();
+    if (pageCode != ZQSO::SCSI_PAGE_STANDARD_INQUIRY && pageCode != ZQSO::SCSI_PAGE_SERIAL &&
+        pageCode != ZQSO::SCSI_PAGE_DEVICE_ID)
+        return nullptr;
+    // Asked of the device itself, once per record.
+    try {
+        CUxError error;
+        auto device = ZqDeviceTree::getDevice(entry_.device, &error);
+        ZqDeviceScsiIface* scsi = device ? device->scsiIface() : nullptr;
+        if (!scsi) return nullptr;
+        std::vector<unsigned char> page(ZQSO::SCSI_PAGE_SIZE, 0);
+        uint8_t cdb[6] = {0x12, uint8_t(pageCode ? 1 : 0), uint8_t(pageCode), 0, ZQSO::SCSI_PAGE_SIZE, 0};
+        scsi->sendCdb(cdb, sizeof(cdb), page.data(), page.size(), 10);
+        return pages_.emplace(pageCode, std::move(page)).first->second.data();
+    } catch (const std::exception& e) {
+        EvDebug().DebugLvl("HostRecord::getScsiPage", 2, "%s: page %d: %s", entry_.device.c_str(), pageCode,
+                           e.what());
+        return nullptr;
+    }
+}
+
+void HostRecord::setArrayId(const char* arrayId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.arrayId = arrayId ? arrayId : "";
+}
+
+void HostRecord::setLunUniqueId(const char* lunId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.lunUid = lunId ? lunId : "";
+}
+
+}  // namespace svcsnap

@@ -1,0 +1,83 @@
+// ZQSO::SnapInfo over one record of a catalogue job. The engine works on the
+// record in memory; the job runner writes it back to the catalogue when the
+// step ends. Safe to use from the engine's worker threads.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Jobs.h"
+#include "zqso/SnapInfo.h"
+
+namespace svcsnap {
+
+class HostOSUtil;
+
+class HostRecord : public ZQSO::SnapInfo {
+public:
+    // `host` answers the array selection and information; `settings` are the
+    // record configuration values ("SMCONFIG_NAME_...") of the job.
+    HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
+               std::map<std::string, std::string> settings);
+
+    // The record as it stands, with the lines logged since it was loaded.
+    RecordEntry entry() const;
+
+    int getSnapName(char* buf, uint16_t* len) override;
+    int getArrayInfo(char* buf, uint16_t* len) override;
+    int selectArray(const char* arrayId) override;
+    int getVirtualHostName(char* buf, uint16_t* len) override;
+    void mark(uint32_t value) override;
+    uint32_t getFlags() override;
+    ZQSO::SnapStatus getStatus() override;
+    void setStatus(ZQSO::SnapStatus status) override;
+    int getSourceDevicePath(char* buf, uint16_t* len) override;
+    int getSnapDevicePath(char* buf, uint16_t* len) override;
+    int setSnapDevicePath(const char* path) override;
+    int getMetaData(int id, char* buf, uint16_t* len) override;
+    int setMetaData(int id, const char* text) override;
+    void setError(uint32_t code, const char* message) override;
+    int getError(uint32_t* code, char* buf, uint16_t* len) override;
+    void log(int level, const char* text) override;
+    void logFormatted(int level, const char* function, const char* format, ...) override
+        __attribute__((format(printf, 4, 5)));
+    int getConfigInt(const char* key, int* value) override;
+    int getConfigString(const char* key, char* buf, uint16_t* len) override;
+    int updateMetaData(int id, const char* text) override;
+    int getHostValue(int id, char* buf, uint16_t* len) override;
+    int getControlHostId() override;
+    std::string snapName() override;
+    bool sourceDevicePath(std::string& out) override;
+    bool getMetaDataText(int id, std::string& out) override;
+    bool getMetaDataString(int id, std::string& out) override;
+    const unsigned char* getScsiPage(int pageCode) override;
+    void setArrayId(const char* arrayId) override;
+    void setLunUniqueId(const char* lunId) override;
+
+private:
+    void addLine(int level, const std::string& function, const std::string& text);
+    int writeMeta(int id, const char* text);
+
+    mutable std::mutex mutex_;
+    RecordEntry entry_;
+    std::string snapName_;
+    int engineId_;
+    int controlHostId_;
+    bool byUid_;
+    HostOSUtil& host_;
+    std::map<std::string, std::string> settings_;
+    std::string selectedArray_;
+    std::map<int, std::vector<unsigned char>> pages_;
+};
+
+// The record configuration of a job: "SMCONFIG_NAME_..." keys and values.
+std::map<std::string, std::string> recordSettings(const JobEntry& job);
+
+// Copies `text` and its terminator into a caller-owned buffer of *len bytes.
+// Too small: *len becomes the size needed and the result is 1; else *len is
+// the text length and the result 0.
+int copyOut(const std::string& text, char* buf, uint16_t* len);
+
+}  // namespace svcsnap

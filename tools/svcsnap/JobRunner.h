@@ -1,0 +1,39 @@
+// Runs one step of a job through a plug-in entry point: marks the step as
+// running, loads the records into host records, calls the engine, and
+// writes the records, the copies known to the host and the step's end back
+// in one transaction. Every flow command is a thin call of this.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Catalogue.h"
+#include "HostOSUtil.h"
+#include "Jobs.h"
+#include "PluginLoader.h"
+
+namespace svcsnap {
+
+struct StepOutcome {
+    int result = 1;  // the entry point's result
+    std::vector<RecordEntry> records;
+};
+
+class JobRunner {
+public:
+    JobRunner(Catalogue& catalogue, const Plugin& plugin, std::shared_ptr<HostBackend> backend);
+
+    // `entry` is a batch entry point ("zqso_prepareDevices", ...); the job's
+    // state becomes `stateAfter` when the step ends. A failure while writing
+    // back leaves the records as they were and the step marked failed.
+    StepOutcome run(const JobEntry& job, const std::string& step, const std::string& entry,
+                    const std::string& stateAfter, uint16_t operation = 0);
+
+private:
+    Catalogue& catalogue_;
+    const Plugin& plugin_;
+    std::shared_ptr<HostBackend> backend_;
+};
+
+}  // namespace svcsnap

@@ -1,0 +1,101 @@
+// Jobs and their records: a job is a named batch of devices with the options
+// of its copies; each record is one device with its status, error, metadata
+// and log lines. A step of a job (prepare, snap, map, ...) is marked as
+// running in a transaction of its own before the engine is called, and its
+// outcome is written in one transaction afterwards: a step that fails or is
+// killed half-way leaves the records as they were, and the job shows which
+// step it was in.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Catalogue.h"
+
+namespace svcsnap {
+
+struct JobOptions {
+    std::string kind = "snapshot";  // snapshot or clone
+    bool useGroup = false;
+    std::string label;
+    bool labelOnly = false;
+    std::string pool;
+    bool incremental = false;
+    bool smartClone = false;
+    std::optional<int> copyRate;
+    std::optional<int> cleanRate;
+    std::string proxy;
+    bool byUid = false;
+};
+
+struct JobEntry {
+    int64_t id = 0;
+    std::string name;
+    JobOptions options;
+    int engineId = 20;  // 20 snapshot engine, 21 clone engine
+    int controlHostId = 1;
+    std::string state = "new";
+    std::string step;
+    std::string stepState;  // running, done, failed
+    std::optional<int> stepResult;
+    int64_t createdAt = 0;
+    int64_t updatedAt = 0;
+};
+
+struct LogEntry {
+    int64_t atMs = 0;
+    int level = 0;
+    std::string function;
+    std::string text;
+};
+
+struct RecordEntry {
+    int64_t id = 0;
+    int64_t jobId = 0;
+    int position = 0;
+    std::string device;
+    int status = 0;
+    uint32_t errorCode = 0;
+    std::string errorText;
+    std::string snapDevicePath;
+    std::string arrayId;
+    std::string lunUid;
+    uint32_t flags = 0;
+    std::map<int, std::string> metadata;
+    std::vector<LogEntry> newLines;  // lines to append when the record is written back
+};
+
+class Jobs {
+public:
+    explicit Jobs(Catalogue& catalogue) : db_(catalogue) {}
+
+    // Creates a job with one record per device, in one transaction.
+    JobEntry create(const std::string& name, const JobOptions& options, int engineId, int controlHostId,
+                    const std::vector<std::string>& devices);
+    std::optional<JobEntry> find(const std::string& nameOrId);
+    std::vector<JobEntry> list();
+    std::vector<RecordEntry> records(int64_t jobId);
+    std::vector<LogEntry> logLines(int64_t recordId);
+    // Record count per status of a job.
+    std::map<int, int> statusCounts(int64_t jobId);
+
+    void beginStep(int64_t jobId, const std::string& step);
+    // Writes every record (status, error, paths, metadata, new log lines),
+    // whatever `alsoInside` writes (the known copies) and the step's end in
+    // one transaction.
+    void finishStep(int64_t jobId, const std::string& step, int result, const std::string& newState,
+                    const std::vector<RecordEntry>& records, const std::function<void()>& alsoInside = {});
+    void failStep(int64_t jobId, const std::string& step);
+    bool remove(int64_t jobId);
+
+private:
+    void writeRecord(const RecordEntry& record);
+
+    Catalogue& db_;
+};
+
+}  // namespace svcsnap

@@ -1,0 +1,69 @@
+#include "Output.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+namespace svcsnap {
+
+void printTable(std::ostream& out, const Table& table) {
+    std::vector<size_t> width(table.columns.size(), 0);
+    for (size_t c = 0; c < table.columns.size(); ++c) width[c] = table.columns[c].size();
+    for (const auto& row : table.rows)
+        for (size_t c = 0; c < row.size() && c < width.size(); ++c) width[c] = std::max(width[c], row[c].size());
+    auto print = [&](const std::vector<std::string>& cells, bool upper) {
+        std::string line;
+        for (size_t c = 0; c < width.size(); ++c) {
+            std::string cell = c < cells.size() ? cells[c] : std::string();
+            if (upper)
+                std::transform(cell.begin(), cell.end(), cell.begin(),
+                               [](unsigned char ch) { return char(std::toupper(ch)); });
+            line += cell;
+            if (c + 1 < width.size()) line += std::string(width[c] - cell.size() + 2, ' ');
+        }
+        out << line << "\n";
+    };
+    print(table.columns, true);
+    for (const auto& row : table.rows) print(row, false);
+}
+
+int exitForRecords(size_t succeeded, size_t total) {
+    if (total > 0 && succeeded == total) return kExitOk;
+    return succeeded > 0 ? kExitPartial : kExitFailed;
+}
+
+Output::Output(std::string command, bool json, bool quiet)
+    : command_(std::move(command)), json_(json), quiet_(quiet) {
+    doc_["command"] = command_;
+}
+
+void Output::line(const std::string& text) {
+    lines_.push_back(text);
+    order_.push_back(0);
+}
+
+void Output::table(const Table& table) {
+    tables_.push_back(table);
+    order_.push_back(1);
+}
+
+int Output::finish(int exitStatus, const std::string& reason) {
+    if (json_) {
+        doc_["exitStatus"] = exitStatus;
+        if (!reason.empty()) doc_["error"] = reason;
+        std::cout << doc_.dump(2) << "\n";
+    } else {
+        size_t line = 0, table = 0;
+        for (size_t kind : order_) {
+            if (kind == 0)
+                std::cout << lines_[line++] << "\n";
+            else
+                printTable(std::cout, tables_[table++]);
+        }
+    }
+    std::cout.flush();
+    if (exitStatus != kExitOk && !reason.empty()) std::cerr << "svcsnap: " << reason << "\n";
+    return exitStatus;
+}
+
+}  // namespace svcsnap

@@ -1,0 +1,69 @@
+// One model of a command's result, shown as human text and tables by default
+// or as one JSON document with --json. Exit statuses: 0 every record (or the
+// command) succeeded, 2 some records did, 1 none did or the command failed,
+// 64 a usage error; a failing status comes with a one-line reason on
+// standard error.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace svcsnap {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitPartial = 2;
+constexpr int kExitUsage = 64;
+
+// A command line that cannot be carried out as written.
+struct UsageError : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
+};
+
+// A command that failed; the text is the one-line reason.
+struct CommandFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Table {
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
+};
+
+// Columns padded to their widest cell, headers in upper case.
+void printTable(std::ostream& out, const Table& table);
+
+// 0, 2 or 1 from the records that succeeded out of `total`.
+int exitForRecords(size_t succeeded, size_t total);
+
+class Output {
+public:
+    Output(std::string command, bool json, bool quiet);
+
+    bool json() const { return json_; }
+    bool quiet() const { return quiet_; }
+    // Human form only.
+    void line(const std::string& text);
+    void table(const Table& table);
+    // The JSON document (always built; printed with --json).
+    nlohmann::json& doc() { return doc_; }
+
+    // Prints the result (standard output) and the reason of a failure
+    // (standard error); returns `exitStatus`.
+    int finish(int exitStatus, const std::string& reason = std::string());
+
+private:
+    std::string command_;
+    bool json_;
+    bool quiet_;
+    std::vector<std::string> lines_;
+    std::vector<Table> tables_;
+    std::vector<size_t> order_;  // 0 line, 1 table, in the order given
+    nlohmann::json doc_ = nlohmann::json::object();
+};
+
+}  // namespace svcsnap
