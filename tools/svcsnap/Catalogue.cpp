@@ -116,14 +116,20 @@ Catalogue::Catalogue(const std::string& path) : path_(path) {
         db_ = nullptr;
         throw CatalogueError("cannot open the catalogue " + path + ": " + message);
     }
-    sqlite3_busy_timeout(db_, 10000);
-    exec("PRAGMA journal_mode = WAL; PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL;");
-    // SQLite gives the WAL and shared-memory files the mode of the database file.
-    migrate();
+    try {
+        sqlite3_busy_timeout(db_, 10000);
+        exec("PRAGMA journal_mode = WAL; PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL;");
+        // SQLite gives the WAL and shared-memory files the mode of the database file.
+        migrate();
+    } catch (...) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw;
+    }
 }
 
 Catalogue::~Catalogue() {
-    if (db_) sqlite3_close(db_);
+    if (db_) sqlite3_close_v2(db_);
 }
 
 void Catalogue::exec(const std::string& sql) {
