@@ -100,6 +100,9 @@ public:
     // The same through "IBMTSSVC_ConciseVolume": one or two requests, then a
     // search of the volume names by device id. A concise name without
     // "DeviceID" or "Cluster", or a volume without "Name", gives empty text.
+    // The concise names are kept per provider (host, port, namespace) and
+    // fetched without holding m_CimUtilLock: a slow provider holds up no
+    // lookup on another.
     std::string GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::string uuid, std::string systemName);
     // Volume path from a path text, device id or unique id (`kind`, a
     // VolumeRef); the path text, empty when not found.
@@ -206,7 +209,7 @@ public:
     static Pegasus::Array<Pegasus::String> StrVectorToStrArray(const std::vector<std::string>& list);
     static Pegasus::Array<Pegasus::String> StrListToStrArray(const std::list<std::string>& list);
 
-    // Guards the shared volume and hardware-id lists.
+    // Guards the shared volume, concise-volume and hardware-id lists.
     static ZqCriticalSection m_CimUtilLock;
 
 protected:

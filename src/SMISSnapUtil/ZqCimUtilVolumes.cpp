@@ -1,4 +1,8 @@
 // ZqCimUtil: volumes by unique id, with the shared volume and concise-volume lists.
+#include <cctype>
+#include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <unordered_map>
 
@@ -30,13 +34,11 @@ struct VolumeList {
     void Clear() { Assign(Array<CIMInstance>()); }
 };
 
-// Concise volume names by "UniqueID" (first in the provider's order).
+// Concise volume names of one provider by "UniqueID" (first in the provider's order).
 struct ConciseList {
-    bool filled = false;
     std::unordered_map<std::string, CIMObjectPath> byUniqueId;
 
-    void Assign(const Array<CIMObjectPath>& names) {
-        byUniqueId.clear();
+    explicit ConciseList(const Array<CIMObjectPath>& names) {
         byUniqueId.reserve(names.size());
         for (Uint32 i = 0; i < names.size(); ++i) {
             const auto& keys = names[i].getKeyBindings();
@@ -44,18 +46,124 @@ struct ConciseList {
                 if (String::equalNoCase(keys[k].getName().getString(), "UniqueID") && keys[k].getValue().size() > 0)
                     byUniqueId.emplace(keys[k].getValue().toStdString(), names[i]);
         }
-        filled = true;
     }
 };
 
-// Shared lists; used only under ZqCimUtil::m_CimUtilLock.
+// A list and the number of the fetch that made it (fetches are numbered in
+// the order they begin).
+struct ConciseSnapshot {
+    std::shared_ptr<const ConciseList> list;
+    uint64_t number = 0;
+};
+
+// The concise-volume lists, one per provider (host, port, namespace). A list
+// is fetched outside m_CimUtilLock; the lock only guards finding a
+// provider's entry and putting a new list in, so a provider that is slow to
+// answer holds up no lookup on another. Lookups of one provider that meet a
+// fetch under way wait for it instead of sending the same request; when that
+// fetch fails, each fetches on its own.
+class ConciseLists {
+public:
+    using Fetch = std::function<std::shared_ptr<const ConciseList>()>;
+
+    // Fetches that begin after this number are newer than the caller.
+    uint64_t Ticket() {
+        ZqCriticalSectionLock lock(ZqCimUtil::m_CimUtilLock);
+        return fetches_;
+    }
+
+    // The provider's list: the kept one, or, with `newerThan` set, one whose
+    // fetch began after that ticket. Raises what the fetch raised.
+    ConciseSnapshot Get(const std::string& provider, const uint64_t* newerThan, const Fetch& fetch) {
+        std::promise<ConciseSnapshot> mine;
+        std::shared_future<ConciseSnapshot> other;
+        uint64_t number = 0;
+        {
+            ZqCriticalSectionLock lock(ZqCimUtil::m_CimUtilLock);
+            Provider& p = providers_[provider];
+            if (p.kept.list && (!newerThan || p.kept.number > *newerThan)) return p.kept;
+            if (p.pending.valid() && (!newerThan || p.pendingNumber > *newerThan)) {
+                other = p.pending;
+            } else {
+                number = ++fetches_;
+                p.pending = mine.get_future().share();
+                p.pendingNumber = number;
+            }
+        }
+        if (other.valid()) {
+            try {
+                return other.get();
+            } catch (...) {
+                // another connection's failure is not this lookup's answer
+                return FetchAlone(provider, fetch);
+            }
+        }
+        try {
+            ConciseSnapshot made{fetch(), number};
+            Finish(provider, number, &made);
+            mine.set_value(made);
+            return made;
+        } catch (...) {
+            Finish(provider, number, nullptr);
+            mine.set_exception(std::current_exception());
+            throw;
+        }
+    }
+
+    void Clear() {
+        ZqCriticalSectionLock lock(ZqCimUtil::m_CimUtilLock);
+        providers_.clear();
+    }
+
+private:
+    struct Provider {
+        ConciseSnapshot kept;
+        std::shared_future<ConciseSnapshot> pending;
+        uint64_t pendingNumber = 0;
+    };
+
+    ConciseSnapshot FetchAlone(const std::string& provider, const Fetch& fetch) {
+        uint64_t number;
+        {
+            ZqCriticalSectionLock lock(ZqCimUtil::m_CimUtilLock);
+            number = ++fetches_;
+        }
+        ConciseSnapshot made{fetch(), number};
+        Finish(provider, number, &made);
+        return made;
+    }
+
+    // Keeps `made` unless a newer list is there; ends the pending fetch `number`.
+    void Finish(const std::string& provider, uint64_t number, const ConciseSnapshot* made) {
+        ZqCriticalSectionLock lock(ZqCimUtil::m_CimUtilLock);
+        Provider& p = providers_[provider];
+        if (made && (!p.kept.list || p.kept.number < made->number)) p.kept = *made;
+        if (p.pending.valid() && p.pendingNumber == number) {
+            p.pending = std::shared_future<ConciseSnapshot>();
+            p.pendingNumber = 0;
+        }
+    }
+
+    std::map<std::string, Provider> providers_;  // under m_CimUtilLock
+    uint64_t fetches_ = 0;                       // under m_CimUtilLock
+};
+
+// The provider a connection talks to, as a key of the concise-volume lists.
+std::string ProviderKey(const ZqCimConnection& conn) {
+    const ZqCimom& cimom = conn.GetCimom();
+    std::string key = cimom.GetAddress() + "|" + cimom.GetPort() + "|" + cimom.GetNameSpace();
+    for (char& c : key) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
+// Shared lists; the volume list is used only under ZqCimUtil::m_CimUtilLock.
 VolumeList& SharedVolumes() {
     static VolumeList list;
     return list;
 }
-ConciseList& SharedConciseVolumes() {
-    static ConciseList list;
-    return list;
+ConciseLists& SharedConciseVolumes() {
+    static ConciseLists lists;
+    return lists;
 }
 
 // Enters m_CimUtilLock when asked to, and traces both ends.
@@ -93,7 +201,7 @@ bool AllDigits(const std::string& text) {
 void ZqCimUtil::ClearSharedCaches() {
     ZqCriticalSectionLock lock(m_CimUtilLock);
     SharedVolumes().Clear();
-    SharedConciseVolumes() = ConciseList();
+    SharedConciseVolumes().Clear();
     ClearHardwareIdCache();
 }
 
@@ -175,9 +283,10 @@ std::string ZqCimUtil::GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::str
     return std::string();
 }
 
-// The concise-volume names are kept between calls: a lookup then costs one
-// request. A kept entry is trusted only once the volume it leads to carries
-// the unique id; otherwise the names are fetched again and the lookup redone.
+// The concise-volume names are kept between calls, per provider: a lookup
+// then costs one request. A kept entry is trusted only once the volume it
+// leads to carries the unique id; otherwise the names are fetched again and
+// the lookup redone.
 std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::string& uuid,
                                          const std::string& systemName) {
     static const char* const kLabel = "SMIS::GetIBMSVCVolObjPathByUUID";
@@ -188,17 +297,19 @@ std::string ZqCimUtil::ConciseVolumePath(ZqCimConnection& conn, const std::strin
         DEBUG_TRACE(kLabel, "No volume unique id given");
         return std::string();
     }
+    ConciseLists& lists = SharedConciseVolumes();
+    const std::string provider = ProviderKey(conn);
+    const uint64_t ticket = lists.Ticket();
+    // A list whose fetch began before this call may miss a newer volume.
     auto findConcise = [&](bool refresh, bool& fromCache) {
-        ZqCriticalSectionLock lock(m_CimUtilLock);
-        ConciseList& list = SharedConciseVolumes();
-        fromCache = list.filled && !refresh;
-        if (!fromCache) {
+        ConciseSnapshot snapshot = lists.Get(provider, refresh ? &ticket : nullptr, [&] {
             Array<CIMObjectPath> names = conn.GetInstanceNames(kConcise);
             DEBUG_TRACE_NORMAL(kLabel, "Class <%s> got %d instance names", kConcise, int(names.size()));
-            list.Assign(names);
-        }
-        auto hit = list.byUniqueId.find(uuid);
-        return hit == list.byUniqueId.end() ? CIMObjectPath() : hit->second;
+            return std::make_shared<const ConciseList>(names);
+        });
+        fromCache = snapshot.number <= ticket;
+        auto hit = snapshot.list->byUniqueId.find(uuid);
+        return hit == snapshot.list->byUniqueId.end() ? CIMObjectPath() : hit->second;
     };
     // The volume's "Name" is its unique id; a volume without one is not it.
     auto isTheVolume = [&](const CIMObjectPath& path, const std::string& pathText) {
