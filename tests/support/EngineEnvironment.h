@@ -29,6 +29,7 @@ public:
     zq::platform::MemoryDebugLog& debugLog() { return *log_; }
     zq::platform::VirtualClock& clock() { return *clock_; }
     TestSnapCatalogue& catalogue() { return *catalogue_; }
+    std::shared_ptr<zq::platform::VirtualClock> sharedClock() { return clock_; }
 
 private:
     std::shared_ptr<ZQPlatformInfo> config_;

@@ -16,7 +16,7 @@ Pegasus::Boolean acceptAnyCertificate(Pegasus::SSLCertificateInfo&) { return tru
 SimulatorFixture::SimulatorFixture() : SimulatorFixture(Options()) {}
 
 SimulatorFixture::SimulatorFixture(Options options)
-    : clock_(std::make_shared<zq::platform::VirtualClock>()),
+    : clock_(options.clock ? options.clock : std::make_shared<zq::platform::VirtualClock>()),
       clientTimeoutRealMs_(options.clientTimeoutRealMs),
       credentials_(options.credentials) {
     if (options.installClock) {

@@ -32,6 +32,8 @@ public:
         bool https = true;
         // Make the fixture's VirtualClock the process clock (zq::platform::setClock).
         bool installClock = true;
+        // The clock to read; none: the fixture makes its own.
+        std::shared_ptr<zq::platform::VirtualClock> clock;
         // Real time-out of the clients client() makes (network time-outs are
         // scaled by the clock's time scale; this is before scaling).
         uint32_t clientTimeoutRealMs = 20000;
