@@ -28,6 +28,12 @@ enum SnapStatus : int {
     SNAP_STATUS_DELETED_OUTSIDE = 24,
 };
 
+// Kind of copy asked about by a support check.
+enum SNAP_TYPE : int {
+    SNAP_TYPE_CLONE = 1,
+    SNAP_TYPE_SNAPSHOT = 2,
+};
+
 // Record metadata ids kept by the host between operations.
 enum MetaDataId : int {
     SM_MDT_UNIQUE_ID = 1,            // unique identifier of the copy

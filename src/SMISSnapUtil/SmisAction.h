@@ -24,6 +24,7 @@ struct CreateSynchronizedSet_PARAMS {
     std::string SetName;     // required: element name of the new set
     std::string SetPath;     // out: path of the created set
     uint16_t CopyType = 0xFFFF;
+    std::string JobPath;     // out: the job of a 4096 answer
 };
 
 struct ModifySynchronizedSet_PARAMS {
@@ -32,12 +33,14 @@ struct ModifySynchronizedSet_PARAMS {
     std::string SetPath;              // looked up by SetName when empty or not a path
     std::string SynchronizationPath;  // the mapping to add (operation 0) or remove (1)
     uint16_t Operation = 0xFFFF;
+    std::string JobPath;              // out: the job of a 4096 answer
 };
 
 struct DeleteSynchronizedSet_PARAMS {
     std::string SystemName;  // required
     std::string SetName;     // required
     std::string SetPath;     // looked up by SetName when empty or not a path
+    std::string JobPath;     // out: the job of a 4096 answer
 };
 
 class SmisAction : public ZqSmisJob {
@@ -97,7 +100,7 @@ public:
     int IsLunMapped(ZqCimConnection& conn, std::vector<std::string>& args);
 
     // --- synchronized sets, i.e. consistency groups (SmisActionSyncSet.cpp).
-    // A 4096 answer is handed back unwatched.
+    // A 4096 answer is handed back unwatched, with the job's path in JobPath.
     int CreateSynchronizedSet(ZqCimConnection& conn, CreateSynchronizedSet_PARAMS& params);
     int ModifySynchronizedSet(ZqCimConnection& conn, ModifySynchronizedSet_PARAMS& params);
     int DeleteSynchronizedSet(ZqCimConnection& conn, DeleteSynchronizedSet_PARAMS& params);
@@ -221,8 +224,8 @@ private:
                            const std::string& setPath, const std::string& setName, const char* className,
                            Pegasus::CIMObjectPath& set);
     // Invokes a set method: the provider error of a failure, the
-    // out-parameters; a started job is not followed.
-    uint32_t InvokeSetMethod(ZqCimConnection& conn, MethodCall& call);
+    // out-parameters; a started job is not followed, its path goes to `jobPath`.
+    uint32_t InvokeSetMethod(ZqCimConnection& conn, MethodCall& call, std::string& jobPath);
 };
 
 // Whether entry `pos` of an argument list is given: present and without "null".

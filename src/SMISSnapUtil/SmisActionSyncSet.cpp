@@ -27,7 +27,7 @@ int SmisAction::CreateSynchronizedSet(ZqCimConnection& conn, CreateSynchronizedS
         call.vendor = ZQProviderVendor::GetVendorId(call.target);
         call.Add("ElementName", CIMValue(String(params.SetName)));
         call.Add("CopyType", CIMValue(Pegasus::Uint16(params.CopyType)));
-        const uint32_t retVal = InvokeSetMethod(conn, call);
+        const uint32_t retVal = InvokeSetMethod(conn, call, params.JobPath);
         if (retVal == SMIS_RET_SUCCESS) {
             for (Pegasus::Uint32 i = 0; i < call.out.size(); ++i) {
                 const CIMValue& value = call.out[i].getValue();
@@ -63,10 +63,15 @@ bool SmisAction::FindSetAndService(ZqCimConnection& conn, MethodCall& call, cons
     return true;
 }
 
-uint32_t SmisAction::InvokeSetMethod(ZqCimConnection& conn, MethodCall& call) {
+uint32_t SmisAction::InvokeSetMethod(ZqCimConnection& conn, MethodCall& call, std::string& jobPath) {
+    jobPath.clear();
     const uint32_t retVal = Invoke(conn, call, RetValLine::OutParamsSpaced);
     if (retVal != SMIS_RET_SUCCESS && retVal != SMIS_RET_JOB_STARTED)
         ReportProviderError(call.label, call.vendor, retVal);
+    if (retVal == SMIS_RET_JOB_STARTED) {
+        const CIMObjectPath job = GetJobHandle(call.out);
+        if (!job.getClassName().isNull()) jobPath = GetObjectPathString(job);
+    }
     PrintParamSet(call.out, false);
     return retVal;
 }
@@ -106,7 +111,7 @@ int SmisAction::ModifySynchronizedSet(ZqCimConnection& conn, ModifySynchronizedS
         call.Add("SynchronizedSet", CIMValue(set));
         call.Add("Operation", CIMValue(Pegasus::Uint16(params.Operation)));
         if (withMapping) call.Add("Synchronization", CIMValue(mapping));
-        return int(InvokeSetMethod(conn, call));
+        return int(InvokeSetMethod(conn, call, params.JobPath));
     } catch (...) {
         TraceCaught(kCatch, ZQ_SOURCE_FILE, __LINE__);
     }
@@ -134,7 +139,7 @@ int SmisAction::DeleteSynchronizedSet(ZqCimConnection& conn, DeleteSynchronizedS
         DEBUG_TRACE_NORMAL(kLabel, "Force [%d]", 1);
         call.Add("Set", CIMValue(set));
         call.Add("Force", CIMValue(true));
-        return int(InvokeSetMethod(conn, call));
+        return int(InvokeSetMethod(conn, call, params.JobPath));
     } catch (...) {
         TraceCaught(kCatch, ZQ_SOURCE_FILE, __LINE__);
     }

@@ -104,6 +104,10 @@ public:
     // fetched without holding m_CimUtilLock: a slow provider holds up no
     // lookup on another.
     std::string GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::string uuid, std::string systemName);
+    // The same lookup telling its outcomes apart: 1 found (`path` set), 0 no
+    // such volume, -1 the provider could not be asked (`path` empty).
+    int FindIBMSVCVolObjPathByUUID(ZqCimConnection& conn, const std::string& uuid, const std::string& systemName,
+                                   std::string& path);
     // Volume path from a path text, device id or unique id (`kind`, a
     // VolumeRef); the path text, empty when not found.
     std::string GetVolumeObjectPath(ZqCimConnection& conn, const std::string& systemName, const std::string& volume,

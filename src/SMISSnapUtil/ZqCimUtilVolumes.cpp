@@ -283,6 +283,19 @@ std::string ZqCimUtil::GetIBMSVCVolObjPathByUUID(ZqCimConnection& conn, std::str
     return std::string();
 }
 
+int ZqCimUtil::FindIBMSVCVolObjPathByUUID(ZqCimConnection& conn, const std::string& uuid,
+                                          const std::string& systemName, std::string& path) {
+    static const char* const kLabel = "SMIS::GetIBMSVCVolObjPathByUUID";
+    path.clear();
+    try {
+        path = ConciseVolumePath(conn, uuid, systemName);
+        return path.empty() ? 0 : 1;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return -1;
+}
+
 // The concise-volume names are kept between calls, per provider: a lookup
 // then costs one request. A kept entry is trusted only once the volume it
 // leads to carries the unique id; otherwise the names are fetched again and
