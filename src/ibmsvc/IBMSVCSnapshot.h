@@ -1,0 +1,95 @@
+// The snapshot object the engine builds: a FlashCopy mapping between a source
+// and a target volume of an IBM SVC cluster, optionally in a consistency
+// group (a synchronized set of class "IBMTSSVC_SynchronizedSet").
+//
+// Files: IBMSVCSnapshot.cpp (construction, attach, synchronize, volume and
+// array lookups), IBMSVCSnapshotGroups.cpp (consistency groups),
+// IBMSVCSnapshotTargets.cpp (target details, reusable and incremental
+// targets, renaming a mapping), IBMSVCSnapshotRemoval.cpp (stopping, waiting
+// for the stop, detaching and deleting a dependent copy).
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "IBMSVCCimUtil.h"
+#include "Snapshot.h"
+#include "cim/String.h"
+
+class IBMSVCSnapshot : public ZQ_SMIS_SNAP::Snapshot {
+public:
+    // Suffix of the element names of a mapping and target whose removal did
+    // not finish; a later delete removes them without stopping again.
+    static constexpr const char* kToBeDeleted = "_ZQ_TO_BE_DEL";
+
+    IBMSVCSnapshot();
+
+    void SetIBMSVCErrorTable(const ZQ_SMIS_SNAP::ZQ_SMIS_ERROR_MAP* map) { m_ErrorMap = map; }
+
+    // --- the mapping
+    // `mode`: the copy type in decimal (4 snapshot, 5 incremental clone, 6
+    // reverse); anything else that is a number is a full copy. Sets m_SyncPath.
+    // 1 attached, 0 failed.
+    int AttachCloneVolume(std::string mode) override;
+    using Snapshot::SnapSyncOp;
+    // ModifySynchronization `operation` on the mapping (6 prepare, 4 start, 8
+    // stop), with "Restore" for a start that restores. 5 done, 6 failed, 23 invalid.
+    int SnapSyncOp(unsigned short operation, bool noWait, bool restore);
+
+    // --- consistency groups (m_SyncSetName, m_SyncSetPath)
+    // 1 the group exists (made now or found), 0 failed.
+    int CreateSyncSet(bool& created, int copyType);
+    // ModifySynchronizedSet `operation` (0 add m_SyncPath, 1 remove it, 4, 6, 8).
+    // 0 done, 1 no such group, -1 failed.
+    int ModifySyncSet(int operation);
+    // The group `name`, or m_SyncSetName when empty. 0 deleted, 1 no such group, -1 failed.
+    int DeleteSyncSet(std::string name);
+    // m_SyncPath and m_SyncSetName of the source and target paths: 1 in a
+    // group, 0 not, -1 failed.
+    int GetSyncSetName();
+
+    // --- targets
+    // The pool of the volume at `volumePath`: 0 found, -1 not.
+    int GetTargetDGNameByVolName(Pegasus::String volumeName, std::string& poolName, std::string volumePath);
+    // Takes the target and finds its mapping and source: 1 found, 0 not.
+    int SetTargetDetailsUsingTargetName(Pegasus::String targetName, std::string targetPath);
+    // Space-efficient copies of the source (copy and clean rate 0) whose
+    // element name contains `namePart`, as "Name" -> path. 0 found, else failure.
+    int GetSESyncPathFromSource(std::map<std::string, std::string>& targets, bool unused, std::string namePart);
+    // Keeps the copies whose mapping is incremental with positive rates.
+    // 1 done (also for none), 0 failed.
+    int CheckForIncrementalMapping(std::map<std::string, std::string>& targets);
+    // Volume path of a unique id; empty when not found or on error.
+    std::string GetSVCVolObjectPathByUUID(std::string uuid);
+    // The same telling the outcomes apart: 1 found, 0 not found, -1 error.
+    int FindSVCVolObjectPathByUUID(const std::string& uuid, std::string& path);
+    // 0 the source volume exists on the array, 2 it does not, 1 error.
+    int CheckSVCArrayExistence();
+    // SetElementName on the mapping args["syncPath"] with args["elementName"]
+    // and args["force"] ("TRUE" or not). 0 done, -1 invalid or failed, or
+    // the method's return value.
+    int setElementNameForMapping(ZqCimConnection& conn, std::map<std::string, std::string>& args);
+
+    // --- removal
+    // Stops the mapping m_SyncPath (unless marked), waits for the stop,
+    // detaches and deletes the target. A target that a host sees is left
+    // untouched (error 650006). 1 mapping and target are gone, 0 otherwise.
+    int DeleteDependentSnaps();
+    // Polls the mapping of snap's target until it is stopped (or gone),
+    // then detaches and deletes the target. 0 deleted, 1 still not stopped,
+    // 2 delete failed.
+    int WaitDetachAndDelete(IBMSVCSnapshot& snap, bool wait);
+
+    IBMSVCCimUtil m_SvcCimUtil;
+    std::string m_SyncSetName;
+    std::string m_SyncSetPath;
+
+private:
+    // The consistency group of that name; empty when none.
+    std::string FindSyncSet(const std::string& name);
+    // A set method's answer: 4096 is followed to the job's end (7 counts as
+    // success). 0 success, else the failure.
+    int FinishSetMethod(const char* label, int retVal, const std::string& jobPath);
+    // True when no host sees the target; otherwise reports 650006.
+    bool TargetHasNoHostMappings(const char* label);
+};
