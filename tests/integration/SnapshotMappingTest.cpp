@@ -128,9 +128,11 @@ TEST_F(MappingTest, StatusDetachAndDelete) {
 
 TEST_F(MappingTest, DeleteGoesByTheUniqueIdNotAStalePath) {
     auto other = fx.addSource("db02");
-    fx.sim().withModel([&](arraysim::Model& m, int64_t now) {
-        return m.copies.remove(m.state.mappingByName(copy.mapping)->id, true, now);
+    const uint32_t removed = fx.sim().withModel([&](arraysim::Model& m, int64_t now) {
+        const uint32_t id = m.state.mappingByName(copy.mapping)->id;
+        return m.copies.stop(id, true, now) | m.copies.remove(id, true, now);
     });
+    ASSERT_EQ(removed, 0u);
     // The stored path names another volume by now.
     snap->m_TargetDevPath = other.path;
     ASSERT_EQ(snap->SnapDelete(), 20) << record().dump();
