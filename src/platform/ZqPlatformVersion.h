@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #define ZQPLATFORM_VERSION_MAJOR 1
-#define ZQPLATFORM_VERSION_MINOR 0
+#define ZQPLATFORM_VERSION_MINOR 1
 
 extern "C" {
 // The version of the library loaded at run time.

@@ -1,7 +1,10 @@
 // Platform services for an engine test: an empty configuration, a debug log
 // kept in memory, simulated disks, an empty snapshot catalogue and a virtual
-// clock. Everything is put back
-// when the environment goes.
+// clock. Everything is put back when the environment goes.
+//
+// Disks: the engine opens the disks added by hand (disks()) and those of the
+// sources added with addDeviceSource (a host's view of the array), looked up
+// in that order.
 #pragma once
 
 #include <memory>
@@ -26,14 +29,20 @@ public:
     ZQPlatformInfo& config() { return *config_; }
     zq::platform::StaticDeviceSource& disks() { return *disks_; }
     std::shared_ptr<zq::platform::StaticDeviceSource> diskSource() { return disks_; }
+    void addDeviceSource(std::shared_ptr<zq::platform::DeviceSource> source);
+    // Every disk the engine can open, as one source.
+    std::shared_ptr<zq::platform::DeviceSource> devices();
     zq::platform::MemoryDebugLog& debugLog() { return *log_; }
     zq::platform::VirtualClock& clock() { return *clock_; }
     TestSnapCatalogue& catalogue() { return *catalogue_; }
     std::shared_ptr<zq::platform::VirtualClock> sharedClock() { return clock_; }
 
 private:
+    class AllDevices;
+
     std::shared_ptr<ZQPlatformInfo> config_;
     std::shared_ptr<zq::platform::StaticDeviceSource> disks_;
+    std::shared_ptr<AllDevices> all_;
     std::shared_ptr<zq::platform::MemoryDebugLog> log_;
     std::shared_ptr<zq::platform::VirtualClock> clock_;
     std::shared_ptr<TestSnapCatalogue> catalogue_;

@@ -41,7 +41,15 @@ EngineSimFixture::EngineSimFixture(Options options)
     sim_ = std::make_unique<SimulatorFixture>(simulatorOptions(options, env_->sharedClock()));
     arrayId_ = sim().withModel([](Model& m, int64_t) { return m.state.cluster.id; });
     host_ = std::make_unique<TestOSUtil>(hostName);
-    host_->setDeviceSource(env_->diskSource());
+    zq::platform::HostDiskView::Options view;
+    auto byHand = env_->diskSource();
+    view.nameTaken = [byHand](const std::string& name) { return byHand->find(name, nullptr); };
+    TestOSUtil* host = host_.get();
+    hostDisks_ = std::make_shared<zq::platform::HostDiskView>(
+        arrayFeed(), [host] { return host->initiatorNames(); }, view);
+    env_->addDeviceSource(hostDisks_);
+    host_->setDeviceSource(env_->devices());
+    host_->setHostDiskView(hostDisks_);
     host_->addArray(arrayId_, "IBM FlashSystem",
                     TestOSUtil::infoText(arrayId_, sim_->host(), sim_->user(), sim_->password(), 1));
 }
@@ -80,6 +88,38 @@ ZqCimomParams EngineSimFixture::cimomParams() const {
     p.Password = sim_->password();
     p.TimeoutSecs = 20000;
     return p;
+}
+
+zq::platform::HostDiskView::Feed EngineSimFixture::arrayFeed() {
+    arraysim::ArraySimulator* simulator = &sim();
+    return [simulator](const std::vector<std::string>& initiators) {
+        std::vector<zq::platform::HostLun> luns;
+        for (auto& d : simulator->hostDisks(initiators)) {
+            zq::platform::HostLun lun;
+            lun.host = d.host;
+            lun.lun = d.lun;
+            lun.volumeName = d.volumeName;
+            lun.uid = d.uid;
+            lun.generation = d.generation;
+            lun.disk.standardInquiry = std::move(d.standardInquiry);
+            lun.disk.unitSerialPage = std::move(d.unitSerialPage);
+            lun.disk.deviceIdPage = std::move(d.deviceIdPage);
+            luns.push_back(std::move(lun));
+        }
+        return luns;
+    };
+}
+
+zq::platform::HostDiskView& EngineSimFixture::addVirtualHost(const std::string& name,
+                                                            const TestOSUtil::Initiator& initiator) {
+    zq::platform::HostDiskView::Options view;
+    view.namePrefix = "/vmfs/" + name + "/disk-";
+    std::string port = initiator.name;
+    auto disks = std::make_shared<zq::platform::HostDiskView>(
+        arrayFeed(), [port] { return std::vector<std::string>{port}; }, view);
+    virtualHosts_.push_back(disks);
+    host_->addVirtualHost(name, initiator, disks);
+    return *disks;
 }
 
 EngineSimFixture::Volume EngineSimFixture::addSource(const std::string& name, uint64_t sizeBytes,
@@ -165,6 +205,15 @@ void EngineSimFixture::addHost(const std::string& name, const std::vector<std::s
 
 void EngineSimFixture::mapToHost(const std::string& host, const std::string& volumeName) {
     check(sim().mapToHost(host, volumeName), "map " + volumeName + " to " + host);
+}
+
+void EngineSimFixture::unmapFromHost(const std::string& host, const std::string& volumeName) {
+    uint32_t rc = sim().withModel([&](Model& m, int64_t) {
+        const arraysim::Host* h = m.state.hostByName(host);
+        if (!h) throw std::invalid_argument("no host " + host);
+        return m.state.unmapVolume(h->id, volumeId(m, volumeName));
+    });
+    check(rc, "unmap " + volumeName + " from " + host);
 }
 
 std::optional<EngineSimFixture::Volume> EngineSimFixture::volume(const std::string& nameOrUid) {

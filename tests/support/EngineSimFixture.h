@@ -19,6 +19,15 @@
 // so the engine's array parameters lead to the simulator. cimomParams() gives
 // the same endpoint for tests that build snapshot objects by hand.
 //
+// Host disks: the test host lists the disks of the volumes the array maps to
+// its initiators (host().setInitiators), through hostDisks(): a mapped
+// volume's disk shows from the next rescan (the engine's bus refresh, or
+// hostDisks().rescan() in a test), a removed mapping's disk goes at the next
+// rescan; setRescansToAppear makes disks wait for more rescans. Disks added by
+// hand (env().disks()) are listed too and keep their names; the view skips
+// them. addVirtualHost gives a hypervisor host with its own initiator and
+// disks, listed as hypervisor descriptors.
+//
 // Time: the configuration sets "ZQ_SMIS_CLIENT_TIMEOUT_IN_SEC" so that client
 // time-outs (scaled by the clock's time scale) stay long in real time on a
 // loaded machine. Nothing here waits in real time.
@@ -40,6 +49,7 @@
 #include "SimulatorFixture.h"
 #include "TestOSUtil.h"
 #include "TestSnapInfo.h"
+#include "ZqHostDiskView.h"
 #include "ZqCimomParams.h"
 
 namespace zqtest {
@@ -84,6 +94,10 @@ public:
     // The one clock of engine and simulator.
     zq::platform::VirtualClock& clock() { return env_->clock(); }
     TestOSUtil& host() { return *host_; }
+    // The test host's disks of the array's mappings.
+    zq::platform::HostDiskView& hostDisks() { return *hostDisks_; }
+    // A hypervisor host named `name` (a record's virtual host name).
+    zq::platform::HostDiskView& addVirtualHost(const std::string& name, const TestOSUtil::Initiator& initiator);
     // The simulated cluster's id: the array id and CIM system name.
     const std::string& arrayId() const { return arrayId_; }
 
@@ -111,6 +125,7 @@ public:
     // A host object with the given initiator ports, and a volume mapped to it.
     void addHost(const std::string& name, const std::vector<std::string>& ports);
     void mapToHost(const std::string& host, const std::string& volume);
+    void unmapFromHost(const std::string& host, const std::string& volume);
 
     // --- what the array holds
     std::optional<Volume> volume(const std::string& nameOrUid);
@@ -127,12 +142,15 @@ public:
     static constexpr uint64_t kGiB = uint64_t(1) << 30;
 
 private:
+    zq::platform::HostDiskView::Feed arrayFeed();
     Copy addCopy(const std::string& source, const std::string& target, bool snapshot, bool incremental,
                  CopyStage stage);
 
     std::unique_ptr<EngineEnvironment> env_;
     std::unique_ptr<SimulatorFixture> sim_;
     std::unique_ptr<TestOSUtil> host_;
+    std::shared_ptr<zq::platform::HostDiskView> hostDisks_;
+    std::vector<std::shared_ptr<zq::platform::HostDiskView>> virtualHosts_;
     std::unique_ptr<TestSnapInfo> record_;
     bool https_ = false;
     std::string arrayId_;

@@ -1,8 +1,11 @@
 #include "TestOSUtil.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
 
 #include "RecordBatch.h"
 
@@ -56,6 +59,29 @@ std::shared_ptr<zq::platform::DeviceSource> TestOSUtil::deviceSource() const {
     return devices_;
 }
 
+void TestOSUtil::setHostDiskView(std::shared_ptr<zq::platform::HostDiskView> view) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    view_ = std::move(view);
+}
+
+void TestOSUtil::addVirtualHost(const std::string& name, Initiator initiator,
+                                std::shared_ptr<zq::platform::HostDiskView> disks) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    virtualHosts_[lower(name)] = {std::move(initiator), std::move(disks)};
+}
+
+std::string TestOSUtil::machineHostName() {
+    std::vector<char> name(1024, '\0');
+    if (gethostname(name.data(), name.size() - 1) != 0) return std::string();
+    return name.data();
+}
+
+const TestOSUtil::VirtualHost* TestOSUtil::virtualHostLocked(const char* hostId) const {
+    if (!hostId || !*hostId) return nullptr;
+    auto it = virtualHosts_.find(lower(hostId));
+    return it == virtualHosts_.end() ? nullptr : &it->second;
+}
+
 void TestOSUtil::setDeviceListText(std::optional<std::string> text) {
     std::lock_guard<std::mutex> lock(mutex_);
     deviceListText_ = std::move(text);
@@ -94,6 +120,22 @@ std::string TestOSUtil::infoText(const std::string& arrayId, const std::string& 
 void TestOSUtil::setInitiators(std::vector<Initiator> initiators) {
     std::lock_guard<std::mutex> lock(mutex_);
     initiators_ = std::move(initiators);
+}
+
+void TestOSUtil::setInitiatorTypeBytes(std::optional<std::vector<uint8_t>> types) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    typeBytes_ = std::move(types);
+}
+
+std::vector<TestOSUtil::Initiator> TestOSUtil::initiators() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return initiators_;
+}
+
+std::vector<std::string> TestOSUtil::initiatorNames() const {
+    std::vector<std::string> names;
+    for (const auto& i : initiators()) names.push_back(i.name);
+    return names;
 }
 
 void TestOSUtil::setVirtualHostInitiator(std::optional<Initiator> initiator) {
@@ -140,18 +182,44 @@ int TestOSUtil::lastProxyResult() const {
 // --- ZQSO::ZQOSUtil ---
 
 int TestOSUtil::rescanHostBus(const char* hostId, const char* const* initiators, const char* const* removedPaths) {
+    Rescan rescan{hostId ? hostId : "", listOf(initiators), listOf(removedPaths), false};
+    std::shared_ptr<zq::platform::HostDiskView> view;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const VirtualHost* host = virtualHostLocked(hostId);
+        view = host ? host->disks : view_;
+    }
+    // The view asks the array outside the host's lock.
+    if (view) {
+        try {
+            view->rescan(rescan.removedPaths);
+        } catch (const std::exception&) {
+            rescan.failed = true;
+        }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
-    rescans_.push_back({hostId ? hostId : "", listOf(initiators), listOf(removedPaths)});
-    return 0;
+    rescans_.push_back(rescan);
+    return rescan.failed ? -1 : 0;
 }
 
-int TestOSUtil::getHostDevices(const char*, const char* vendor, char separator, uint32_t size, char* buf) {
+int TestOSUtil::getHostDevices(const char* hostId, const char* vendor, char separator, uint32_t size, char* buf) {
     std::string text;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (deviceListFailure_) return -1;
+        const VirtualHost* host = virtualHostLocked(hostId);
         if (deviceListText_) {
             text = *deviceListText_;
+        } else if (host) {
+            std::vector<std::string> descriptors;
+            std::string wanted = vendor ? vendor : "";
+            if (host->disks)
+                for (const auto& lun : host->disks->luns()) {
+                    std::string diskVendor = trimmed(lun.disk.vendor());
+                    if (!diskVendor.empty() && wanted.find(diskVendor) != std::string::npos)
+                        descriptors.push_back(zq::platform::vmwareDiskDescriptor(lun));
+                }
+            text = joined(descriptors, separator);
         } else {
             std::vector<std::string> names;
             std::string wanted = vendor ? vendor : "";
@@ -180,34 +248,39 @@ int TestOSUtil::getArrays(const char* vendor, char separator, uint32_t size, cha
 int TestOSUtil::getHostInitiators(const char*, const char*, char* names, uint16_t* namesLen, char* types,
                                   uint16_t* typesLen, uint16_t* thirdLen) {
     std::vector<Initiator> initiators;
+    std::vector<uint8_t> typeBytes;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         initiators = initiators_;
+        if (typeBytes_) typeBytes = *typeBytes_;
+        else
+            for (const auto& i : initiators) typeBytes.push_back(i.iscsi ? 1 : 0);
     }
     std::vector<std::string> nameList;
     for (const auto& i : initiators) nameList.push_back(i.name);
     std::string text = joined(nameList, ',');
     uint16_t needNames = initiators.empty() ? 0 : uint16_t(text.size() + 1);
-    uint16_t needTypes = uint16_t(initiators.size());
+    uint16_t needTypes = uint16_t(typeBytes.size());
     if (thirdLen) *thirdLen = 0;
     if (!namesLen || !typesLen) return 0;
-    if (initiators.empty() || !names || !types || *namesLen < needNames || *typesLen < needTypes) {
+    if (initiators.empty() || !names || (!types && needTypes) || *namesLen < needNames || *typesLen < needTypes) {
         *namesLen = needNames;
         *typesLen = needTypes;
         return 0;
     }
     std::memcpy(names, text.c_str(), text.size() + 1);
-    for (size_t i = 0; i < initiators.size(); ++i) types[i] = initiators[i].iscsi ? 1 : 0;
+    if (needTypes) std::memcpy(types, typeBytes.data(), needTypes);
     *namesLen = needNames;
     *typesLen = needTypes;
     return 1;
 }
 
-int TestOSUtil::getVirtualHostInitiator(const char*, const char*, char* buf, uint16_t* len, bool* isIscsi) {
+int TestOSUtil::getVirtualHostInitiator(const char* hostId, const char*, char* buf, uint16_t* len, bool* isIscsi) {
     std::optional<Initiator> initiator;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        initiator = virtualInitiator_;
+        const VirtualHost* host = virtualHostLocked(hostId);
+        initiator = host ? std::optional<Initiator>(host->initiator) : virtualInitiator_;
     }
     if (!len) return 0;
     if (!initiator) {

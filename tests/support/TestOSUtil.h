@@ -1,6 +1,12 @@
 // Scriptable OS utility of one test host: its disks (from a DeviceSource),
 // initiators, known arrays with their information texts, bus rescans, the
 // current operation code, and remote execution on another test host.
+//
+// Host ids: a host id that names a virtual host (addVirtualHost, any letter
+// case) asks about that hypervisor host; every other id (the machine's host
+// name, or empty for the local host in virtual-machine mode) asks about this
+// host. A hypervisor lists its disks as hypervisor descriptors; this host
+// lists device paths. Rescans move the host's HostDiskView, when it has one.
 #pragma once
 
 #include <functional>
@@ -11,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ZqHostDiskView.h"
 #include "ZqSimulatedDevices.h"
 #include "zqso/ZQOSUtil.h"
 #include "zqso/SnapInfo.h"
@@ -29,6 +36,7 @@ public:
         std::string hostId;
         std::vector<std::string> initiators;
         std::vector<std::string> removedPaths;
+        bool failed = false;  // the view could not ask the array
     };
     // The engine entry point a proxy runs (zqso_execSnapEngineOp in practice).
     using EngineOp = std::function<int(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os)>;
@@ -41,6 +49,15 @@ public:
     // vendor the asked vendor text contains.
     void setDeviceSource(std::shared_ptr<zq::platform::DeviceSource> source);
     std::shared_ptr<zq::platform::DeviceSource> deviceSource() const;
+    // The view of the array's mappings that this host's rescans move (its
+    // disks are listed through the device source, which may hold it or be it).
+    void setHostDiskView(std::shared_ptr<zq::platform::HostDiskView> view);
+    // A hypervisor host for virtual-machine records (the record's virtual
+    // host name): its single initiator and its disks.
+    void addVirtualHost(const std::string& name, Initiator initiator,
+                        std::shared_ptr<zq::platform::HostDiskView> disks);
+    // The machine's host name, the id the engine gives this host.
+    static std::string machineHostName();
     // Replaces the device listing by a fixed text (e.g. virtual-machine descriptors).
     void setDeviceListText(std::optional<std::string> text);
     void setDeviceListFailure(bool fail);
@@ -54,6 +71,12 @@ public:
                                 const std::string& password, int engineId);
 
     void setInitiators(std::vector<Initiator> initiators);
+    // The type bytes the initiator query answers, instead of one per name
+    // (fewer bytes than names, none, or wrong values).
+    void setInitiatorTypeBytes(std::optional<std::vector<uint8_t>> types);
+    std::vector<Initiator> initiators() const;
+    std::vector<std::string> initiatorNames() const;
+    // The initiator of a virtual host not added with addVirtualHost.
     void setVirtualHostInitiator(std::optional<Initiator> initiator);
     void setCurrentOperation(uint16_t code);
     std::vector<Rescan> rescans() const;
@@ -87,15 +110,25 @@ private:
         std::string vendor;
         std::string info;
     };
+    struct VirtualHost {
+        Initiator initiator;
+        std::shared_ptr<zq::platform::HostDiskView> disks;
+    };
+
+    // The virtual host an id names; null for this host. Caller holds mutex_.
+    const VirtualHost* virtualHostLocked(const char* hostId) const;
 
     std::string hostName_;
     mutable std::mutex mutex_;
     std::shared_ptr<zq::platform::DeviceSource> devices_;
+    std::shared_ptr<zq::platform::HostDiskView> view_;
+    std::map<std::string, VirtualHost> virtualHosts_;  // lower-case names
     std::optional<std::string> deviceListText_;
     bool deviceListFailure_ = false;
     std::map<std::string, Array> arrays_;  // insertion order kept in arrayOrder_
     std::vector<std::string> arrayOrder_;
     std::vector<Initiator> initiators_;
+    std::optional<std::vector<uint8_t>> typeBytes_;
     std::optional<Initiator> virtualInitiator_;
     uint16_t currentOperation_ = 0;
     std::vector<Rescan> rescans_;

@@ -19,6 +19,7 @@
 
 #include "Catalogue.h"
 #include "Jobs.h"
+#include "ZqPlatformVersion.h"
 
 using nlohmann::json;
 namespace fs = std::filesystem;
@@ -291,7 +292,8 @@ TEST_F(SvcsnapCli, VersionLoadsThePluginNextToTheBuildOrAsGiven) {
     CliRun v = svcsnap("version --json");
     ASSERT_EQ(v.status, 0) << v.err;
     EXPECT_EQ(v.doc()["plugin"]["version"], "1.0.0");
-    EXPECT_EQ(v.doc()["platform"], "1.0");
+    EXPECT_EQ(v.doc()["platform"],
+              std::to_string(ZQPLATFORM_VERSION_MAJOR) + "." + std::to_string(ZQPLATFORM_VERSION_MINOR));
     CliRun bad = svcsnap("version --plugin /nonexistent/libzqsoibmsvc.so");
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("not found"), std::string::npos) << bad.err;

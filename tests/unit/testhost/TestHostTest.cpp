@@ -33,6 +33,14 @@ TEST(TestOSUtil, ListsGrowToTheSizeAskedFor) {
     EXPECT_STREQ(names.data(), "iqn.1994-05.com.redhat:a,10:00:00:90:fa:12:34:56");
     EXPECT_EQ(types[0], 1);
     EXPECT_EQ(types[1], 0);
+    // A reply whose second name has no type byte.
+    os.setInitiatorTypeBytes(std::vector<uint8_t>{1});
+    namesLen = typesLen = 0;
+    os.getHostInitiators("h", "A", nullptr, &namesLen, nullptr, &typesLen, &third);
+    EXPECT_EQ(typesLen, 1);
+    ASSERT_EQ(os.getHostInitiators("h", "A", names.data(), &namesLen, types.data(), &typesLen, &third), 1);
+    EXPECT_EQ(typesLen, 1);
+    os.setInitiatorTypeBytes(std::nullopt);
 
     os.addArray("0000AAAA", "IBM FlashSystem", TestOSUtil::infoText("0000AAAA", "10.0.0.1", "u", "p", 20));
     uint32_t size = 8;
