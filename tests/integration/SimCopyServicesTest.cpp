@@ -96,14 +96,18 @@ TEST_F(CopyServices, MappingMovesThroughItsStatesOnlyAsTheArrayAllows) {
     EXPECT_EQ(syncState("src", "tgt"), "9");
     EXPECT_EQ(sync(4, "src", "tgt"), Rc::StartNotPrepared);
     ASSERT_EQ(sync(6, "src", "tgt"), 0u);
+    EXPECT_EQ(sync(8, "src", "tgt"), Rc::StopWrongState) << "a preparing mapping is not stopped";
+    EXPECT_EQ(syncState("src", "tgt"), "3");
+    fx.clock().advanceMs(1000);
     ASSERT_EQ(sync(8, "src", "tgt"), 0u);
-    EXPECT_EQ(syncState("src", "tgt"), "9") << "a preparing mapping stops at once";
-    ASSERT_EQ(sync(2, "src", "tgt"), 0u);
+    EXPECT_EQ(syncState("src", "tgt"), "9") << "a prepared mapping stops at once";
+    EXPECT_EQ(sync(2, "src", "tgt"), Rc::MappingActive) << "a stopped mapping is deleted with Force only";
+    ASSERT_EQ(sync(2, "src", "tgt", true), 0u);
     EXPECT_THROW(client->getInstance(kNs, fx.mappingPath("src", "tgt")), CIMException);
 
     // The log shows each call's parameters as sent.
     auto calls = fx.sim().requestLog().find("ModifySynchronization");
-    ASSERT_EQ(calls.size(), 13u);
+    ASSERT_EQ(calls.size(), 15u);
     const auto& first = calls.front();
     EXPECT_EQ(first.operation, "InvokeMethod");
     EXPECT_EQ(first.returnValue, std::to_string(Rc::StartNotPrepared));

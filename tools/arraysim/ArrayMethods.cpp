@@ -212,7 +212,7 @@ ArrayMethods::Plan ArrayMethods::modifySynchronization(const ObjRef&, const Meth
     switch (op) {
         case SyncOperation::DeleteMapping: apply = [=](int64_t at) { return copies->remove(id, force, at); }; break;
         case SyncOperation::Start: apply = [=](int64_t at) { return copies->start(id, restore, at); }; break;
-        case SyncOperation::Prepare: apply = [=](int64_t at) { return copies->prepare(id, at); }; break;
+        case SyncOperation::Prepare: apply = [=](int64_t at) { return copies->prepare(id, at, restore); }; break;
         case SyncOperation::Stop: apply = [=](int64_t at) { return copies->stop(id, force, at); }; break;
         default: return refuse(Rc::NotSupported);
     }
@@ -221,15 +221,13 @@ ArrayMethods::Plan ArrayMethods::modifySynchronization(const ObjRef&, const Meth
         plan.apply = apply;
         return plan;
     }
-    // As a job the change happens at completion; refuse now what the table refuses now.
-    auto m = s_.mapping(id);
+    // As a job the change happens at completion; refuse now what the cluster refuses now.
     FcCommand cmd = op == SyncOperation::Start     ? FcCommand::Start
                     : op == SyncOperation::Prepare ? FcCommand::Prepare
                     : op == SyncOperation::Stop    ? (force ? FcCommand::StopForce : FcCommand::Stop)
                                                    : (force ? FcCommand::DeleteForce : FcCommand::Delete);
-    auto t = fcTransition(m->state, cmd);
-    if (!t.allowed) return refuse(t.refusal);
-    plan.apply = [apply, copies, id](int64_t at) {
+    if (uint32_t rc = copies_.check(*s_.mapping(id), cmd, restore)) return refuse(rc);
+    plan.apply = [apply, copies](int64_t at) {
         copies->advance(at);
         return apply(at);
     };

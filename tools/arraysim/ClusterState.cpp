@@ -468,7 +468,16 @@ uint16_t ClusterState::volumeStatus(const Volume& v) const {
     if (v.statusOverride >= 0) return uint16_t(v.statusOverride);
     auto p = pools.find(v.poolId);
     if (p != pools.end() && !p->second.online) return 10;
-    return v.dataValid ? 2 : 10;
+    // A target is offline while its mapping is stopped, suspended, or
+    // stopping an unfinished copy; a suspended mapping takes its source too.
+    if (auto m = mappingOfTarget(v.id)) {
+        if (m->state == FcState::Stopped || m->state == FcState::Suspended) return 10;
+        if (m->state == FcState::Stopping && !m->copied) return 10;
+    }
+    auto range = mappingsBySource_.equal_range(v.id);
+    for (auto it = range.first; it != range.second; ++it)
+        if (auto m = mapping(it->second); m && m->state == FcState::Suspended) return 10;
+    return 2;
 }
 
 uint64_t ClusterState::poolUsedBytes(uint32_t poolId) const {

@@ -39,6 +39,15 @@ struct Limits {
     bool standardGoal = true;  // IBMTSSVC_StorageVolumeSetting "<cluster>:Standard" exists
 };
 
+// Kinder FlashCopy rules of earlier simulator versions, each off by default
+// (seed "lenient"). Tests that need the old answers switch one on.
+struct Leniency {
+    bool deleteAnyState = false;   // Force deletes in any state but stopping; stopped needs no Force
+    bool stopGroupMember = false;  // a member of a consistency group may be stopped on its own
+    bool stopPreparing = false;    // a stop of a preparing mapping stops it at once
+    bool prepareWithoutRestore = false;  // a restore needs "Restore" at start only, not at prepare
+};
+
 struct IoGroup {
     uint32_t id = 0;
     std::string name;
@@ -78,7 +87,7 @@ struct Volume {
     uint16_t realSizePercent = 100;  // space-efficient: real capacity share
     uint32_t grainSizeKiB = 256;     // space-efficient: grain size
     uint64_t generation = 0;         // identity of the data the volume holds
-    bool dataValid = true;           // false: target of a copy that did not finish
+    bool dataValid = true;           // false: holds no consistent image (a copy that did not finish)
     int statusOverride = -1;         // OperationalStatus forced by a test, -1 none
     std::vector<WriteRecord> writes;
 
@@ -163,6 +172,7 @@ public:
     ClusterInfo cluster;
     Timing timing;
     Limits limits;
+    Leniency lenient;
 
     std::map<uint32_t, IoGroup> ioGroups;
     std::map<uint32_t, Node> nodes;
@@ -242,7 +252,8 @@ public:
     // Removes a mapping and its group membership (rules checked by the caller).
     void eraseMapping(uint32_t mappingId);
 
-    // OperationalStatus of a volume: 2 OK, 10 stopped (offline).
+    // OperationalStatus of a volume: 2 OK, 10 stopped (offline): a test's
+    // override, an offline pool, or the state of its FlashCopy mappings.
     uint16_t volumeStatus(const Volume& v) const;
     uint64_t poolUsedBytes(uint32_t poolId) const;
 

@@ -9,10 +9,6 @@
 
 namespace arraysim {
 
-namespace {
-bool isActive(FcState s) { return s == FcState::Copying || s == FcState::Stopping; }
-}  // namespace
-
 double CopyServices::bytesPerSecond(uint16_t rate) {
     if (rate == 0) return 0;
     // 1-10: 128 KiB/s, doubling every ten steps.
@@ -51,13 +47,47 @@ RcResult CopyServices::createMapping(const MappingSpec& spec) {
     return {Rc::Ok, s_.insertMapping(std::move(m))};
 }
 
-uint32_t CopyServices::prepare(uint32_t mappingId, int64_t nowMs) {
+uint32_t CopyServices::check(const FcMapping& m, FcCommand command, bool restore) const {
+    const Leniency& lenient = s_.lenient;
+    bool inGroup = m.groupId != kNoId;
+    switch (command) {
+        case FcCommand::Prepare:
+        case FcCommand::Start: {
+            if (inGroup) return Rc::MappingInGroup;
+            auto t = fcTransition(m.state, command);
+            if (!t.allowed) return t.refusal;
+            bool checkRestore = command == FcCommand::Start || !lenient.prepareWithoutRestore;
+            if (checkRestore && !restore && targetFeedsActiveCopy(m)) return Rc::RestoreRequired;
+            return Rc::Ok;
+        }
+        case FcCommand::Stop:
+        case FcCommand::StopForce: {
+            if (inGroup && !lenient.stopGroupMember) return Rc::MappingInGroup;
+            if (m.state == FcState::Preparing && lenient.stopPreparing) return Rc::Ok;
+            auto t = fcTransition(m.state, command);
+            return t.allowed ? Rc::Ok : t.refusal;
+        }
+        case FcCommand::Delete:
+        case FcCommand::DeleteForce: {
+            bool force = command == FcCommand::DeleteForce;
+            if (lenient.deleteAnyState) {
+                auto t = fcLenientDelete(m.state, force);
+                if (!t.allowed) return t.refusal;
+                return m.state == FcState::Copying && hasDependents(m) ? Rc::SourceNeededByOtherMaps : Rc::Ok;
+            }
+            auto t = fcTransition(m.state, command);
+            if (t.allowed) return Rc::Ok;
+            return isActive(m.state) && hasDependents(m) ? Rc::SourceNeededByOtherMaps : t.refusal;
+        }
+        default: return Rc::Failed;
+    }
+}
+
+uint32_t CopyServices::prepare(uint32_t mappingId, int64_t nowMs, bool restore) {
     auto m = s_.mapping(mappingId);
     if (!m) return Rc::InvalidParameter;
-    if (m->groupId != kNoId) return Rc::MappingInGroup;
-    auto t = fcTransition(m->state, FcCommand::Prepare);
-    if (!t.allowed) return t.refusal;
-    m->state = t.next;
+    if (uint32_t rc = check(*m, FcCommand::Prepare, restore)) return rc;
+    m->state = FcState::Preparing;
     m->eventAtMs = nowMs + s_.timing.prepareMs;
     return Rc::Ok;
 }
@@ -65,10 +95,7 @@ uint32_t CopyServices::prepare(uint32_t mappingId, int64_t nowMs) {
 uint32_t CopyServices::start(uint32_t mappingId, bool restore, int64_t nowMs) {
     auto m = s_.mapping(mappingId);
     if (!m) return Rc::InvalidParameter;
-    if (m->groupId != kNoId) return Rc::MappingInGroup;
-    auto t = fcTransition(m->state, FcCommand::Start);
-    if (!t.allowed) return t.refusal;
-    if (!restore && targetFeedsActiveCopy(*m)) return Rc::RestoreRequired;
+    if (uint32_t rc = check(*m, FcCommand::Start, restore)) return rc;
     beginCopy(*m, nowMs);
     return Rc::Ok;
 }
@@ -124,30 +151,36 @@ uint16_t CopyServices::syncState(const FcMapping& m) const { return syncStateOf(
 uint32_t CopyServices::stop(uint32_t mappingId, bool force, int64_t nowMs) {
     auto m = s_.mapping(mappingId);
     if (!m) return Rc::InvalidParameter;
-    FcState before = m->state;
-    auto t = fcTransition(before, force ? FcCommand::StopForce : FcCommand::Stop);
+    if (uint32_t rc = check(*m, force ? FcCommand::StopForce : FcCommand::Stop, false)) return rc;
+    return stopMapping(*m, force, nowMs);
+}
+
+uint32_t CopyServices::stopMapping(FcMapping& m, bool force, int64_t nowMs) {
+    FcState before = m.state;
+    FcTransition t = fcTransition(before, force ? FcCommand::StopForce : FcCommand::Stop);
+    if (before == FcState::Preparing && s_.lenient.stopPreparing) t = FcTransition{true, FcState::Stopped, false, 0};
     if (!t.allowed) return t.refusal;
     if (t.next == before) return Rc::Ok;
     if (before == FcState::Copying) {
-        m->progress = progressAt(*m, nowMs);
-        m->progressAtMs = nowMs;
+        m.progress = progressAt(m, nowMs);
+        m.progressAtMs = nowMs;
     }
     if (t.next == FcState::Stopping) {
-        double clean = hasDependents(*m) ? s_.changedSince(m->sourceId, m->startChangeSeq) : 0;
+        double clean = hasDependents(m) ? s_.changedSince(m.sourceId, m.startChangeSeq) : 0;
         double ms = 0;
         if (clean > 0) {
-            auto src = s_.volume(m->sourceId);
+            auto src = s_.volume(m.sourceId);
             // A clean rate of 0 still cleans, at the lowest rate.
-            double bps = bytesPerSecond(std::max<uint16_t>(m->cleanRate, 1));
+            double bps = bytesPerSecond(std::max<uint16_t>(m.cleanRate, 1));
             ms = clean / 100.0 * double(src->sizeBytes()) / bps * 1000.0;
         }
-        m->state = FcState::Stopping;
-        m->eventAtMs = nowMs + s_.timing.stopMs + int64_t(std::ceil(ms));
+        m.state = FcState::Stopping;
+        m.eventAtMs = nowMs + s_.timing.stopMs + int64_t(std::ceil(ms));
         return Rc::Ok;
     }
-    if (force && isActive(before)) stopDependents(*m, nowMs);
-    m->state = t.next;
-    if (isActive(before)) finishStop(*m);
+    if (force && isActive(before)) stopDependents(m, nowMs);
+    m.state = t.next;
+    if (isActive(before)) finishStop(m);
     return Rc::Ok;
 }
 
@@ -179,13 +212,9 @@ void CopyServices::stopDependents(const FcMapping& m, int64_t nowMs) {
 uint32_t CopyServices::remove(uint32_t mappingId, bool force, int64_t nowMs) {
     auto m = s_.mapping(mappingId);
     if (!m) return Rc::InvalidParameter;
-    auto t = fcTransition(m->state, force ? FcCommand::DeleteForce : FcCommand::Delete);
-    if (!t.allowed) return t.refusal;
-    if (m->state == FcState::Copying) {
-        if (hasDependents(*m)) return Rc::SourceNeededByOtherMaps;
-        if (progressAt(*m, nowMs) < 100)
-            if (auto tgt = s_.volume(m->targetId)) tgt->dataValid = false;
-    }
+    if (uint32_t rc = check(*m, force ? FcCommand::DeleteForce : FcCommand::Delete, false)) return rc;
+    if (m->state == FcState::Copying && progressAt(*m, nowMs) < 100)
+        if (auto tgt = s_.volume(m->targetId)) tgt->dataValid = false;
     s_.eraseMapping(mappingId);
     return Rc::Ok;
 }
@@ -225,8 +254,11 @@ uint32_t CopyServices::prepareGroup(uint32_t groupId, int64_t nowMs) {
     auto t = fcTransition(s_.groupState(*g), FcCommand::Prepare);
     if (!t.allowed) return t.refusal;
     for (uint32_t id : g->members) {
-        auto mt = fcTransition(s_.mapping(id)->state, FcCommand::Prepare);
+        auto m = s_.mapping(id);
+        auto mt = fcTransition(m->state, FcCommand::Prepare);
         if (!mt.allowed) return mt.refusal;
+        // The group methods carry no "Restore": a member that would restore refuses the group.
+        if (!s_.lenient.prepareWithoutRestore && targetFeedsActiveCopy(*m)) return Rc::RestoreRequired;
     }
     for (uint32_t id : g->members) {
         auto m = s_.mapping(id);
@@ -255,7 +287,8 @@ uint32_t CopyServices::stopGroup(uint32_t groupId, bool force, int64_t nowMs) {
     auto t = fcTransition(s_.groupState(*g), force ? FcCommand::StopForce : FcCommand::Stop);
     if (!t.allowed) return t.refusal;
     std::vector<uint32_t> members(g->members.begin(), g->members.end());
-    for (uint32_t id : members) stop(id, force, nowMs);
+    for (uint32_t id : members)
+        if (auto m = s_.mapping(id)) stopMapping(*m, force, nowMs);
     return Rc::Ok;
 }
 

@@ -26,10 +26,15 @@ public:
     explicit CopyServices(ClusterState& state) : s_(state) {}
 
     RcResult createMapping(const MappingSpec& spec);
-    uint32_t prepare(uint32_t mappingId, int64_t nowMs);
+    // Commands on one mapping; each answers 0 or the array's refusal and
+    // changes nothing when it refuses. `restore`: the "Restore" flag.
+    uint32_t prepare(uint32_t mappingId, int64_t nowMs, bool restore = false);
     uint32_t start(uint32_t mappingId, bool restore, int64_t nowMs);
     uint32_t stop(uint32_t mappingId, bool force, int64_t nowMs);
     uint32_t remove(uint32_t mappingId, bool force, int64_t nowMs);
+    // The answer `command` (Prepare, Start, Stop, StopForce, Delete,
+    // DeleteForce) would get now, without running it.
+    uint32_t check(const FcMapping& m, FcCommand command, bool restore) const;
 
     uint32_t addToGroup(uint32_t groupId, uint32_t mappingId);
     uint32_t removeFromGroup(uint32_t groupId, uint32_t mappingId);
@@ -53,6 +58,7 @@ public:
     static double bytesPerSecond(uint16_t rate);
 
 private:
+    uint32_t stopMapping(FcMapping& m, bool force, int64_t nowMs);
     void beginCopy(FcMapping& m, int64_t nowMs);
     void finishStop(FcMapping& m);
     void stopDependents(const FcMapping& m, int64_t nowMs);

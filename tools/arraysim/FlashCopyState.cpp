@@ -9,35 +9,43 @@ namespace {
 constexpr FcTransition go(FcState next) { return FcTransition{true, next, false, 0}; }
 constexpr FcTransition gone() { return FcTransition{true, FcState::IdleOrCopied, true, 0}; }
 constexpr FcTransition no(uint32_t rc) { return FcTransition{false, FcState::IdleOrCopied, false, rc}; }
+constexpr FcTransition same(FcState s) { return go(s); }
 
-constexpr int kStates = 7;
-constexpr int kCommands = 9;
+using S = FcState;
+constexpr int kStates = 8;
+constexpr int kCommands = 11;
+constexpr FcTransition kNotAnEvent = no(Rc::Failed);
 
 // Rows: FcState; columns: FcCommand in declaration order
-// (Prepare, Start, Stop, StopForce, Delete, DeleteForce, PrepareDone, StopDone, CopyDone).
+// (Prepare, Start, Stop, StopForce, Delete, DeleteForce,
+//  PrepareDone, PrepareFailed, StopDone, CopyDone, Suspend).
 const FcTransition kTable[kStates][kCommands] = {
-    // IdleOrCopied
-    {go(FcState::Preparing), no(Rc::StartNotPrepared), go(FcState::IdleOrCopied), go(FcState::IdleOrCopied),
-     gone(), gone(), no(Rc::Failed), no(Rc::Failed), no(Rc::Failed)},
-    // Preparing
-    {no(Rc::PrepareWrongState), no(Rc::StartWhilePreparing), go(FcState::Stopped), go(FcState::Stopped),
-     no(Rc::MappingActive), gone(), go(FcState::Prepared), no(Rc::Failed), no(Rc::Failed)},
+    // IdleOrCopied: a stop has no effect
+    {go(S::Preparing), no(Rc::StartNotPrepared), same(S::IdleOrCopied), same(S::IdleOrCopied), gone(), gone(),
+     kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent},
+    // Preparing: a stop waits for the flush to end
+    {no(Rc::PrepareWrongState), no(Rc::StartWhilePreparing), no(Rc::StopWrongState), no(Rc::StopWrongState),
+     no(Rc::MappingActive), no(Rc::MappingActive), go(S::Prepared), go(S::Stopped), kNotAnEvent, kNotAnEvent,
+     kNotAnEvent},
     // Prepared
-    {no(Rc::PrepareWrongState), go(FcState::Copying), go(FcState::Stopped), go(FcState::Stopped),
-     no(Rc::MappingActive), gone(), no(Rc::Failed), no(Rc::Failed), no(Rc::Failed)},
+    {no(Rc::PrepareWrongState), go(S::Copying), go(S::Stopped), go(S::Stopped), no(Rc::MappingActive),
+     no(Rc::MappingActive), kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent},
     // Copying
-    {no(Rc::PrepareWrongState), no(Rc::AlreadyCopying), go(FcState::Stopping), go(FcState::Stopped),
-     no(Rc::MappingActive), gone(), no(Rc::Failed), no(Rc::Failed), go(FcState::IdleOrCopied)},
-    // Stopping
-    {no(Rc::PrepareWrongState), no(Rc::StartNotPrepared), go(FcState::Stopping), go(FcState::Stopped),
-     no(Rc::SourceNeededByOtherMaps), no(Rc::SourceNeededByOtherMaps), no(Rc::Failed), go(FcState::Stopped),
-     no(Rc::Failed)},
-    // Stopped
-    {go(FcState::Preparing), no(Rc::StartNotPrepared), go(FcState::Stopped), go(FcState::Stopped), gone(),
-     gone(), no(Rc::Failed), no(Rc::Failed), no(Rc::Failed)},
+    {no(Rc::PrepareWrongState), no(Rc::AlreadyCopying), go(S::Stopping), go(S::Stopped), no(Rc::MappingActive),
+     no(Rc::MappingActive), kNotAnEvent, kNotAnEvent, kNotAnEvent, go(S::IdleOrCopied), go(S::Suspended)},
+    // Stopping: it copies data to the mappings that depend on it
+    {no(Rc::PrepareWrongState), no(Rc::StartNotPrepared), same(S::Stopping), go(S::Stopped),
+     no(Rc::SourceNeededByOtherMaps), no(Rc::SourceNeededByOtherMaps), kNotAnEvent, kNotAnEvent, go(S::Stopped),
+     kNotAnEvent, go(S::Suspended)},
+    // Stopped: deleted only with Force
+    {go(S::Preparing), no(Rc::StartNotPrepared), same(S::Stopped), same(S::Stopped), no(Rc::MappingActive), gone(),
+     kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent},
+    // Suspended
+    {no(Rc::PrepareWrongState), no(Rc::AlreadyCopying), go(S::Stopped), go(S::Stopped), no(Rc::MappingActive),
+     no(Rc::MappingActive), kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent},
     // Empty (consistency groups without mappings)
-    {no(Rc::GroupEmpty), no(Rc::GroupEmpty), go(FcState::Empty), go(FcState::Empty), gone(), gone(),
-     no(Rc::Failed), no(Rc::Failed), no(Rc::Failed)},
+    {no(Rc::GroupEmpty), no(Rc::GroupEmpty), same(S::Empty), same(S::Empty), gone(), gone(), kNotAnEvent,
+     kNotAnEvent, kNotAnEvent, kNotAnEvent, kNotAnEvent},
 };
 }  // namespace
 
@@ -45,15 +53,26 @@ FcTransition fcTransition(FcState state, FcCommand command) {
     return kTable[static_cast<int>(state)][static_cast<int>(command)];
 }
 
+FcTransition fcLenientDelete(FcState state, bool force) {
+    switch (state) {
+        case S::Stopping: return no(Rc::SourceNeededByOtherMaps);
+        case S::IdleOrCopied:
+        case S::Stopped:
+        case S::Empty: return gone();
+        default: return force ? gone() : no(Rc::MappingActive);
+    }
+}
+
 const char* fcStateName(FcState state) {
     switch (state) {
-        case FcState::IdleOrCopied: return "idle_or_copied";
-        case FcState::Preparing: return "preparing";
-        case FcState::Prepared: return "prepared";
-        case FcState::Copying: return "copying";
-        case FcState::Stopping: return "stopping";
-        case FcState::Stopped: return "stopped";
-        case FcState::Empty: return "empty";
+        case S::IdleOrCopied: return "idle_or_copied";
+        case S::Preparing: return "preparing";
+        case S::Prepared: return "prepared";
+        case S::Copying: return "copying";
+        case S::Stopping: return "stopping";
+        case S::Stopped: return "stopped";
+        case S::Suspended: return "suspended";
+        case S::Empty: return "empty";
     }
     return "unknown";
 }
@@ -71,13 +90,14 @@ bool parseFcState(const std::string& text, FcState& out) {
 
 uint16_t syncStateOf(FcState state, bool copied) {
     switch (state) {
-        case FcState::IdleOrCopied: return copied ? SyncState::Synchronized : SyncState::Idle;
-        case FcState::Preparing: return SyncState::PrepareInProgress;
-        case FcState::Prepared: return SyncState::Prepared;
-        case FcState::Copying: return SyncState::ResyncInProgress;
-        case FcState::Stopping: return SyncState::QuiesceInProgress;
-        case FcState::Stopped: return SyncState::Quiesced;
-        case FcState::Empty: return SyncState::Idle;
+        case S::IdleOrCopied: return copied ? SyncState::Synchronized : SyncState::Idle;
+        case S::Preparing: return SyncState::PrepareInProgress;
+        case S::Prepared: return SyncState::Prepared;
+        case S::Copying: return SyncState::ResyncInProgress;
+        case S::Stopping: return SyncState::QuiesceInProgress;
+        case S::Stopped: return SyncState::Quiesced;
+        case S::Suspended: return SyncState::Broken;
+        case S::Empty: return SyncState::Idle;
     }
     return SyncState::Broken;
 }

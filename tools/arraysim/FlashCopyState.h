@@ -6,9 +6,9 @@
 
 namespace arraysim {
 
-enum class FcState : uint8_t { IdleOrCopied, Preparing, Prepared, Copying, Stopping, Stopped, Empty };
+enum class FcState : uint8_t { IdleOrCopied, Preparing, Prepared, Copying, Stopping, Stopped, Suspended, Empty };
 
-// Commands from methods, and events raised by the clock.
+// Commands from methods, and events raised by the clock or by faults.
 enum class FcCommand : uint8_t {
     Prepare,
     Start,
@@ -16,9 +16,11 @@ enum class FcCommand : uint8_t {
     StopForce,
     Delete,
     DeleteForce,
-    PrepareDone,  // clock: cache flushed
-    StopDone,     // clock: cleaning finished
-    CopyDone,     // clock: background copy reached 100%
+    PrepareDone,    // clock: cache flushed
+    PrepareFailed,  // clock: the flush failed (fault)
+    StopDone,       // clock: cleaning finished
+    CopyDone,       // clock: background copy complete and no older copy depends on it
+    Suspend,        // fault: the mapping's metadata became unreachable
 };
 
 struct FcTransition {
@@ -33,12 +35,22 @@ struct FcTransition {
 // (dependent mappings, restore, group membership) are checked by the caller.
 FcTransition fcTransition(FcState state, FcCommand command);
 
+// Deletion as earlier simulator versions allowed it (seed "lenient"
+// "deleteAnyState"): Force deletes a mapping in any state but stopping,
+// and a stopped mapping needs no Force.
+FcTransition fcLenientDelete(FcState state, bool force);
+
 // "idle_or_copied", "preparing", ... as the array names the states.
 const char* fcStateName(FcState state);
 bool parseFcState(const std::string& text, FcState& out);
 
 // SyncState value shown for a mapping; `copied` is true once the last
-// background copy reached 100%.
+// background copy reached 100%. A suspended mapping shows 12 (broken) here;
+// the cluster may choose another value (ClusterState::suspendedSyncState).
 uint16_t syncStateOf(FcState state, bool copied);
+
+// Copying, stopping and suspended mappings hold data that other mappings
+// of their cascade may read.
+inline bool isActive(FcState s) { return s == FcState::Copying || s == FcState::Stopping || s == FcState::Suspended; }
 
 }  // namespace arraysim

@@ -81,7 +81,7 @@ std::vector<HostDisk> hostDisksFor(const ClusterState& state, const std::vector<
             disk.uid = v->uid;
             disk.sizeBytes = v->sizeBytes();
             disk.generation = v->generation;
-            disk.dataValid = state.volumeStatus(*v) == 2;
+            disk.dataValid = v->dataValid && state.volumeStatus(*v) == 2;
             disk.standardInquiry = standardInquiryData();
             disk.unitSerialPage = unitSerialPage(state.cluster.id, *v);
             disk.deviceIdPage = deviceIdPage(*v);

@@ -18,7 +18,7 @@ struct HostDisk {
     std::string uid;
     uint64_t sizeBytes = 0;
     uint64_t generation = 0;
-    bool dataValid = true;
+    bool dataValid = true;  // online, holding a consistent image
     std::vector<uint8_t> standardInquiry;  // INQUIRY, EVPD 0
     std::vector<uint8_t> unitSerialPage;   // INQUIRY, EVPD 1, page 0x80
     std::vector<uint8_t> deviceIdPage;     // INQUIRY, EVPD 1, page 0x83

@@ -1,5 +1,6 @@
 #include "SeedFile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -81,6 +82,19 @@ Seed seedFromJson(const json& doc) {
         s.limits.maxTargetsPerSource = get<uint32_t>(l, "maxTargetsPerSource", s.limits.maxTargetsPerSource);
         s.limits.maxGroups = get<uint32_t>(l, "maxGroups", s.limits.maxGroups);
         s.limits.standardGoal = get<bool>(l, "standardGoal", s.limits.standardGoal);
+    }
+    if (doc.contains("lenient")) {
+        auto& l = doc["lenient"];
+        if (!l.is_object()) fail("'lenient' must be an object");
+        static const char* known[] = {"deleteAnyState", "stopGroupMember", "stopPreparing", "prepareWithoutRestore"};
+        for (auto& item : l.items())
+            if (std::find_if(std::begin(known), std::end(known), [&](const char* k) { return item.key() == k; }) ==
+                std::end(known))
+                fail("unknown lenient rule '" + item.key() + "'");
+        s.lenient.deleteAnyState = get<bool>(l, "deleteAnyState", false);
+        s.lenient.stopGroupMember = get<bool>(l, "stopGroupMember", false);
+        s.lenient.stopPreparing = get<bool>(l, "stopPreparing", false);
+        s.lenient.prepareWithoutRestore = get<bool>(l, "prepareWithoutRestore", false);
     }
 
     ClusterState defaults = ArraySimulator::defaultCluster();

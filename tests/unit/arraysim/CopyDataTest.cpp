@@ -126,7 +126,7 @@ TEST_F(CopyData, StoppingANewerSnapshotCleansForTheOlderOne) {
     ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop), 0u);
     b.advanceSeconds(1);
     EXPECT_EQ(b.state("src", "s1"), "stopped");
-    EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping), 0u);
+    EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping, true), 0u);
     EXPECT_EQ(b.state("src", "s1"), "none");
 }
 
@@ -136,7 +136,7 @@ TEST_F(CopyData, DependentsBlockForcedDeleteAndAForcedStopTakesThemAlong) {
     prepareAndStart("src", "s1");
     prepareAndStart("src", "s2");
     EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, true), Rc::SourceNeededByOtherMaps);
-    EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, false), Rc::MappingActive);
+    EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, false), Rc::SourceNeededByOtherMaps);
 
     ASSERT_EQ(b.sync("src", "s2", SyncOperation::Stop, true), 0u);
     EXPECT_EQ(b.state("src", "s2"), "stopped");
@@ -146,8 +146,11 @@ TEST_F(CopyData, DependentsBlockForcedDeleteAndAForcedStopTakesThemAlong) {
     ASSERT_TRUE(b.sim.addVolume("s3", "Pool0", GiB).ok());
     ASSERT_EQ(b.attach("src", "s3", 0), 0u);
     prepareAndStart("src", "s3");
-    EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), 0u) << "no older copy depends on it";
+    EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), Rc::MappingActive)
+        << "no older copy depends on it, but it is copying";
+    ASSERT_EQ(b.sync("src", "s3", SyncOperation::Stop, true), 0u);
     EXPECT_EQ(operationalStatus("s3"), 10);
+    EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), 0u);
 }
 
 TEST_F(CopyData, AMappingStuckInStoppingStaysThereUntilReleased) {

@@ -67,6 +67,30 @@ uint32_t SimBench::sync(const std::string& source, const std::string& target, ui
         .returnValue;
 }
 
+SimPath SimBench::createGroup(const std::string& name) {
+    MethodResult r = call(configService(), "CreateSynchronizedSet", {strParam("ElementName", name), uintParam("CopyType", 4)});
+    if (r.returnValue != 0 || r.out.empty()) throw std::runtime_error("CreateSynchronizedSet answered " + std::to_string(r.returnValue));
+    return r.out.front().value.refs.front();
+}
+
+uint32_t SimBench::modifyGroup(const SimPath& set, uint16_t op, const std::string& source, const std::string& target) {
+    std::vector<SimParam> params{refParam("SynchronizedSet", set), uintParam("Operation", op)};
+    if (!source.empty()) params.push_back(refParam("Synchronization", mappingPath(source, target)));
+    return call(configService(), "ModifySynchronizedSet", params).returnValue;
+}
+
+uint16_t SimBench::syncState(const std::string& source, const std::string& target) {
+    return sim.withModel([&](Model& m, int64_t) -> uint16_t {
+        auto mp = m.state.mappingByPair(volumeIdIn(m, source), volumeIdIn(m, target));
+        if (!mp) throw std::invalid_argument("no mapping " + source + " -> " + target);
+        return m.copies.syncState(*mp);
+    });
+}
+
+uint16_t SimBench::volumeStatus(const std::string& volume) {
+    return sim.withModel([&](Model& m, int64_t) { return m.state.volumeStatus(*m.state.volume(volumeIdIn(m, volume))); });
+}
+
 std::string SimBench::state(const std::string& source, const std::string& target) {
     return sim.withModel([&](Model& m, int64_t) -> std::string {
         auto mp = m.state.mappingByPair(volumeIdIn(m, source), volumeIdIn(m, target));

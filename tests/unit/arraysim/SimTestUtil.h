@@ -23,8 +23,10 @@ uint32_t volumeIdIn(const Model& m, const std::string& name);
 
 // A simulator on the default cluster with its own virtual clock.
 struct SimBench {
+    explicit SimBench(ClusterState cluster = ArraySimulator::defaultCluster()) : sim(std::move(cluster), clock) {}
+
     std::shared_ptr<zq::platform::VirtualClock> clock = std::make_shared<zq::platform::VirtualClock>();
-    ArraySimulator sim{ArraySimulator::defaultCluster(), clock};
+    ArraySimulator sim;
 
     SimPath path(const ObjRef& ref);
     SimPath configService();
@@ -38,9 +40,17 @@ struct SimBench {
                     uint16_t copyType = 4);
     uint32_t sync(const std::string& source, const std::string& target, uint16_t op, bool force = false,
                   bool restore = false);
+    // Consistency groups: CreateSynchronizedSet, and ModifySynchronizedSet
+    // with an optional member.
+    SimPath createGroup(const std::string& name);
+    uint32_t modifyGroup(const SimPath& set, uint16_t op, const std::string& source = "",
+                         const std::string& target = "");
     // State name and progress of the mapping between two volumes.
     std::string state(const std::string& source, const std::string& target);
     double progress(const std::string& source, const std::string& target);
+    // SyncState the provider shows for the mapping, and a volume's OperationalStatus.
+    uint16_t syncState(const std::string& source, const std::string& target);
+    uint16_t volumeStatus(const std::string& volume);
     void advanceSeconds(double s) { clock->advanceMs(int64_t(s * 1000)); }
 };
 

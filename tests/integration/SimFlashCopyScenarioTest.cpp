@@ -1,0 +1,152 @@
+// FlashCopy scenarios over the real CIM client, one per rule of the
+// cluster: what each call answered as the request log recorded it, and what
+// the cluster shows afterwards (SyncState, PercentSynced, volume status).
+#include <gtest/gtest.h>
+
+#include "SimTestClient.h"
+#include "SvcReturnCode.h"
+
+using namespace simit;
+namespace Rc = arraysim::Rc;
+
+namespace {
+const CIMNamespaceName kNs("root/ibm");
+constexpr Uint64 GiB = Uint64(1) << 30;
+
+class FlashCopyScenario : public ::testing::Test {
+protected:
+    explicit FlashCopyScenario(zqtest::SimulatorFixture::Options o = {}) : fx(std::move(o)) {}
+    void SetUp() override {
+        for (const char* v : {"db", "snap", "snap2", "clone"}) ASSERT_TRUE(fx.sim().addVolume(v, "Pool0", GiB).ok());
+    }
+    Uint32 attach(const char* source, const char* target, Uint16 rate, bool autoDelete = false) {
+        return call(fx.configurationService(), "AttachReplica",
+                    {ref("SourceElement", fx.volumePath(source)), ref("TargetElement", fx.volumePath(target)),
+                     u16("CopyType", autoDelete ? 5 : 4), u16("BackgroundCopyRate", rate), u16("CleanRate", rate)});
+    }
+    Uint32 sync(Uint16 op, const char* source, const char* target, bool force = false, bool restore = false) {
+        return call(fx.configurationService(), "ModifySynchronization",
+                    {u16("Operation", op), ref("Synchronization", fx.mappingPath(source, target)), flag("Force", force),
+                     flag("Restore", restore)});
+    }
+    void prepareAndStart(const char* source, const char* target, bool restore = false) {
+        ASSERT_EQ(sync(6, source, target, false, restore), 0u);
+        fx.clock().advanceMs(1000);
+        ASSERT_EQ(sync(4, source, target, false, restore), 0u);
+    }
+    CIMObjectPath createGroup(const char* name) {
+        EXPECT_EQ(call(fx.configurationService(), "CreateSynchronizedSet", {text("ElementName", name), u16("CopyType", 4)}),
+                  0u);
+        return call.outRef("Set");
+    }
+    Uint32 modifyGroup(const CIMObjectPath& set, Uint16 op, const char* source = nullptr, const char* target = nullptr) {
+        std::vector<CIMParamValue> in{ref("SynchronizedSet", set), u16("Operation", op)};
+        if (source) in.push_back(ref("Synchronization", fx.mappingPath(source, target)));
+        return call(fx.configurationService(), "ModifySynchronizedSet", in);
+    }
+    std::string prop(const CIMObjectPath& path, const char* name) {
+        CIMInstance i = client->getInstance(kNs, path);
+        Uint32 at = i.findProperty(CIMName(name));
+        return at == PEG_NOT_FOUND ? "" : i.getProperty(at).getValue().toString().toStdString();
+    }
+    // SyncState and PercentSynced of a mapping, "none" when it is gone.
+    std::string mapping(const char* source, const char* target) {
+        try {
+            auto path = fx.mappingPath(source, target);
+            return prop(path, "SyncState") + "/" + prop(path, "PercentSynced");
+        } catch (const CIMException&) {
+            return "none";
+        }
+    }
+    std::string status(const char* volume) { return prop(fx.volumePath(volume), "OperationalStatus"); }
+    // The ModifySynchronization calls since the log was last cleared, as
+    // "operation[ force][ restore] -> return value".
+    std::vector<std::string> syncTrail() {
+        std::vector<std::string> out;
+        for (auto& r : fx.sim().requestLog().find("ModifySynchronization")) {
+            std::string line = r.param("Operation")->value;
+            if (r.param("Force") && r.param("Force")->value == "TRUE") line += " force";
+            if (r.param("Restore") && r.param("Restore")->value == "TRUE") line += " restore";
+            out.push_back(line + " -> " + r.returnValue);
+        }
+        fx.sim().requestLog().clear();
+        return out;
+    }
+    using Trail = std::vector<std::string>;
+
+    zqtest::SimulatorFixture fx;
+    std::unique_ptr<CIMClient> client = fx.client();
+    Call call{fx, *client};
+};
+}  // namespace
+
+TEST_F(FlashCopyScenario, APreparingMappingIsNotStopped) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    fx.sim().requestLog().clear();
+    sync(6, "db", "snap");
+    sync(8, "db", "snap", true);
+    EXPECT_EQ(mapping("db", "snap"), "3/0");
+    fx.clock().advanceMs(1000);
+    sync(8, "db", "snap", true);
+    EXPECT_EQ(syncTrail(), (Trail{"6 -> 0", "8 force -> 38820", "8 force -> 0"}));
+    EXPECT_EQ(mapping("db", "snap"), "9/0");
+    EXPECT_EQ(status("snap"), "10") << "a stopped mapping's target is offline";
+}
+
+TEST_F(FlashCopyScenario, AGroupMemberIsStoppedThroughItsGroup) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    CIMObjectPath cg = createGroup("nightly");
+    ASSERT_EQ(modifyGroup(cg, 0, "db", "snap"), 0u);
+    ASSERT_EQ(modifyGroup(cg, 6), 0u);
+    fx.clock().advanceMs(1000);
+    ASSERT_EQ(modifyGroup(cg, 4), 0u);
+    fx.sim().requestLog().clear();
+
+    sync(8, "db", "snap");
+    sync(8, "db", "snap", true);
+    EXPECT_EQ(syncTrail(), (Trail{"8 -> 38816", "8 force -> 38816"}));
+    EXPECT_EQ(mapping("db", "snap"), "5/0");
+    ASSERT_EQ(modifyGroup(cg, 8), 0u);
+    fx.clock().advanceMs(1000);
+    EXPECT_EQ(mapping("db", "snap"), "9/0");
+    EXPECT_EQ(prop(cg, "SyncState"), "9");
+}
+
+TEST_F(FlashCopyScenario, ARestoreIsRefusedAtPrepareWithoutTheFlag) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    prepareAndStart("db", "snap");
+    uint64_t pointInTime = fx.sim().generation("snap");
+    fx.sim().hostWrite("db", 30);
+    ASSERT_EQ(attach("snap", "db", 50, true), 0u);
+    fx.sim().requestLog().clear();
+
+    sync(6, "snap", "db");
+    EXPECT_EQ(mapping("snap", "db"), "11/0") << "the refused prepare changed nothing";
+    prepareAndStart("snap", "db", true);
+    EXPECT_EQ(syncTrail(), (Trail{"6 -> 38822", "6 restore -> 0", "4 restore -> 0"}));
+    EXPECT_EQ(fx.sim().generation("db"), pointInTime);
+}
+
+TEST_F(FlashCopyScenario, DetachTakesIdleOrStoppedMappingsOnly) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    ASSERT_EQ(attach("db", "snap2", 0), 0u);
+    prepareAndStart("db", "snap");
+    fx.sim().hostWrite("db", 10);
+    prepareAndStart("db", "snap2");
+    fx.sim().requestLog().clear();
+
+    sync(2, "db", "snap", true);   // copying, nothing depends on it
+    sync(2, "db", "snap2", true);  // the older snap reads from snap2
+    sync(8, "db", "snap2");        // cleans for snap: stopping
+    sync(2, "db", "snap2", true);
+    EXPECT_EQ(mapping("db", "snap2"), "8/0");
+    EXPECT_EQ(status("snap2"), "10") << "offline while an unfinished copy stops";
+    fx.clock().advanceMs(3600 * 1000);
+    sync(2, "db", "snap2");
+    sync(2, "db", "snap2", true);
+    EXPECT_EQ(syncTrail(), (Trail{"2 force -> 38821", "2 force -> 38851", "8 -> 0", "2 force -> 38851", "2 -> 38821",
+                                  "2 force -> 0"}));
+    EXPECT_EQ(mapping("db", "snap2"), "none");
+    EXPECT_EQ(status("snap2"), "2") << "the forced delete brought the target online";
+    EXPECT_EQ(mapping("db", "snap"), "5/0") << "the older snapshot goes on";
+}
