@@ -18,6 +18,7 @@
 #include "SimulatorFixture.h"
 #include "SmisAction.h"
 #include "TestSnapInfo.h"
+#include "ZqClock.h"
 #include "ZqCimConnection.h"
 #include "ZqCimUtil.h"
 #include "ZqSmisErrorTable.h"
@@ -200,12 +201,19 @@ TEST_F(Provider, SnapshotOfANewVolumeFromCreationToDeletion) {
         std::string path, uid;
     };
     std::vector<Made> made;  // newest last
-    std::string source, snapshot;
+    std::string source, snapshot, syncPath;
+    // The cluster deletes a mapping only once it is stopped: stop, wait a
+    // bounded time for SyncState 9, detach.
+    auto stopAndDetach = [&] {
+        std::vector<std::string> stop{cluster, "8", source, snapshot};
+        if (action.ModifySync(conn, stop, false) != 0) return -1;
+        for (int poll = 0; poll < 60 && util.GetCIMProp(conn, syncPath, "SyncState") != "9"; ++poll)
+            zq::platform::clock().sleepSeconds(1);
+        std::vector<std::string> detach{cluster, source, snapshot};
+        return action.DetachVol(conn, detach);
+    };
     auto cleanUp = [&] {
-        if (!source.empty() && !snapshot.empty()) {
-            std::vector<std::string> detach{cluster, source, snapshot};
-            action.DetachVol(conn, detach);
-        }
+        if (!source.empty() && !snapshot.empty() && !syncPath.empty()) stopAndDetach();
         for (auto it = made.rbegin(); it != made.rend(); ++it) {
             std::vector<std::string> del{cluster, it->path, it->uid};
             EXPECT_EQ(action.DeleteVol(conn, del), 0) << "left on the provider: " << it->path << record.dump();
@@ -235,15 +243,14 @@ TEST_F(Provider, SnapshotOfANewVolumeFromCreationToDeletion) {
     ASSERT_FALSE(snapshotUid.empty());
     made.push_back({snapshot, snapshotUid});
 
-    std::string syncPath, syncSource, syncSourceId;
+    std::string syncSource, syncSourceId;
     ASSERT_EQ(util.GetSyncPathFromTarget(conn, snapshot, syncPath, syncSource, syncSourceId), 0) << record.dump();
     EXPECT_EQ(syncSourceId, sourceUid);
     EXPECT_TRUE(sameObject(syncSource, Pegasus::CIMObjectPath(Pegasus::String(source))));
     EXPECT_TRUE(sameObject(util.GetIBMSVCVolObjPathByUUID(conn, snapshotUid, cluster),
                            Pegasus::CIMObjectPath(Pegasus::String(snapshot))));
 
-    std::vector<std::string> detach{cluster, source, snapshot};
-    ASSERT_EQ(action.DetachVol(conn, detach), 0) << record.dump();
+    ASSERT_EQ(stopAndDetach(), 0) << record.dump();
     EXPECT_EQ(util.GetSyncPathFromTarget(conn, snapshot, syncPath, syncSource, syncSourceId), 1);
     snapshot.clear();  // nothing left to detach
     cleanUp();
