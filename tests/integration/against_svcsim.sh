@@ -20,7 +20,8 @@ pid=$!
 
 port=""
 for _ in $(seq 1 100); do
-  port=$(sed -n 's/.*https=\([0-9][0-9]*\).*/\1/p' "$work/ports")
+  # the background shell may not have made the file yet
+  port=$(sed -n 's/.*https=\([0-9][0-9]*\).*/\1/p' "$work/ports" 2>/dev/null || true)
   [ -n "$port" ] && break
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
