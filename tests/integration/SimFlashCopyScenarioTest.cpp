@@ -150,3 +150,96 @@ TEST_F(FlashCopyScenario, DetachTakesIdleOrStoppedMappingsOnly) {
     EXPECT_EQ(status("snap2"), "2") << "the forced delete brought the target online";
     EXPECT_EQ(mapping("db", "snap"), "5/0") << "the older snapshot goes on";
 }
+
+// An older snapshot and a newer clone of one source: the clone's copy
+// reaches 100% while the snapshot still reads from it.
+class Cascade : public FlashCopyScenario {
+protected:
+    void SetUp() override {
+        FlashCopyScenario::SetUp();
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(attach("db", "snap", 0), 0u);
+        ASSERT_EQ(attach("db", "clone", 100), 0u);  // 64 MiB/s: 16 s per GiB
+        prepareAndStart("db", "snap");
+        prepareAndStart("db", "clone");
+        fx.sim().hostWrite("db", 10);
+        fx.clock().advanceMs(20 * 1000);
+        fx.sim().requestLog().clear();
+    }
+};
+
+TEST_F(Cascade, TheCloneCompletesOnlyWhenTheSnapshotIsGone) {
+    EXPECT_EQ(mapping("db", "clone"), "5/100") << "complete, but the snapshot reads from it";
+    EXPECT_EQ(mapping("db", "snap"), "5/0");
+    fx.clock().advanceMs(3600 * 1000);
+    EXPECT_EQ(mapping("db", "clone"), "5/100");
+
+    sync(8, "db", "snap");
+    fx.clock().advanceMs(1000);
+    EXPECT_EQ(mapping("db", "snap"), "9/0");
+    EXPECT_EQ(mapping("db", "clone"), "6/100") << "a stopped snapshot reads nothing";
+    sync(2, "db", "snap", true);
+    EXPECT_EQ(syncTrail(), (Trail{"8 -> 0", "2 force -> 0"}));
+    EXPECT_EQ(mapping("db", "snap"), "none");
+    EXPECT_EQ(status("clone"), "2");
+    EXPECT_EQ(status("snap"), "2");
+}
+
+TEST_F(Cascade, AForcedStopOfTheCloneStopsTheSnapshotToo) {
+    sync(8, "db", "clone", true);
+    EXPECT_EQ(syncTrail(), (Trail{"8 force -> 0"}));
+    EXPECT_EQ(mapping("db", "clone"), "6/100") << "a complete copy stops idle_or_copied";
+    EXPECT_EQ(status("clone"), "2");
+    EXPECT_EQ(mapping("db", "snap"), "9/0") << "the snapshot depended on the clone";
+    EXPECT_EQ(status("snap"), "10");
+}
+
+TEST_F(FlashCopyScenario, ACleanRateOf0CleansAtTheDefaultRate) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    ASSERT_EQ(attach("db", "snap2", 0), 0u);
+    prepareAndStart("db", "snap");
+    prepareAndStart("db", "snap2");
+    fx.sim().hostWrite("db", 10);  // snap needs these grains from snap2
+    fx.sim().requestLog().clear();
+
+    // 10% of 1 GiB at rate 50 (2 MiB/s) takes 51.2 s after the 0.5 s stop.
+    sync(8, "db", "snap2");
+    EXPECT_EQ(prop(fx.mappingPath("db", "snap2"), "CleanRate"), "0");
+    fx.clock().advanceMs(51500);
+    EXPECT_EQ(mapping("db", "snap2"), "8/0");
+    fx.clock().advanceMs(300);
+    EXPECT_EQ(mapping("db", "snap2"), "9/0");
+    EXPECT_EQ(syncTrail(), (Trail{"8 -> 0"}));
+}
+
+TEST_F(FlashCopyScenario, ANewCopyRateCountsFromTheChange) {
+    ASSERT_EQ(attach("db", "clone", 50), 0u);  // 2 MiB/s: 512 s per GiB
+    prepareAndStart("db", "clone");
+    fx.clock().advanceMs(256 * 1000);
+    fx.sim().requestLog().clear();
+    CIMInstance m = client->getInstance(kNs, fx.mappingPath("db", "clone"));
+    m.getProperty(m.findProperty(CIMName("CopyRate"))).setValue(CIMValue(Uint16(100)));
+    client->modifyInstance(kNs, m, false, CIMPropertyList(Array<CIMName>(1, CIMName("CopyRate"))));
+    auto logged = fx.sim().requestLog().find("ModifyInstance");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].cimStatus, 0u);
+    EXPECT_EQ(mapping("db", "clone"), "5/50") << "the copy made at rate 50 is kept";
+    fx.clock().advanceMs(4000);  // 64 MiB/s now
+    EXPECT_EQ(mapping("db", "clone"), "5/75");
+    fx.clock().advanceMs(4100);
+    EXPECT_EQ(mapping("db", "clone"), "6/100");
+}
+
+TEST_F(FlashCopyScenario, AutoDeleteOnACopiedMappingDeletesIt) {
+    ASSERT_EQ(attach("db", "clone", 100), 0u);
+    prepareAndStart("db", "clone");
+    fx.clock().advanceMs(17 * 1000);
+    ASSERT_EQ(mapping("db", "clone"), "6/100");
+    fx.sim().requestLog().clear();
+    CIMInstance m = client->getInstance(kNs, fx.mappingPath("db", "clone"));
+    m.getProperty(m.findProperty(CIMName("AutoDelete"))).setValue(CIMValue(Boolean(true)));
+    client->modifyInstance(kNs, m, false, CIMPropertyList(Array<CIMName>(1, CIMName("AutoDelete"))));
+    ASSERT_EQ(fx.sim().requestLog().find("ModifyInstance").size(), 1u);
+    EXPECT_EQ(mapping("db", "clone"), "none");
+    EXPECT_EQ(status("clone"), "2");
+}

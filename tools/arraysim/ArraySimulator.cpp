@@ -95,25 +95,31 @@ void ArraySimulator::modifyInstance(const SimPath& target, const std::vector<Sim
             if (!changeable) throw CimError(CimStatus::NotSupported, "property " + p.name + " cannot be changed");
             if (p.value.isNull || p.value.items.empty())
                 throw CimError(CimStatus::InvalidParameter, "property " + p.name + " needs a value");
+            unsigned long long rate = 0;
+            bool isRate = equalsNoCase(p.name, "CopyRate") || equalsNoCase(p.name, "CleanRate");
+            if (isRate && (!parseUint64(p.value.items[0], rate) || rate > m.copies.maxRate()))
+                throw CimError(CimStatus::InvalidParameter, "rate " + p.value.items[0] + " is out of range");
         }
+        auto id = uint32_t(ref.a);
+        const SimProperty* autoDelete = nullptr;  // last: it may delete the mapping
         for (auto& p : props) {
             const std::string& text = p.value.items[0];
             uint32_t rc = Rc::Ok;
+            unsigned long long rate = 0;
             if (equalsNoCase(p.name, "ElementName")) {
-                if (ref.kind == ObjKind::Volume) rc = m.state.renameVolume(uint32_t(ref.a), text);
-                if (ref.kind == ObjKind::Mapping) rc = m.state.renameMapping(uint32_t(ref.a), text);
-                if (ref.kind == ObjKind::Host) rc = m.state.renameHost(uint32_t(ref.a), text);
+                if (ref.kind == ObjKind::Volume) rc = m.state.renameVolume(id, text);
+                if (ref.kind == ObjKind::Mapping) rc = m.state.renameMapping(id, text);
+                if (ref.kind == ObjKind::Host) rc = m.state.renameHost(id, text);
             } else if (equalsNoCase(p.name, "AutoDelete")) {
-                m.state.mapping(uint32_t(ref.a))->autoDelete = equalsNoCase(text, "true");
+                autoDelete = &p;
+            } else if (parseUint64(text, rate) && equalsNoCase(p.name, "CopyRate")) {
+                rc = m.copies.setCopyRate(id, uint16_t(rate), now);
             } else {
-                unsigned long long rate = 0;
-                if (!parseUint64(text, rate) || rate > m.copies.maxRate())
-                    throw CimError(CimStatus::InvalidParameter, "rate " + text + " is out of range");
-                auto mp = m.state.mapping(uint32_t(ref.a));
-                (equalsNoCase(p.name, "CopyRate") ? mp->copyRate : mp->cleanRate) = uint16_t(rate);
+                rc = m.copies.setCleanRate(id, uint16_t(rate));
             }
             if (rc != Rc::Ok) refuseIntrinsic(rc, "ModifyInstance " + p.name);
         }
+        if (autoDelete) m.copies.setAutoDelete(id, equalsNoCase(autoDelete->value.items[0], "true"));
         return 0;
     });
 }

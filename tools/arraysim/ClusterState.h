@@ -46,6 +46,7 @@ struct Leniency {
     bool stopGroupMember = false;  // a member of a consistency group may be stopped on its own
     bool stopPreparing = false;    // a stop of a preparing mapping stops it at once
     bool prepareWithoutRestore = false;  // a restore needs "Restore" at start only, not at prepare
+    bool completeBeforeDependents = false;  // a copy at 100% goes idle_or_copied though older copies read from it
 };
 
 struct IoGroup {

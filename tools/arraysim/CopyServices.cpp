@@ -127,14 +127,17 @@ void CopyServices::beginCopy(FcMapping& m, int64_t nowMs) {
     m.state = FcState::Copying;
 }
 
-bool CopyServices::hasDependents(const FcMapping& m) const {
-    if (m.copied) return false;
+bool CopyServices::olderCopiesReadFrom(const FcMapping& m) const {
     for (uint32_t id : s_.mappingsOfSource(m.sourceId)) {
         auto other = s_.mapping(id);
         if (!other || other->id == m.id) continue;
         if (isActive(other->state) && !other->copied && other->startSeq < m.startSeq) return true;
     }
-    return targetFeedsActiveCopy(m);
+    return false;
+}
+
+bool CopyServices::hasDependents(const FcMapping& m) const {
+    return olderCopiesReadFrom(m) || targetFeedsActiveCopy(m);
 }
 
 double CopyServices::progressAt(const FcMapping& m, int64_t nowMs) const {
@@ -170,8 +173,8 @@ uint32_t CopyServices::stopMapping(FcMapping& m, bool force, int64_t nowMs) {
         double ms = 0;
         if (clean > 0) {
             auto src = s_.volume(m.sourceId);
-            // A clean rate of 0 still cleans, at the lowest rate.
-            double bps = bytesPerSecond(std::max<uint16_t>(m.cleanRate, 1));
+            // A clean rate of 0 cleans at the default rate, so that the stop ends.
+            double bps = bytesPerSecond(m.cleanRate == 0 ? kDefaultRate : m.cleanRate);
             ms = clean / 100.0 * double(src->sizeBytes()) / bps * 1000.0;
         }
         m.state = FcState::Stopping;
@@ -185,9 +188,46 @@ uint32_t CopyServices::stopMapping(FcMapping& m, bool force, int64_t nowMs) {
 }
 
 void CopyServices::finishStop(FcMapping& m) {
+    if (m.copied) {
+        completeCopy(m);
+        return;
+    }
     m.state = FcState::Stopped;
-    if (!m.copied)
-        if (auto tgt = s_.volume(m.targetId)) tgt->dataValid = false;
+    if (auto tgt = s_.volume(m.targetId)) tgt->dataValid = false;
+}
+
+void CopyServices::completeCopy(FcMapping& m) {
+    m.state = FcState::IdleOrCopied;
+    if (m.autoDelete) s_.eraseMapping(m.id);
+}
+
+uint32_t CopyServices::setCopyRate(uint32_t mappingId, uint16_t rate, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    if (rate > maxRate()) return Rc::RateOutOfRange;
+    if (m->state == FcState::Copying) {
+        // What the old rate copied stays copied.
+        m->progress = progressAt(*m, nowMs);
+        m->progressAtMs = nowMs;
+    }
+    m->copyRate = rate;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::setCleanRate(uint32_t mappingId, uint16_t rate) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    if (rate > maxRate()) return Rc::RateOutOfRange;
+    m->cleanRate = rate;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::setAutoDelete(uint32_t mappingId, bool on) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    m->autoDelete = on;
+    if (on && m->state == FcState::IdleOrCopied && m->copied) s_.eraseMapping(mappingId);
+    return Rc::Ok;
 }
 
 void CopyServices::stopDependents(const FcMapping& m, int64_t nowMs) {
@@ -302,11 +342,17 @@ uint32_t CopyServices::deleteGroup(uint32_t groupId, bool force) {
 
 // ---------------------------------------------------------------- clock
 
+bool CopyServices::holdsCompletion(const FcMapping& m) const {
+    return !s_.lenient.completeBeforeDependents && olderCopiesReadFrom(m);
+}
+
 int64_t CopyServices::nextEventMs(const FcMapping& m) const {
     switch (m.state) {
         case FcState::Preparing: return m.eventAtMs;
         case FcState::Stopping: return m.stuckStopping ? INT64_MAX : m.eventAtMs;
         case FcState::Copying: {
+            // A complete copy waits while older copies read from its target.
+            if (m.copied) return holdsCompletion(m) ? INT64_MAX : m.progressAtMs;
             if (m.progress >= 100) return m.progressAtMs;
             auto src = s_.volume(m.sourceId);
             double bps = bytesPerSecond(m.copyRate);
@@ -336,15 +382,16 @@ void CopyServices::advance(int64_t nowMs) {
             case FcState::Preparing: m.state = fcTransition(m.state, FcCommand::PrepareDone).next; break;
             case FcState::Stopping: finishStop(m); break;
             case FcState::Copying: {
-                m.state = fcTransition(m.state, FcCommand::CopyDone).next;
-                m.progress = 100;
-                m.progressAtMs = when;
-                m.copied = true;
-                if (m.incremental) {
-                    m.hasCompleteBase = true;
-                    m.completeBaseSeq = m.startChangeSeq;
+                if (!m.copied) {
+                    m.progress = 100;
+                    m.progressAtMs = when;
+                    m.copied = true;
+                    if (m.incremental) {
+                        m.hasCompleteBase = true;
+                        m.completeBaseSeq = m.startChangeSeq;
+                    }
                 }
-                if (m.autoDelete) s_.eraseMapping(m.id);
+                if (!holdsCompletion(m)) completeCopy(m);
                 break;
             }
             default: return;

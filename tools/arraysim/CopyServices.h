@@ -36,6 +36,12 @@ public:
     // DeleteForce) would get now, without running it.
     uint32_t check(const FcMapping& m, FcCommand command, bool restore) const;
 
+    // Attribute changes (ModifyInstance). A new copy rate applies from nowMs
+    // on; AutoDelete on a copied idle mapping deletes it at once.
+    uint32_t setCopyRate(uint32_t mappingId, uint16_t rate, int64_t nowMs);
+    uint32_t setCleanRate(uint32_t mappingId, uint16_t rate);
+    uint32_t setAutoDelete(uint32_t mappingId, bool on);
+
     uint32_t addToGroup(uint32_t groupId, uint32_t mappingId);
     uint32_t removeFromGroup(uint32_t groupId, uint32_t mappingId);
     uint32_t prepareGroup(uint32_t groupId, int64_t nowMs);
@@ -52,17 +58,26 @@ public:
     // True when older copies of the same source, or copies reading from this
     // mapping's target, still need data that only this target holds.
     bool hasDependents(const FcMapping& m) const;
+    // The cascade part of that: older, unfinished, active copies of the same
+    // source. A copy at 100% stays copying while there are any.
+    bool olderCopiesReadFrom(const FcMapping& m) const;
     uint16_t maxRate() const;
 
     // Bytes per second of a copy or clean rate (0 for rate 0).
     static double bytesPerSecond(uint16_t rate);
+    static constexpr uint16_t kDefaultRate = 50;
 
 private:
     uint32_t stopMapping(FcMapping& m, bool force, int64_t nowMs);
     void beginCopy(FcMapping& m, int64_t nowMs);
+    // A stop ends: stopped, or idle_or_copied when the copy had reached 100%
+    // (deleted with AutoDelete).
     void finishStop(FcMapping& m);
+    // idle_or_copied after a complete copy; with AutoDelete the mapping goes.
+    void completeCopy(FcMapping& m);
     void stopDependents(const FcMapping& m, int64_t nowMs);
     int64_t nextEventMs(const FcMapping& m) const;  // INT64_MAX when none
+    bool holdsCompletion(const FcMapping& m) const;
     bool targetFeedsActiveCopy(const FcMapping& m) const;
 
     ClusterState& s_;

@@ -86,7 +86,8 @@ Seed seedFromJson(const json& doc) {
     if (doc.contains("lenient")) {
         auto& l = doc["lenient"];
         if (!l.is_object()) fail("'lenient' must be an object");
-        static const char* known[] = {"deleteAnyState", "stopGroupMember", "stopPreparing", "prepareWithoutRestore"};
+        static const char* known[] = {"deleteAnyState", "stopGroupMember", "stopPreparing", "prepareWithoutRestore",
+                                      "completeBeforeDependents"};
         for (auto& item : l.items())
             if (std::find_if(std::begin(known), std::end(known), [&](const char* k) { return item.key() == k; }) ==
                 std::end(known))
@@ -95,6 +96,7 @@ Seed seedFromJson(const json& doc) {
         s.lenient.stopGroupMember = get<bool>(l, "stopGroupMember", false);
         s.lenient.stopPreparing = get<bool>(l, "stopPreparing", false);
         s.lenient.prepareWithoutRestore = get<bool>(l, "prepareWithoutRestore", false);
+        s.lenient.completeBeforeDependents = get<bool>(l, "completeBeforeDependents", false);
     }
 
     ClusterState defaults = ArraySimulator::defaultCluster();

@@ -29,7 +29,7 @@ protected:
 
 ClusterState lenientCluster() {
     return seedFromJson(nlohmann::json::parse(R"({"lenient": {"deleteAnyState": true, "stopGroupMember": true,
-        "stopPreparing": true, "prepareWithoutRestore": true}})"))
+        "stopPreparing": true, "prepareWithoutRestore": true, "completeBeforeDependents": true}})"))
         .state;
 }
 
@@ -125,6 +125,100 @@ TEST_F(FlashCopyRules, AMappingIsDeletedOnlyIdleOrStoppedWithForce) {
         << "the target of an unfinished copy keeps no valid image";
 }
 
+TEST_F(FlashCopyRules, ACompleteCopyWaitsWhileAnOlderCopyReadsFromIt) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "clone", 100), 0u);  // 64 MiB/s: 16 s per GiB
+    prepareAndStart("src", "s1");
+    b.sim.hostWrite("src", 10);
+    prepareAndStart("src", "clone");
+    b.advanceSeconds(17);
+    EXPECT_EQ(b.state("src", "clone"), "copying");
+    EXPECT_EQ(b.syncState("src", "clone"), 5);
+    EXPECT_EQ(b.progress("src", "clone"), 100.0);
+    EXPECT_EQ(b.volumeStatus("clone"), 2);
+    b.advanceSeconds(3600);
+    EXPECT_EQ(b.state("src", "clone"), "copying") << "s1 still reads from the clone";
+
+    // The snapshot goes: the clone completes.
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop), 0u);
+    b.advanceSeconds(1);
+    ASSERT_EQ(b.state("src", "s1"), "stopped");
+    EXPECT_EQ(b.state("src", "clone"), "idle_or_copied") << "a stopped snapshot reads nothing";
+    EXPECT_EQ(b.syncState("src", "clone"), 6);
+    EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping, true), 0u);
+}
+
+TEST_F(FlashCopyRules, StoppingAWaitingCopyLeavesItIdleWithItsTargetOnline) {
+    ASSERT_TRUE(b.sim.addVolume("clone2", "Pool0", GiB).ok());
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "clone", 100), 0u);
+    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
+    ASSERT_EQ(b.attach("src", "clone2", 100, false, 5), 0u);
+    prepareAndStart("src", "s1");
+    prepareAndStart("src", "clone");
+    b.sim.hostWrite("src", 10);  // the grains s1 needs go to the clone
+    b.advanceSeconds(17);
+    ASSERT_EQ(b.syncState("src", "clone"), 5);
+
+    // Without Force it cleans what s1 needs, online, and ends idle_or_copied:
+    // 10% at clean rate 0 (cleaned at 50, 2 MiB/s) takes 51.2 s after the 0.5 s stop.
+    ASSERT_EQ(b.sync("src", "clone", SyncOperation::Stop), 0u);
+    EXPECT_EQ(b.syncState("src", "clone"), 8);
+    EXPECT_EQ(b.volumeStatus("clone"), 2) << "a complete image stays online while stopping";
+    b.advanceSeconds(51);
+    EXPECT_EQ(b.state("src", "clone"), "stopping");
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.syncState("src", "clone"), 6);
+    EXPECT_EQ(b.progress("src", "clone"), 100.0);
+    EXPECT_EQ(b.state("src", "s1"), "copying") << "a stop without Force leaves the older copies alone";
+
+    // With Force it stops at once, and the older copies it fed with it.
+    prepareAndStart("src", "s2");
+    prepareAndStart("src", "clone2");
+    b.advanceSeconds(17);
+    ASSERT_EQ(b.syncState("src", "clone2"), 5);
+    ASSERT_EQ(b.sync("src", "clone2", SyncOperation::Stop, true), 0u);
+    EXPECT_EQ(b.state("src", "clone2"), "none") << "idle_or_copied, then AutoDelete";
+    EXPECT_EQ(b.volumeStatus("clone2"), 2);
+    for (const char* older : {"s1", "s2"}) {
+        EXPECT_EQ(b.state("src", older), "stopped") << older;
+        EXPECT_EQ(b.volumeStatus(older), 10) << older;
+    }
+    EXPECT_EQ(b.syncState("src", "clone"), 6) << "an idle mapping is no dependent";
+}
+
+TEST_F(FlashCopyRules, ANewCopyRateAppliesFromTheMomentOfTheChange) {
+    ASSERT_EQ(b.attach("src", "clone", 50), 0u);  // 2 MiB/s: 512 s per GiB
+    prepareAndStart("src", "clone");
+    b.advanceSeconds(256);
+    auto setRate = [&](uint64_t rate) {
+        b.sim.modifyInstance(b.mappingPath("src", "clone"), {{"CopyRate", SimValue::uint(SimType::Uint16, rate)}});
+    };
+    setRate(100);  // 64 MiB/s for the other 512 MiB: 8 s
+    EXPECT_NEAR(b.progress("src", "clone"), 50.0, 0.01) << "the old rate's progress is kept, not recomputed";
+    b.advanceSeconds(4);
+    EXPECT_NEAR(b.progress("src", "clone"), 75.0, 0.01);
+    setRate(0);
+    b.advanceSeconds(3600);
+    EXPECT_NEAR(b.progress("src", "clone"), 75.0, 0.01) << "rate 0 holds the copy where it is";
+    setRate(100);
+    b.advanceSeconds(4.1);
+    EXPECT_EQ(b.state("src", "clone"), "idle_or_copied");
+}
+
+TEST_F(FlashCopyRules, AutoDeleteOnACopiedMappingDeletesItAtOnce) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "clone", 100), 0u);
+    prepareAndStart("src", "clone");
+    b.advanceSeconds(17);
+    ASSERT_EQ(b.syncState("src", "clone"), 6);
+    SimProperty on{"AutoDelete", SimValue::boolean(true)};
+    b.sim.modifyInstance(b.mappingPath("src", "s1"), {on});
+    EXPECT_EQ(b.state("src", "s1"), "idle_or_copied") << "never copied: it stays";
+    b.sim.modifyInstance(b.mappingPath("src", "clone"), {on});
+    EXPECT_EQ(b.state("src", "clone"), "none");
+}
+
 TEST_F(LenientRules, SeedOptionsGiveTheEarlierAnswers) {
     ASSERT_EQ(b.attach("src", "s1", 0), 0u);
     ASSERT_EQ(b.sync("src", "s1", SyncOperation::Prepare), 0u);
@@ -149,6 +243,13 @@ TEST_F(LenientRules, SeedOptionsGiveTheEarlierAnswers) {
         << "s1 is older and reads from s2";
     EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping, true), 0u) << "deleteAnyState: a copying mapping";
     EXPECT_EQ(b.sync("src", "s2", SyncOperation::Stop), 0u) << "stopGroupMember";
+
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "clone", 100), 0u);
+    prepareAndStart("src", "s1");
+    prepareAndStart("src", "clone");
+    b.advanceSeconds(17);
+    EXPECT_EQ(b.state("src", "clone"), "idle_or_copied") << "completeBeforeDependents";
 }
 
 TEST(FlashCopySeed, UnknownLenientRulesAreRefused) {
