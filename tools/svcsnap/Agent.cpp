@@ -1,15 +1,68 @@
 #include "Agent.h"
 
-#include <filesystem>
+#include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+
+#include "Arrays.h"
 #include "KnownCopies.h"
+#include "LinuxHostBackend.h"
+#include "Output.h"
+#include "Progress.h"
+#include "RemoteExec.h"
+#include "SimHostBackend.h"
 #include "ZQPlatformInfo.h"
+#include "ZqClock.h"
 #include "ZqDebugLogSink.h"
 #include "ZqPlatformRegistry.h"
 
 namespace svcsnap {
 
-Agent::Agent(GlobalOptions options) : options_(std::move(options)) {}
+namespace {
+
+constexpr uint32_t kSideChannelTimeoutMs = 20000;
+
+// The host's device back end, made when the engine first opens a device, so
+// that commands that never do need no working host configuration.
+class HostDevices : public zq::platform::DeviceBackend {
+public:
+    explicit HostDevices(Agent& agent) : agent_(agent) {}
+    std::shared_ptr<ZqDevice> open(const std::string& name, CUxError* error) override {
+        std::shared_ptr<zq::platform::DeviceBackend> backend;
+        try {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!backend_) backend_ = agent_.host().backend->deviceBackend();
+            backend = backend_;
+        } catch (const std::exception& e) {
+            if (error) error->set(ENODEV, std::string("no host devices: ") + e.what());
+            return nullptr;
+        }
+        if (!backend) {
+            if (error) error->set(ENODEV, "no host devices");
+            return nullptr;
+        }
+        return backend->open(name, error);
+    }
+
+private:
+    Agent& agent_;
+    std::mutex mutex_;
+    std::shared_ptr<zq::platform::DeviceBackend> backend_;
+};
+
+std::string selfPath() {
+    std::error_code ec;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("svcsnap") : path.string();
+}
+
+}  // namespace
+
+Agent::Agent(GlobalOptions options)
+    : options_(std::move(options)), activity_(std::make_shared<ActivityBoard>()) {}
 
 Agent::~Agent() {
     if (!installed_) return;
@@ -17,6 +70,8 @@ Agent::~Agent() {
     r.snapCatalogue.replace(previousSnapQuery_);
     r.platformInfo.replace(previousInfo_);
     r.debugLog.replace(previousLog_);
+    r.clock.replace(previousClock_);
+    if (installedDevices_) r.devices.replace(previousDevices_);
 }
 
 const AgentConfig& Agent::config() {
@@ -42,14 +97,69 @@ const Plugin& Agent::plugin() {
     return *plugin_;
 }
 
-std::shared_ptr<HostBackend> Agent::hostBackend() {
-    config().devices();  // checks the setting
-    return std::make_shared<LinuxHostBackend>();
+void Agent::poseAs(const std::string& name) {
+    if (!RemoteExecutor::validHostName(name)) throw UsageError("\"" + name + "\" is not a host name");
+    posingAs_ = name;
+}
+
+std::vector<std::string> Agent::defaultRemoteCommand() {
+    std::vector<std::string> command{selfPath()};
+    if (config().fileFound()) command.insert(command.end(), {"--config", config().path()});
+    command.insert(command.end(), {"--catalogue", cataloguePath()});
+    command.insert(command.end(),
+                   {"--plugin", Plugin::locate(options_.plugin.empty() ? config().pluginPath() : options_.plugin)});
+    if (options_.quiet) command.push_back("--quiet");
+    command.insert(command.end(), {"proxy-exec", "--as-host", "{host}"});
+    return command;
+}
+
+std::shared_ptr<HostBackend> Agent::makeBackend() {
+    if (config().devices() == "linux") return std::make_shared<LinuxHostBackend>();
+    SimHostBackend::Settings settings;
+    for (const auto& i : config().simInitiators()) settings.initiators.push_back({i.name, i.iscsi});
+    if (settings.initiators.empty())
+        throw ConfigError("devices = simulated needs sim_initiators (this host's initiators) in " + config().path());
+    settings.rescansToAppear = config().simRescans();
+    settings.statePath = config().simStatePath(cataloguePath());
+    Arrays arrays(catalogue());
+    std::optional<ArrayEntry> array;
+    std::string wanted = config().simArray();
+    if (!wanted.empty()) {
+        array = arrays.find(wanted);
+        if (!array) throw ConfigError("sim_array " + wanted + " is not in the catalogue (svcsnap array add)");
+    } else {
+        auto all = arrays.list();
+        if (all.size() != 1)
+            throw ConfigError("devices = simulated: name the simulator's array with sim_array (the catalogue holds " +
+                              std::to_string(all.size()) + " arrays)");
+        array = all.front();
+    }
+    return std::make_shared<SimHostBackend>(settings, sideChannelFeed(*array, kSideChannelTimeoutMs));
+}
+
+const HostContext& Agent::host() {
+    if (!host_) {
+        auto context = std::make_unique<HostContext>();
+        context->backend = makeBackend();
+        context->activity = activity_;
+        std::string configured = config().remoteCommand();
+        std::vector<std::string> command =
+            configured.empty() ? defaultRemoteCommand() : RemoteExecutor::split(configured);
+        context->remote = std::make_shared<RemoteExecutor>(
+            command, std::chrono::seconds(config().remoteTimeoutSeconds()));
+        host_ = std::move(context);
+    }
+    return *host_;
 }
 
 void Agent::installPlatformServices() {
     auto& r = zq::platform::registry();
-    previousInfo_ = r.platformInfo.replace(config().platformInfo());
+    std::shared_ptr<ZQPlatformInfo> info = config().platformInfo();
+    if (!posingAs_.empty()) {
+        info->set("Platform", "PlatformType", "1");
+        info->set("Platform", "ClientName", posingAs_);
+    }
+    previousInfo_ = r.platformInfo.replace(info);
     std::string logPath = config().debugLogPath();
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(logPath).parent_path(), ec);
@@ -57,6 +167,22 @@ void Agent::installPlatformServices() {
     snapQuery_ = std::make_shared<CatalogueSnapQuery>(catalogue());
     previousSnapQuery_ = r.snapCatalogue.replace(snapQuery_);
     installed_ = true;
+
+    if (config().devices() != "linux") {
+        previousDevices_ = r.devices.replace(std::make_shared<HostDevices>(*this));
+        installedDevices_ = true;
+    }
+    ProgressClock::Reporter report;
+    if (!options_.quiet) {
+        std::string prefix = posingAs_.empty() ? "svcsnap: " : "svcsnap (proxy " + posingAs_ + "): ";
+        auto lock = std::make_shared<std::mutex>();
+        report = [prefix, lock](const std::string& line) {
+            std::lock_guard<std::mutex> guard(*lock);
+            std::cerr << prefix << line << std::endl;
+        };
+    }
+    auto base = r.clock.get();
+    previousClock_ = r.clock.replace(std::make_shared<ProgressClock>(base, activity_, report));
 }
 
 }  // namespace svcsnap

@@ -94,8 +94,64 @@ int AgentConfig::controlHostId() const {
 std::string AgentConfig::devices() const {
     std::string v = lower(get("svcsnap", "devices"));
     if (v.empty()) return "linux";
-    if (v != "linux") throw ConfigError("devices in " + path_ + " must be linux, not \"" + v + "\"");
+    if (v != "linux" && v != "simulated")
+        throw ConfigError("devices in " + path_ + " must be linux or simulated, not \"" + v + "\"");
     return v;
+}
+
+int AgentConfig::positive(const std::string& key, int fallback, int maximum) const {
+    std::string v = get("svcsnap", key);
+    if (v.empty()) return fallback;
+    char* end = nullptr;
+    long n = std::strtol(v.c_str(), &end, 10);
+    if (*end != '\0' || n < 1 || n > maximum)
+        throw ConfigError(key + " in " + path_ + " must be a number from 1 to " + std::to_string(maximum) + ", not \"" +
+                          v + "\"");
+    return int(n);
+}
+
+std::string AgentConfig::remoteCommand() const { return get("svcsnap", "remote_command"); }
+
+int AgentConfig::remoteTimeoutSeconds() const { return positive("remote_timeout", 7200, 7 * 24 * 3600); }
+
+std::vector<AgentConfig::Initiator> AgentConfig::simInitiators() const {
+    std::vector<Initiator> out;
+    std::string list = get("svcsnap", "sim_initiators");
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        std::string name = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+        while (!name.empty() && std::isspace(static_cast<unsigned char>(name.front()))) name.erase(0, 1);
+        if (!name.empty()) {
+            std::string l = lower(name);
+            bool iscsi = l.rfind("iqn.", 0) == 0 || l.rfind("eui.", 0) == 0 || l.rfind("naa.", 0) == 0;
+            if (!iscsi) {
+                std::string digits;
+                for (char c : name)
+                    if (c != ':') digits += c;
+                bool wwpn = digits.size() == 16 &&
+                            std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isxdigit(c); });
+                if (!wwpn)
+                    throw ConfigError("sim_initiators in " + path_ + ": \"" + name +
+                                      "\" is neither a WWPN (16 hexadecimal digits) nor an iSCSI name");
+            }
+            out.push_back({name, iscsi});
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string AgentConfig::simArray() const { return get("svcsnap", "sim_array"); }
+
+unsigned AgentConfig::simRescans() const { return unsigned(positive("sim_rescans", 1, 1000)); }
+
+std::string AgentConfig::simStatePath(const std::string& cataloguePath) const {
+    std::string p = get("svcsnap", "sim_state");
+    if (!p.empty()) return p;
+    return (std::filesystem::path(cataloguePath).parent_path() / "hostdisks.json").string();
 }
 
 std::string AgentConfig::debugLogPath() const {

@@ -7,9 +7,22 @@
 //                    (default $XDG_DATA_HOME/svcsnap/catalogue.db)
 //   plugin           path of libzqsoibmsvc.so
 //   control_host_id  this host's id in the catalogue (default 1)
-//   devices          host back end: linux (default)
+//   devices          host back end: linux (default) or simulated
 //   debug_log        the engine's process debug log
 //                    (default debug.log beside the catalogue)
+//   remote_command   how the engine runs on a proxy host: a command line
+//                    split at blanks, "{host}" standing for the proxy
+//                    (default: this binary, "proxy-exec --as-host {host}")
+//   remote_timeout   seconds a remote run may take (default 7200)
+// With devices = simulated, the host is the simulator's host object(s):
+//   sim_initiators   this host's initiators, separated by commas (WWPNs,
+//                    or iSCSI names beginning with iqn., eui. or naa.)
+//   sim_array        the catalogue's array whose provider is the simulator
+//                    (default: the only array of the catalogue)
+//   sim_rescans      rescans a new mapping needs before its disk is
+//                    listed (default 1)
+//   sim_state        the host's memory of its disks
+//                    (default hostdisks.json beside the catalogue)
 #pragma once
 
 #include <memory>
@@ -52,6 +65,18 @@ public:
     int controlHostId() const;
     std::string devices() const;
     std::string debugLogPath() const;
+    std::string remoteCommand() const;
+    int remoteTimeoutSeconds() const;
+
+    struct Initiator {
+        std::string name;
+        bool iscsi = false;
+    };
+    std::vector<Initiator> simInitiators() const;
+    std::string simArray() const;
+    unsigned simRescans() const;
+    // The state file, by default beside the catalogue in use.
+    std::string simStatePath(const std::string& cataloguePath) const;
 
     // The platform configuration the engine reads (the same file).
     std::shared_ptr<ZQPlatformInfo> platformInfo() const;
@@ -60,6 +85,8 @@ public:
     static bool isSecret(const std::string& key);
 
 private:
+    int positive(const std::string& key, int fallback, int maximum) const;
+
     std::string path_;
     std::string origin_;
     bool found_ = false;

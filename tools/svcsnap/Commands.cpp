@@ -8,7 +8,13 @@
 
 #include "ArrayCheck.h"
 #include "Arrays.h"
+#include "HostRecord.h"
 #include "Jobs.h"
+#include "RemoteExec.h"
+#include "SimHostBackend.h"
+#include "ZQPlatformInfo.h"
+#include "ZqDeviceTree.h"
+#include "ZqHostDiskView.h"
 #include "ZqPlatformVersion.h"
 
 namespace svcsnap {
@@ -294,7 +300,18 @@ int configShow(Agent& agent, Output& out) {
                       {"plugin", agent.options().plugin.empty() ? c.pluginPath() : agent.options().plugin},
                       {"controlHostId", c.controlHostId()},
                       {"devices", c.devices()},
-                      {"debugLog", c.debugLogPath()}};
+                      {"debugLog", c.debugLogPath()},
+                      {"remoteCommand", c.remoteCommand().empty() ? "svcsnap proxy-exec --as-host {host}"
+                                                                  : c.remoteCommand()},
+                      {"remoteTimeout", c.remoteTimeoutSeconds()}};
+    if (c.devices() == "simulated") {
+        std::string initiators;
+        for (const auto& i : c.simInitiators()) initiators += (initiators.empty() ? "" : ",") + i.name;
+        effective["simInitiators"] = initiators;
+        effective["simArray"] = c.simArray().empty() ? "(the only array)" : c.simArray();
+        effective["simRescans"] = c.simRescans();
+        effective["simState"] = c.simStatePath(agent.cataloguePath());
+    }
     out.doc()["file"] = c.path();
     out.doc()["fileFound"] = c.fileFound();
     out.doc()["origin"] = c.origin();
@@ -322,6 +339,144 @@ int version(Agent& agent, Output& out) {
     for (const auto& e : p.entryPoints()) entries += (entries.empty() ? "" : " ") + e;
     out.line("entry points: " + entries);
     return out.finish(kExitOk);
+}
+
+namespace {
+
+struct DiskIdentity {
+    std::string vendor, product, uid, error;
+};
+
+// What a disk answers to a standard INQUIRY and to page 0x83.
+DiskIdentity identify(const std::string& device) {
+    DiskIdentity id;
+    try {
+        CUxError error;
+        auto dev = ZqDeviceTree::getDevice(device, &error);
+        ZqDeviceScsiIface* scsi = dev ? dev->scsiIface() : nullptr;
+        if (!scsi) {
+            id.error = dev ? "not a SCSI device" : error.AsString();
+            return id;
+        }
+        std::vector<uint8_t> data(255);
+        const uint8_t standard[6] = {0x12, 0, 0, 0, 255, 0};
+        data.resize(scsi->sendCdb(standard, 6, data.data(), data.size(), 10));
+        auto field = [&](size_t at, size_t width) {
+            std::string text = data.size() >= at + width ? std::string(data.begin() + at, data.begin() + at + width) : "";
+            while (!text.empty() && text.back() == ' ') text.pop_back();
+            return text;
+        };
+        id.vendor = field(8, 8);
+        id.product = field(16, 16);
+        data.assign(255, 0);
+        const uint8_t page83[6] = {0x12, 1, 0x83, 0, 255, 0};
+        data.resize(scsi->sendCdb(page83, 6, data.data(), data.size(), 10));
+        id.uid = zq::platform::lunUidOfPage83(data);
+    } catch (const std::exception& e) {
+        id.error = e.what();
+    }
+    return id;
+}
+
+std::string arrayVendor() {
+    std::string vendor = "IBM";
+    zq::platform::platformInfo()->getString("HostModule", "IBMSVC_VENDOR_NAME", &vendor);
+    return vendor;
+}
+
+}  // namespace
+
+int hostShow(Agent& agent, Output& out) {
+    agent.plugin();  // the platform services, the device back end among them
+    const HostContext& host = agent.host();
+    json initiators = json::array();
+    Table ports{{"initiator", "protocol"}, {}};
+    for (const auto& i : host.backend->initiators()) {
+        initiators.push_back({{"name", i.name}, {"iscsi", i.iscsi}});
+        ports.rows.push_back({i.name, i.iscsi ? "iSCSI" : "FC"});
+    }
+    std::string vendor = arrayVendor();
+    json disks = json::array();
+    Table table{{"device", "vendor", "product", "lun id"}, {}};
+    for (const auto& device : host.backend->devices(vendor)) {
+        DiskIdentity id = identify(device);
+        json d = {{"device", device}, {"vendor", id.vendor}, {"product", id.product}, {"lunUid", id.uid}};
+        if (!id.error.empty()) d["error"] = id.error;
+        disks.push_back(d);
+        table.rows.push_back({device, id.vendor, id.product, id.error.empty() ? id.uid : "(" + id.error + ")"});
+    }
+    out.doc()["backend"] = host.backend->kind();
+    out.doc()["initiators"] = initiators;
+    out.doc()["disks"] = disks;
+    out.line("host back end: " + host.backend->kind());
+    if (ports.rows.empty())
+        out.line("no initiators");
+    else
+        out.table(ports);
+    out.line("");
+    if (table.rows.empty())
+        out.line("no disks of vendor " + vendor);
+    else
+        out.table(table);
+    return out.finish(kExitOk);
+}
+
+int hostRescan(Agent& agent, Output& out) {
+    agent.plugin();
+    const HostContext& host = agent.host();
+    if (!host.backend->rescan({})) {
+        std::string reason = "the rescan failed";
+        if (auto* sim = dynamic_cast<SimHostBackend*>(host.backend.get())) reason += ": " + sim->lastError();
+        else reason += " (it needs root; see the debug log)";
+        throw CommandFailed(reason);
+    }
+    std::vector<std::string> devices = host.backend->devices(arrayVendor());
+    out.doc()["devices"] = devices;
+    out.line("rescanned; " + std::to_string(devices.size()) + " disk(s) of vendor " + arrayVendor());
+    for (const auto& d : devices) out.line("  " + d);
+    return out.finish(kExitOk);
+}
+
+int proxyExec(Agent& agent, std::istream& in, std::ostream& answer) {
+    constexpr size_t kMaxBatchBytes = 64u << 20;
+    std::string text;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        text.append(buf, size_t(in.gcount()));
+        if (text.size() > kMaxBatchBytes) throw CommandFailed("the batch on standard input is larger than 64 MiB");
+    }
+    json request = json::parse(text, nullptr, false);
+    if (request.is_discarded()) throw CommandFailed("the batch on standard input is not JSON");
+    RemoteBatch batch;
+    try {
+        batch = batchFromJson(request);
+    } catch (const std::invalid_argument& e) {
+        throw CommandFailed(std::string("the batch on standard input cannot be used: ") + e.what());
+    }
+
+    const Plugin& plugin = agent.plugin();
+    BatchEntry run = plugin.batch("zqso_execSnapEngineOp");
+    // The proxy runs what it was sent and forwards nothing again.
+    HostContext host = agent.host();
+    host.remote = nullptr;
+    HostOSUtil os(Arrays(agent.catalogue()).list(), batch.job.engineId, host);
+    auto settings = recordSettings(batch.job);
+    std::vector<std::unique_ptr<HostRecord>> records;
+    std::vector<ZQSO::SnapInfo*> pointers;
+    std::vector<HostRecord*> own;
+    for (auto& r : batch.records) {
+        records.push_back(std::make_unique<HostRecord>(std::move(r), batch.job, os, settings));
+        pointers.push_back(records.back().get());
+        own.push_back(records.back().get());
+    }
+    os.setBatch(batch.job, own);
+    int result = run(pointers.data(), int16_t(pointers.size()), &os);
+    std::vector<RecordEntry> entries;
+    for (const auto& r : records) entries.push_back(r->entry());
+    answer << answerToJson(result, entries).dump() << "\n";
+    answer.flush();
+    if (!answer) throw CommandFailed("cannot write the answer to standard output");
+    return kExitOk;
 }
 
 }  // namespace svcsnap

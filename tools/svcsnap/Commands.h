@@ -2,6 +2,8 @@
 // status; failures are raised as UsageError or CommandFailed.
 #pragma once
 
+#include <istream>
+#include <ostream>
 #include <string>
 
 #include "Agent.h"
@@ -27,6 +29,14 @@ int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t t
 int listJobs(Agent& agent, Output& out);
 int showJob(Agent& agent, Output& out, const std::string& job, bool verbose);
 int configShow(Agent& agent, Output& out);
+// The host as the agent sees it: its back end, initiators and disks of the
+// arrays' vendor, each with the LUN id it answers.
+int hostShow(Agent& agent, Output& out);
+int hostRescan(Agent& agent, Output& out);
+// The proxy side of remote execution: reads a batch (JSON) from `in`, runs
+// the plug-in's zqso_execSnapEngineOp on it, and writes the records back to
+// `answer`. Failures are raised; nothing is then written to `answer`.
+int proxyExec(Agent& agent, std::istream& in, std::ostream& answer);
 int version(Agent& agent, Output& out);
 
 // The name of a record status ("prepared", "snap failed", ...).

@@ -1,27 +1,16 @@
 #include "HostOSUtil.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
 #include <strings.h>
-#include <filesystem>
-#include <fstream>
+
+#include <algorithm>
+#include <cstring>
 
 #include "EvDebug.h"
+#include "HostRecord.h"
 
 namespace svcsnap {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string firstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-    return line;
-}
 
 std::string joined(const std::vector<std::string>& parts, char separator) {
     std::string out;
@@ -41,46 +30,19 @@ int fillBuffer(const std::string& text, uint32_t size, char* buf) {
 
 }  // namespace
 
-std::vector<HostBackend::Initiator> LinuxHostBackend::initiators() {
-    std::vector<Initiator> out;
-    std::error_code ec;
-    fs::path fc = fs::path(root_) / "sys/class/fc_host";
-    for (const auto& host : fs::directory_iterator(fc, ec)) {
-        std::string name = firstLine(host.path() / "port_name");
-        if (!name.empty()) out.push_back({name, false});
-    }
-    std::ifstream iscsi(fs::path(root_) / "etc/iscsi/initiatorname.iscsi");
-    std::string line;
-    while (std::getline(iscsi, line))
-        if (line.rfind("InitiatorName=", 0) == 0 && line.size() > 14) out.push_back({line.substr(14), true});
-    return out;
-}
-
-std::vector<std::string> LinuxHostBackend::devices(const std::string& vendor) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& block : fs::directory_iterator(fs::path(root_) / "sys/block", ec)) {
-        std::string name = block.path().filename();
-        if (name.rfind("sd", 0) != 0) continue;
-        std::string diskVendor = firstLine(block.path() / "device/vendor");
-        if (!diskVendor.empty() && vendor.find(diskVendor) != std::string::npos) out.push_back("/dev/" + name);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-void LinuxHostBackend::rescan(const std::vector<std::string>& removedPaths) {
-    std::error_code ec;
-    for (const auto& path : removedPaths) {
-        std::string name = fs::path(path).filename();
-        std::ofstream(fs::path(root_) / "sys/block" / name / "device/delete") << "1";
-    }
-    for (const auto& host : fs::directory_iterator(fs::path(root_) / "sys/class/scsi_host", ec))
-        std::ofstream(host.path() / "scan") << "- - -";
-}
-
 HostOSUtil::HostOSUtil(std::vector<ArrayEntry> arrays, int engineId, std::shared_ptr<HostBackend> backend)
-    : arrays_(std::move(arrays)), engineId_(engineId), backend_(std::move(backend)) {}
+    : HostOSUtil(std::move(arrays), engineId, HostContext{std::move(backend), nullptr, nullptr}) {}
+
+HostOSUtil::HostOSUtil(std::vector<ArrayEntry> arrays, int engineId, HostContext context)
+    : arrays_(std::move(arrays)), engineId_(engineId), context_(std::move(context)) {
+    if (!context_.activity) context_.activity = std::make_shared<ActivityBoard>();
+}
+
+void HostOSUtil::setBatch(const JobEntry& job, std::vector<HostRecord*> records) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = job;
+    batch_ = std::move(records);
+}
 
 bool HostOSUtil::arrayInfo(const std::string& arrayId, int engineId, std::string* info) const {
     for (const auto& a : arrays_)
@@ -92,29 +54,28 @@ bool HostOSUtil::arrayInfo(const std::string& arrayId, int engineId, std::string
 }
 
 void HostOSUtil::noteActivity(const std::string& device, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    activity_[std::this_thread::get_id()] = {device, text};
+    context_.activity->note(device, text);
 }
 
 bool HostOSUtil::lastActivity(std::string* device, std::string* text) const {
+    return context_.activity->last(device, text);
+}
+
+std::string HostOSUtil::lastRemoteError() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = activity_.find(std::this_thread::get_id());
-    if (it == activity_.end()) return false;
-    if (device) *device = it->second.first;
-    if (text) *text = it->second.second;
-    return true;
+    return remoteError_;
 }
 
 int HostOSUtil::rescanHostBus(const char*, const char* const*, const char* const* removedPaths) {
     std::vector<std::string> removed;
     for (size_t i = 0; removedPaths && removedPaths[i]; ++i) removed.push_back(removedPaths[i]);
-    if (backend_) backend_->rescan(removed);
-    return 0;
+    if (!context_.backend) return -1;
+    return context_.backend->rescan(removed) ? 0 : -1;
 }
 
 int HostOSUtil::getHostDevices(const char*, const char* vendor, char separator, uint32_t size, char* buf) {
-    if (!backend_) return -1;
-    return fillBuffer(joined(backend_->devices(vendor ? vendor : ""), separator), size, buf);
+    if (!context_.backend) return -1;
+    return fillBuffer(joined(context_.backend->devices(vendor ? vendor : ""), separator), size, buf);
 }
 
 int HostOSUtil::getArrays(const char* vendor, char separator, uint32_t size, char* buf) {
@@ -127,7 +88,8 @@ int HostOSUtil::getArrays(const char* vendor, char separator, uint32_t size, cha
 
 int HostOSUtil::getHostInitiators(const char*, const char*, char* names, uint16_t* namesLen, char* types,
                                   uint16_t* typesLen, uint16_t* thirdLen) {
-    std::vector<HostBackend::Initiator> initiators = backend_ ? backend_->initiators() : std::vector<HostBackend::Initiator>{};
+    std::vector<HostBackend::Initiator> initiators =
+        context_.backend ? context_.backend->initiators() : std::vector<HostBackend::Initiator>{};
     std::vector<std::string> nameList;
     for (const auto& i : initiators) nameList.push_back(i.name);
     std::string text = joined(nameList, ',');
@@ -163,9 +125,42 @@ int HostOSUtil::getArrayLoginInfo(const char* arrayName, char* buf, uint32_t* si
 }
 
 bool HostOSUtil::executeRemote(const char* proxyHost) {
-    EvDebug().DebugLvl("svcsnap::executeRemote", 2, "remote execution on [%s] is not available in this build",
-                       proxyHost ? proxyHost : "");
-    return false;
+    std::string host = proxyHost ? proxyHost : "";
+    JobEntry job;
+    std::vector<HostRecord*> records;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job = job_;
+        records = batch_;
+    }
+    std::string error;
+    try {
+        if (!context_.remote) throw RemoteError("remote execution is not configured");
+        if (records.empty()) throw RemoteError("no batch to carry");
+        std::vector<RecordEntry> sent;
+        for (HostRecord* r : records) {
+            sent.push_back(r->entry());
+            sent.back().newLines.clear();
+        }
+        std::string answer = context_.remote->run(host, batchToJson(job, sent).dump());
+        nlohmann::json parsed = nlohmann::json::parse(answer, nullptr, false);
+        if (parsed.is_discarded()) throw RemoteError("the proxy's answer is not JSON");
+        int result = 0;
+        std::vector<RecordEntry> back = answerFromJson(parsed, sent, &result);
+        for (size_t i = 0; i < records.size(); ++i) records[i]->applyRemote(back[i]);
+        EvDebug().DebugLvl("svcsnap::executeRemote", 1, "proxy [%s] ran the request with result %d", host.c_str(),
+                           result);
+    } catch (const std::exception& e) {
+        error = e.what();
+        EvDebug().DebugLvl("svcsnap::executeRemote", 2, "remote execution on [%s] failed: %s", host.c_str(),
+                           error.c_str());
+        if (!records.empty())
+            records[0]->logFormatted(2, "svcsnap::executeRemote", "remote execution on [%s] failed: %s", host.c_str(),
+                                     error.c_str());
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    remoteError_ = error;
+    return error.empty();
 }
 
 }  // namespace svcsnap

@@ -1,7 +1,8 @@
 // ZQSO::ZQOSUtil of the agent for one job step: the arrays of the catalogue
 // (taken when the step starts), the host's initiators, devices and bus
 // rescans through a host back end, the operation code of the step, and
-// remote execution. Safe to use from the engine's worker threads.
+// remote execution of the step's batch on a proxy host. Safe to use from the
+// engine's worker threads.
 #pragma once
 
 #include <cstdint>
@@ -13,47 +14,39 @@
 #include <vector>
 
 #include "Arrays.h"
+#include "HostBackend.h"
+#include "Jobs.h"
+#include "Progress.h"
+#include "RemoteExec.h"
 #include "zqso/ZQOSUtil.h"
 
 namespace svcsnap {
 
-// What the host's operating system answers: initiators, devices and rescans.
-class HostBackend {
-public:
-    struct Initiator {
-        std::string name;
-        bool iscsi = false;
-    };
-    virtual ~HostBackend() = default;
-    virtual std::vector<Initiator> initiators() = 0;
-    // Device paths of the disks whose SCSI vendor the text `vendor` contains.
-    virtual std::vector<std::string> devices(const std::string& vendor) = 0;
-    virtual void rescan(const std::vector<std::string>& removedPaths) = 0;
-};
+class HostRecord;
 
-// Linux: initiators from /sys/class/fc_host and the iSCSI initiator name
-// file, disks from /sys/block, rescans through /sys/class/scsi_host.
-class LinuxHostBackend : public HostBackend {
-public:
-    explicit LinuxHostBackend(std::string sysRoot = "/") : root_(std::move(sysRoot)) {}
-    std::vector<Initiator> initiators() override;
-    std::vector<std::string> devices(const std::string& vendor) override;
-    void rescan(const std::vector<std::string>& removedPaths) override;
-
-private:
-    std::string root_;
+// What a step's host objects share: the host back end, the board the
+// progress clock reads, and remote execution (null: not available).
+struct HostContext {
+    std::shared_ptr<HostBackend> backend;
+    std::shared_ptr<ActivityBoard> activity;
+    std::shared_ptr<RemoteExecutor> remote;
 };
 
 class HostOSUtil : public ZQSO::ZQOSUtil {
 public:
     HostOSUtil(std::vector<ArrayEntry> arrays, int engineId, std::shared_ptr<HostBackend> backend);
+    HostOSUtil(std::vector<ArrayEntry> arrays, int engineId, HostContext context);
 
+    // The batch a remote run carries: the job and its records, in order.
+    void setBatch(const JobEntry& job, std::vector<HostRecord*> records);
     void setCurrentOperation(uint16_t code) { operation_ = code; }
     // The array information text of a known array; false when unknown.
     bool arrayInfo(const std::string& arrayId, int engineId, std::string* info) const;
     // The last line a record logged from the calling thread (for progress).
     void noteActivity(const std::string& device, const std::string& text);
     bool lastActivity(std::string* device, std::string* text) const;
+    // Why the last remote run failed; empty after a good one.
+    std::string lastRemoteError() const;
 
     int rescanHostBus(const char* hostId, const char* const* initiators, const char* const* removedPaths) override;
     int getHostDevices(const char* hostId, const char* vendor, char separator, uint32_t size, char* buf) override;
@@ -69,10 +62,12 @@ public:
 private:
     std::vector<ArrayEntry> arrays_;
     int engineId_;
-    std::shared_ptr<HostBackend> backend_;
+    HostContext context_;
     uint16_t operation_ = 0;
     mutable std::mutex mutex_;
-    std::map<std::thread::id, std::pair<std::string, std::string>> activity_;
+    JobEntry job_;
+    std::vector<HostRecord*> batch_;
+    std::string remoteError_;
 };
 
 }  // namespace svcsnap

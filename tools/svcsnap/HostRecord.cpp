@@ -60,6 +60,19 @@ RecordEntry HostRecord::entry() const {
     return entry_;
 }
 
+void HostRecord::applyRemote(const RecordEntry& answer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entry_.status = answer.status;
+    entry_.errorCode = answer.errorCode;
+    entry_.errorText = answer.errorText;
+    entry_.snapDevicePath = answer.snapDevicePath;
+    entry_.arrayId = answer.arrayId;
+    entry_.lunUid = answer.lunUid;
+    entry_.flags = answer.flags;
+    entry_.metadata = answer.metadata;
+    entry_.newLines.insert(entry_.newLines.end(), answer.newLines.begin(), answer.newLines.end());
+}
+
 void HostRecord::addLine(int level, const std::string& function, const std::string& text) {
     LogEntry line{zq::platform::clock().nowMs(), level, function, text};
     host_.noteActivity(entry_.device, text);

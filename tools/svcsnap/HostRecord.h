@@ -24,6 +24,9 @@ public:
 
     // The record as it stands, with the lines logged since it was loaded.
     RecordEntry entry() const;
+    // Takes what a proxy made of the record: status, error, paths, ids,
+    // flags, metadata, and the lines logged there.
+    void applyRemote(const RecordEntry& answer);
 
     int getSnapName(char* buf, uint16_t* len) override;
     int getArrayInfo(char* buf, uint16_t* len) override;

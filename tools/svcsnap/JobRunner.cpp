@@ -18,7 +18,10 @@ bool copyGone(int status) {
 }  // namespace
 
 JobRunner::JobRunner(Catalogue& catalogue, const Plugin& plugin, std::shared_ptr<HostBackend> backend)
-    : catalogue_(catalogue), plugin_(plugin), backend_(std::move(backend)) {}
+    : JobRunner(catalogue, plugin, HostContext{std::move(backend), nullptr, nullptr}) {}
+
+JobRunner::JobRunner(Catalogue& catalogue, const Plugin& plugin, HostContext host)
+    : catalogue_(catalogue), plugin_(plugin), host_(std::move(host)) {}
 
 StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const std::string& entry,
                            const std::string& stateAfter, uint16_t operation) {
@@ -27,15 +30,18 @@ StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const s
     jobs.beginStep(job.id, step);
     StepOutcome outcome;
     try {
-        HostOSUtil os(Arrays(catalogue_).list(), job.engineId, backend_);
+        HostOSUtil os(Arrays(catalogue_).list(), job.engineId, host_);
         os.setCurrentOperation(operation);
         auto settings = recordSettings(job);
         std::vector<std::unique_ptr<HostRecord>> records;
         std::vector<ZQSO::SnapInfo*> pointers;
+        std::vector<HostRecord*> batch;
         for (auto& r : jobs.records(job.id)) {
             records.push_back(std::make_unique<HostRecord>(std::move(r), job, os, settings));
             pointers.push_back(records.back().get());
+            batch.push_back(records.back().get());
         }
+        os.setBatch(job, batch);
         outcome.result = call(pointers.data(), int16_t(pointers.size()), &os);
         for (const auto& r : records) outcome.records.push_back(r->entry());
 

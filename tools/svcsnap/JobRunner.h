@@ -23,6 +23,7 @@ struct StepOutcome {
 class JobRunner {
 public:
     JobRunner(Catalogue& catalogue, const Plugin& plugin, std::shared_ptr<HostBackend> backend);
+    JobRunner(Catalogue& catalogue, const Plugin& plugin, HostContext host);
 
     // `entry` is a batch entry point ("zqso_prepareDevices", ...); the job's
     // state becomes `stateAfter` when the step ends. A failure while writing
@@ -33,7 +34,7 @@ public:
 private:
     Catalogue& catalogue_;
     const Plugin& plugin_;
-    std::shared_ptr<HostBackend> backend_;
+    HostContext host_;
 };
 
 }  // namespace svcsnap

@@ -59,6 +59,15 @@ int main(int argc, char** argv) {
     config->require_subcommand(1);
     auto* configShowCmd = config->add_subcommand("show", "the configuration in force, secrets masked");
     auto* versionCmd = app.add_subcommand("version", "versions of the plug-in and the platform library");
+    auto* hostCmd = app.add_subcommand("host", "this host as the agent sees it");
+    hostCmd->require_subcommand(1);
+    auto* hostShowCmd = hostCmd->add_subcommand("show", "the host back end, its initiators and disks");
+    auto* hostRescanCmd = hostCmd->add_subcommand("rescan", "rescan the host's buses");
+    std::string asHost;
+    auto* proxyExecCmd = app.add_subcommand(
+        "proxy-exec", "the proxy side of remote execution: a batch as JSON on standard input, the records back "
+                      "as JSON on standard output");
+    proxyExecCmd->add_option("--as-host", asHost, "the proxy host this process stands for");
 
     try {
         app.parse(argc, argv);
@@ -87,6 +96,12 @@ int main(int argc, char** argv) {
         if (showCmd->parsed()) return showJob(agent, out, jobName, verbose);
         if (configShowCmd->parsed()) return configShow(agent, out);
         if (versionCmd->parsed()) return version(agent, out);
+        if (hostShowCmd->parsed()) return hostShow(agent, out);
+        if (hostRescanCmd->parsed()) return hostRescan(agent, out);
+        if (proxyExecCmd->parsed()) {
+            if (!asHost.empty()) agent.poseAs(asHost);
+            return proxyExec(agent, std::cin, std::cout);
+        }
         return out.finish(kExitUsage, "no command given (see svcsnap --help)");
     } catch (const UsageError& e) {
         return out.finish(kExitUsage, e.what());

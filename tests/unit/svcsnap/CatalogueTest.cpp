@@ -31,9 +31,10 @@ struct TempDir {
 
 class NoHost : public HostBackend {
 public:
+    std::string kind() const override { return "none"; }
     std::vector<Initiator> initiators() override { return {}; }
     std::vector<std::string> devices(const std::string&) override { return {}; }
-    void rescan(const std::vector<std::string>&) override {}
+    bool rescan(const std::vector<std::string>&) override { return true; }
 };
 
 ArrayEntry anArray(const std::string& id, const std::string& password) {

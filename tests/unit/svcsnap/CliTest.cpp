@@ -17,7 +17,11 @@
 #include <sstream>
 #include <string>
 
+#include <httplib.h>
+
 #include "Catalogue.h"
+#include "HostOSUtil.h"
+#include "HostRecord.h"
 #include "Jobs.h"
 #include "ZqPlatformVersion.h"
 
@@ -120,6 +124,16 @@ protected:
 
     std::string addHttps() {
         return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
+    }
+
+    // A request to the simulator's side channel; its JSON answer.
+    static json simPost(const std::string& path, const json& body) {
+        httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
+        c.enable_server_certificate_verification(false);
+        c.set_basic_auth("admin", kPassword);
+        auto r = c.Post(("/sim/" + path).c_str(), body.dump(), "application/json");
+        EXPECT_TRUE(r && r->status == 200) << path;
+        return r ? json::parse(r->body, nullptr, false) : json();
     }
 
     static Svcsim* sim_;
@@ -297,4 +311,131 @@ TEST_F(SvcsnapCli, VersionLoadsThePluginNextToTheBuildOrAsGiven) {
     CliRun bad = svcsnap("version --plugin /nonexistent/libzqsoibmsvc.so");
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("not found"), std::string::npos) << bad.err;
+}
+
+TEST_F(SvcsnapCli, SimulatedHostListsTheDisksMappedToItAfterARescan) {
+    std::ofstream(config_, std::ios::app) << "devices = simulated\n"
+                                          << "sim_initiators = 21:00:00:24:ff:4a:cc:01, iqn.1994-05.com.example:cli\n";
+    // Commands that open no device do not need a working host.
+    EXPECT_EQ(svcsnap("version").status, 0);
+    CliRun noArray = svcsnap("host show");
+    EXPECT_EQ(noArray.status, 1);
+    EXPECT_NE(noArray.err.find("sim_array"), std::string::npos) << noArray.err;
+
+    ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
+    ASSERT_EQ(simPost("hosts", {{"name", "cli_agent"}, {"ports", {"21000024FF4ACC01"}}})["returnValue"], 0);
+    json volume = simPost("volumes", {{"name", "cli_db01"}, {"sizeGiB", 1}});
+    ASSERT_EQ(volume["returnValue"], 0);
+    ASSERT_EQ(simPost("hostmappings", {{"host", "cli_agent"}, {"volume", "cli_db01"}})["returnValue"], 0);
+
+    CliRun before = svcsnap("host show --json");
+    ASSERT_EQ(before.status, 0) << before.err;
+    EXPECT_EQ(before.doc()["backend"], "simulated");
+    ASSERT_EQ(before.doc()["initiators"].size(), 2u);
+    EXPECT_EQ(before.doc()["initiators"][1]["iscsi"], true);
+    EXPECT_EQ(before.doc()["disks"].size(), 0u) << "not rescanned yet";
+    CliRun rescan = svcsnap("host rescan");
+    ASSERT_EQ(rescan.status, 0) << rescan.err;
+    EXPECT_NE(rescan.out.find("/dev/sdb"), std::string::npos) << rescan.out;
+    json disks = svcsnap("host show --json").doc()["disks"];
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(disks[0]["device"], "/dev/sdb");
+    EXPECT_EQ(disks[0]["lunUid"], volume["uid"]);
+    EXPECT_EQ(disks[0]["product"], "2145");
+
+    // A refused password fails the rescan in one line and keeps the disks.
+    ASSERT_EQ(svcsnap(addHttps() + " --id 0000020060C14A2C --json", "wrong-password\n").status, 0);
+    CliRun refused = svcsnap("host rescan");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("401"), std::string::npos) << refused.err;
+    EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1);
+    EXPECT_EQ(svcsnap("host show --json").doc()["disks"].size(), 1u);
+}
+
+TEST_F(SvcsnapCli, ProxyExecRunsTheEnginesProxySide) {
+    const std::string batch =
+        R"({"protocol":1,"job":{"id":3,"name":"j","engineId":20,"controlHostId":1,"options":{"kind":"snapshot",)"
+        R"("group":false,"label":"","labelOnly":false,"pool":"","incremental":false,"smartClone":false,"proxy":"px1",)"
+        R"("byUid":false,"copyRate":null,"cleanRate":null}},"records":[{"id":8,"position":0,"device":"/dev/sdb",)"
+        R"("status":0,"errorCode":0,"errorText":"","snapDevicePath":"","arrayId":"","lunUid":"","flags":0,)"
+        R"("metadata":{"61":"4","91":"{}"}}]})";
+    // The engine's proxy side refuses a message it has no handler for, and
+    // says so in the record it sends back.
+    CliRun run = svcsnap("proxy-exec --as-host px1", batch);
+    ASSERT_EQ(run.status, 0) << run.err;
+    json answer = run.doc();
+    EXPECT_EQ(answer["result"], 1);
+    ASSERT_EQ(answer["records"].size(), 1u);
+    EXPECT_EQ(answer["records"][0]["id"], 8);
+    std::string lines = answer["records"][0]["lines"].dump();
+    EXPECT_NE(lines.find("Unknown Remote PX Msg-Id [4]"), std::string::npos) << lines;
+
+    for (const std::string& bad : {std::string("not json"), std::string(R"({"protocol":1})"),
+                                   batch.substr(0, batch.size() / 2)}) {
+        CliRun refused = svcsnap("proxy-exec", bad);
+        EXPECT_EQ(refused.status, 1) << bad;
+        EXPECT_TRUE(refused.out.empty()) << refused.out;
+        EXPECT_NE(refused.err.find("batch"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(svcsnap("proxy-exec --as-host -x", batch).status, 64);
+}
+
+TEST_F(SvcsnapCli, RemoteExecutionCarriesTheBatchToTheProxyAndBack) {
+    ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
+    svcsnap::JobEntry job;
+    job.id = 5;
+    job.name = "nightly";
+    job.options.proxy = "px-lab1";
+    std::vector<svcsnap::RecordEntry> entries(2);
+    entries[0].id = 11;
+    entries[0].device = "/dev/sdb";
+    entries[0].metadata[61] = "5";
+    entries[0].metadata[91] = "{initiatorIds:[]}";
+    entries[1].id = 12;
+    entries[1].device = "/dev/sdc";
+    entries[1].position = 1;
+
+    auto runWith = [&](const std::string& plugin, std::vector<std::unique_ptr<svcsnap::HostRecord>>& records) {
+        svcsnap::HostContext host;
+        host.remote = std::make_shared<svcsnap::RemoteExecutor>(
+            std::vector<std::string>{SVCSNAP_PATH, "--config", config_, "--plugin", plugin, "--quiet", "proxy-exec",
+                                     "--as-host", "{host}"},
+            std::chrono::seconds(20));
+        auto os = std::make_unique<svcsnap::HostOSUtil>(std::vector<svcsnap::ArrayEntry>{}, 20, host);
+        std::vector<svcsnap::HostRecord*> batch;
+        for (const auto& e : entries) {
+            records.push_back(std::make_unique<svcsnap::HostRecord>(e, job, *os, svcsnap::recordSettings(job)));
+            batch.push_back(records.back().get());
+        }
+        os->setBatch(job, batch);
+        bool ran = os->executeRemote("px-lab1");
+        return std::make_pair(ran, os->lastRemoteError());
+    };
+
+    std::vector<std::unique_ptr<svcsnap::HostRecord>> records;
+    auto ran = runWith(ZQ_FAKE_PROXY_PLUGIN_PATH, records);
+    ASSERT_TRUE(ran.first) << ran.second;
+    svcsnap::RecordEntry first = records[0]->entry(), second = records[1]->entry();
+    EXPECT_EQ(first.status, 9);
+    EXPECT_EQ(first.snapDevicePath, "/dev/mapped0");
+    EXPECT_EQ(first.metadata[60], "0");
+    // The proxy stood for px-lab1 and used its own catalogue's arrays.
+    EXPECT_EQ(first.metadata[91], "{proxy:px-lab1,arrays:0000020060C14A2C}");
+    ASSERT_EQ(first.newLines.size(), 1u);
+    EXPECT_EQ(first.newLines[0].text, "message 5 for /dev/sdb on px-lab1");
+    EXPECT_EQ(second.status, 9);
+    EXPECT_EQ(second.errorCode, 60558u);
+    EXPECT_EQ(second.newLines.at(0).text, "message 5 for /dev/sdc on px-lab1");
+
+    // A proxy that cannot run leaves the records as they were and says why.
+    std::vector<std::unique_ptr<svcsnap::HostRecord>> untouched;
+    auto failed = runWith("/nonexistent/libzqsoibmsvc.so", untouched);
+    EXPECT_FALSE(failed.first);
+    EXPECT_NE(failed.second.find("exit status 1"), std::string::npos) << failed.second;
+    svcsnap::RecordEntry kept = untouched[0]->entry();
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_EQ(kept.metadata.count(60), 0u);
+    ASSERT_EQ(kept.newLines.size(), 1u);
+    EXPECT_NE(kept.newLines[0].text.find("remote execution on [px-lab1] failed"), std::string::npos)
+        << kept.newLines[0].text;
 }
