@@ -11,7 +11,20 @@ namespace Pegasus {
 
 namespace {
 std::atomic<Uint64> g_messageId{1000};
+
+// A CIMStatusCode header or trailer: a decimal number, blanks around it allowed.
+bool statusCodeOf(std::string_view text, Uint32& code) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (text.empty() || text.size() > 9) return false;
+    code = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        code = code * 10 + Uint32(c - '0');
+    }
+    return true;
 }
+}  // namespace
 
 CIMClient::CIMClient() : _transport(makeCurlTransport()) {}
 CIMClient::CIMClient(std::unique_ptr<CimTransport> transport) : _transport(std::move(transport)) {}
@@ -65,8 +78,11 @@ std::string CIMClient::call(const String& cimMethod, const String& cimObject, co
         throw CIMClientMalformedHTTPException("Invalid CIMOperation HTTP header value: " +
                                               clipForMessage(String(*operation), 64));
     const std::string* status = response.header("CIMStatusCode");
-    if (status && *status != "0" && !status->empty()) {
-        Uint32 code = Uint32(std::strtoul(status->c_str(), nullptr, 10));
+    Uint32 code = 0;
+    if (status && !statusCodeOf(*status, code))
+        throw CIMClientMalformedHTTPException("Invalid CIMStatusCode HTTP header value: \"" +
+                                              clipForMessage(String(*status), 64) + "\"");
+    if (code != 0) {
         const std::string* description = response.header("CIMStatusCodeDescription");
         throw cimxml::cimErrorFromServer(CIMStatusCode(code),
                                          description ? cimxml::percentDecode(*description) : String());
@@ -97,6 +113,17 @@ Array<CIMInstance> CIMClient::enumerateInstances(const CIMNamespaceName& nameSpa
     return cimxml::decodeEnumerateInstancesResponse(body, id);
 }
 
+void CIMClient::enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className,
+                                   Boolean deepInheritance, Boolean localOnly, Boolean includeQualifiers,
+                                   Boolean includeClassOrigin, const CIMPropertyList& propertyList,
+                                   const std::function<void(CIMInstance&)>& each) {
+    String id = nextMessageId();
+    cimxml::EncodedRequest request = cimxml::encodeEnumerateInstances(
+        id, nameSpace, className, deepInheritance, localOnly, includeQualifiers, includeClassOrigin, propertyList);
+    std::string body = call(request.cimMethod, request.cimObject, request.body);
+    cimxml::decodeEnumerateInstancesResponse(body, id, each);
+}
+
 Array<CIMObjectPath> CIMClient::enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className) {
     String id = nextMessageId();
     cimxml::EncodedRequest request = cimxml::encodeEnumerateInstanceNames(id, nameSpace, className);
@@ -120,6 +147,28 @@ Array<CIMObjectPath> CIMClient::referenceNames(const CIMNamespaceName& nameSpace
     cimxml::EncodedRequest request = cimxml::encodeReferenceNames(id, nameSpace, objectName, resultClass, role);
     std::string body = call(request.cimMethod, request.cimObject, request.body);
     return cimxml::decodeObjectPathsResponse(body, id, "ReferenceNames");
+}
+
+Array<CIMInstance> CIMClient::associators(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                          const CIMName& assocClass, const CIMName& resultClass, const String& role,
+                                          const String& resultRole, Boolean includeQualifiers,
+                                          Boolean includeClassOrigin, const CIMPropertyList& propertyList) {
+    String id = nextMessageId();
+    cimxml::EncodedRequest request =
+        cimxml::encodeAssociators(id, nameSpace, objectName, assocClass, resultClass, role, resultRole,
+                                  includeQualifiers, includeClassOrigin, propertyList);
+    std::string body = call(request.cimMethod, request.cimObject, request.body);
+    return cimxml::decodeObjectsWithPathResponse(body, id, "Associators");
+}
+
+Array<CIMInstance> CIMClient::references(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                         const CIMName& resultClass, const String& role, Boolean includeQualifiers,
+                                         Boolean includeClassOrigin, const CIMPropertyList& propertyList) {
+    String id = nextMessageId();
+    cimxml::EncodedRequest request = cimxml::encodeReferences(id, nameSpace, objectName, resultClass, role,
+                                                              includeQualifiers, includeClassOrigin, propertyList);
+    std::string body = call(request.cimMethod, request.cimObject, request.body);
+    return cimxml::decodeObjectsWithPathResponse(body, id, "References");
 }
 
 void CIMClient::modifyInstance(const CIMNamespaceName& nameSpace, const CIMInstance& modifiedInstance,

@@ -10,6 +10,7 @@
 // CIMException (the server's CIM error, "CIM_ERR_<NAME>: ...").
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "cim/CIMClass.h"
@@ -51,12 +52,29 @@ public:
                                           Boolean deepInheritance = true, Boolean localOnly = true,
                                           Boolean includeQualifiers = false, Boolean includeClassOrigin = false,
                                           const CIMPropertyList& propertyList = CIMPropertyList());
+    // The same, handing each instance to `each` as soon as it is read instead
+    // of returning them all (a large answer is never held decoded whole).
+    // An exception of `each` ends the call and reaches the caller as it is.
+    void enumerateInstances(const CIMNamespaceName& nameSpace, const CIMName& className, Boolean deepInheritance,
+                            Boolean localOnly, Boolean includeQualifiers, Boolean includeClassOrigin,
+                            const CIMPropertyList& propertyList, const std::function<void(CIMInstance&)>& each);
     Array<CIMObjectPath> enumerateInstanceNames(const CIMNamespaceName& nameSpace, const CIMName& className);
     Array<CIMObjectPath> associatorNames(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
                                          const CIMName& assocClass = CIMName(), const CIMName& resultClass = CIMName(),
                                          const String& role = String(), const String& resultRole = String());
     Array<CIMObjectPath> referenceNames(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
                                         const CIMName& resultClass = CIMName(), const String& role = String());
+    // Associators and References of an instance: instances with their paths
+    // (class results are refused as a malformed answer).
+    Array<CIMInstance> associators(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                   const CIMName& assocClass = CIMName(), const CIMName& resultClass = CIMName(),
+                                   const String& role = String(), const String& resultRole = String(),
+                                   Boolean includeQualifiers = false, Boolean includeClassOrigin = false,
+                                   const CIMPropertyList& propertyList = CIMPropertyList());
+    Array<CIMInstance> references(const CIMNamespaceName& nameSpace, const CIMObjectPath& objectName,
+                                  const CIMName& resultClass = CIMName(), const String& role = String(),
+                                  Boolean includeQualifiers = false, Boolean includeClassOrigin = false,
+                                  const CIMPropertyList& propertyList = CIMPropertyList());
     void modifyInstance(const CIMNamespaceName& nameSpace, const CIMInstance& modifiedInstance,
                         Boolean includeQualifiers = true, const CIMPropertyList& propertyList = CIMPropertyList());
     void deleteInstance(const CIMNamespaceName& nameSpace, const CIMObjectPath& instanceName);

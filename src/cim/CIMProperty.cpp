@@ -8,16 +8,10 @@ CIMProperty::CIMProperty(const CIMName& name, const CIMValue& value, Uint32 arra
 
 CIMProperty::CIMProperty(CIMName name, CIMValue&& value, Uint32 arraySize, CIMName referenceClassName,
                          CIMName classOrigin, Boolean propagated)
-    : QualifiedHandle(std::make_shared<detail::CIMPropertyRep>()) {
-    if (name.isNull()) throw UninitializedObjectException();
-    detail::CIMPropertyRep& r = rep();
-    r.name = std::move(name);
-    r.value = std::move(value);
-    r.arraySize = arraySize;
-    r.referenceClassName = std::move(referenceClassName);
-    r.classOrigin = std::move(classOrigin);
-    r.propagated = propagated;
-}
+    : QualifiedHandle(name.isNull() ? throw UninitializedObjectException()
+                                    : std::make_shared<detail::CIMPropertyRep>(
+                                          std::move(name), std::move(value), arraySize,
+                                          std::move(referenceClassName), std::move(classOrigin), propagated)) {}
 
 void CIMProperty::setValue(const CIMValue& value) {
     if (!rep().value.typeCompatible(value)) throw TypeMismatchException(rep().name.getString());

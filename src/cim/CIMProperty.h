@@ -9,6 +9,15 @@ namespace Pegasus {
 
 namespace detail {
 struct CIMPropertyRep {
+    CIMPropertyRep() = default;
+    CIMPropertyRep(CIMName name_, CIMValue&& value_, Uint32 arraySize_, CIMName referenceClassName_,
+                   CIMName classOrigin_, Boolean propagated_)
+        : name(std::move(name_)),
+          value(std::move(value_)),
+          arraySize(arraySize_),
+          referenceClassName(std::move(referenceClassName_)),
+          classOrigin(std::move(classOrigin_)),
+          propagated(propagated_) {}
     CIMName name;
     CIMValue value;
     Uint32 arraySize = 0;

@@ -66,6 +66,11 @@ Boolean CIMValue::equal(const CIMValue& x) const {
 
 String CIMValue::toString() const {
     std::string out;
+    appendText(out);
+    return String(out);
+}
+
+void CIMValue::appendText(std::string& out) const {
     std::visit(
         [&out](const auto& x) {
             using V = std::decay_t<decltype(x)>;
@@ -81,7 +86,6 @@ String CIMValue::toString() const {
             }
         },
         _payload);
-    return String(out);
 }
 
 }  // namespace Pegasus

@@ -66,6 +66,8 @@ public:
     // Text form: booleans TRUE/FALSE, numbers in decimal, references as
     // path text, array elements separated by one blank, null as "".
     String toString() const;
+    // The same text, appended to `out`.
+    void appendText(std::string& out) const;
 
 private:
     // index 0: null; 1 + type: scalars; 16 + type: arrays

@@ -94,6 +94,39 @@ EncodedRequest encodeReferenceNames(const String& messageId, const CIMNamespaceN
     });
 }
 
+EncodedRequest encodeAssociators(const String& messageId, const CIMNamespaceName& nameSpace,
+                                 const CIMObjectPath& objectName, const CIMName& assocClass,
+                                 const CIMName& resultClass, const String& role, const String& resultRole,
+                                 Boolean includeQualifiers, Boolean includeClassOrigin,
+                                 const CIMPropertyList& propertyList) {
+    requireInstance(objectName);
+    return intrinsic("Associators", messageId, nameSpace, [&](XmlOutput& out) {
+        writeIParamInstanceName(out, "ObjectName", objectName);
+        if (!assocClass.isNull()) writeIParamClassName(out, "AssocClass", assocClass);
+        if (!resultClass.isNull()) writeIParamClassName(out, "ResultClass", resultClass);
+        if (role.size()) writeIParamText(out, "Role", role);
+        if (resultRole.size()) writeIParamText(out, "ResultRole", resultRole);
+        writeIParamBoolean(out, "IncludeQualifiers", includeQualifiers);
+        writeIParamBoolean(out, "IncludeClassOrigin", includeClassOrigin);
+        writeIParamPropertyList(out, propertyList);
+    });
+}
+
+EncodedRequest encodeReferences(const String& messageId, const CIMNamespaceName& nameSpace,
+                                const CIMObjectPath& objectName, const CIMName& resultClass, const String& role,
+                                Boolean includeQualifiers, Boolean includeClassOrigin,
+                                const CIMPropertyList& propertyList) {
+    requireInstance(objectName);
+    return intrinsic("References", messageId, nameSpace, [&](XmlOutput& out) {
+        writeIParamInstanceName(out, "ObjectName", objectName);
+        if (!resultClass.isNull()) writeIParamClassName(out, "ResultClass", resultClass);
+        if (role.size()) writeIParamText(out, "Role", role);
+        writeIParamBoolean(out, "IncludeQualifiers", includeQualifiers);
+        writeIParamBoolean(out, "IncludeClassOrigin", includeClassOrigin);
+        writeIParamPropertyList(out, propertyList);
+    });
+}
+
 EncodedRequest encodeModifyInstance(const String& messageId, const CIMNamespaceName& nameSpace,
                                     const CIMInstance& modifiedInstance, Boolean includeQualifiers,
                                     const CIMPropertyList& propertyList) {

@@ -31,6 +31,15 @@ EncodedRequest encodeAssociatorNames(const String& messageId, const CIMNamespace
                                      const CIMName& resultClass, const String& role, const String& resultRole);
 EncodedRequest encodeReferenceNames(const String& messageId, const CIMNamespaceName& nameSpace,
                                     const CIMObjectPath& objectName, const CIMName& resultClass, const String& role);
+EncodedRequest encodeAssociators(const String& messageId, const CIMNamespaceName& nameSpace,
+                                 const CIMObjectPath& objectName, const CIMName& assocClass,
+                                 const CIMName& resultClass, const String& role, const String& resultRole,
+                                 Boolean includeQualifiers, Boolean includeClassOrigin,
+                                 const CIMPropertyList& propertyList);
+EncodedRequest encodeReferences(const String& messageId, const CIMNamespaceName& nameSpace,
+                                const CIMObjectPath& objectName, const CIMName& resultClass, const String& role,
+                                Boolean includeQualifiers, Boolean includeClassOrigin,
+                                const CIMPropertyList& propertyList);
 EncodedRequest encodeModifyInstance(const String& messageId, const CIMNamespaceName& nameSpace,
                                     const CIMInstance& modifiedInstance, Boolean includeQualifiers,
                                     const CIMPropertyList& propertyList);

@@ -1,7 +1,10 @@
 #include "cim/CimResponseDecoder.h"
 
 #include <cstring>
+#include <exception>
+#include <vector>
 
+#include "cim/CimAnswerParts.h"
 #include "cim/CimXmlReader.h"
 #include "cim/Exception.h"
 
@@ -52,21 +55,28 @@ pugi::xml_node returnValue(pugi::xml_node response, bool required) {
     return value;
 }
 
-// Runs `decode`, turning format errors into the client's exception.
+// Runs `decode`; every failure to read the answer becomes the client's
+// CIMClientXmlException. The server's own error and an answer to another
+// request pass as they are.
 template <class F>
 auto guarded(F decode) -> decltype(decode()) {
+    auto malformed = [](const String& why) {
+        return CIMClientXmlException("Malformed HTTP response: " + clipForMessage(why, 512));
+    };
     try {
         return decode();
-    } catch (const XmlFormatError& e) {
-        throw CIMClientXmlException(String("Malformed HTTP response: ") + e.what());
-    } catch (const InvalidNameException& e) {
-        throw CIMClientXmlException("Malformed HTTP response: " + e.getMessage());
-    } catch (const InvalidNamespaceNameException& e) {
-        throw CIMClientXmlException("Malformed HTTP response: " + e.getMessage());
-    } catch (const TypeMismatchException& e) {
-        throw CIMClientXmlException("Malformed HTTP response: " + e.getMessage());
+    } catch (const CIMException&) {
+        throw;
+    } catch (const CIMClientResponseException&) {
+        throw;
+    } catch (const CIMClientXmlException&) {
+        throw;
+    } catch (const Exception& e) {
+        throw malformed(e.getMessage());
     } catch (const std::bad_alloc&) {
-        throw CIMClientXmlException("Malformed HTTP response: out of memory while decoding the answer");
+        throw malformed("out of memory while decoding the answer");
+    } catch (const std::exception& e) {
+        throw malformed(String(e.what()));
     }
 }
 
@@ -109,14 +119,81 @@ CIMException cimErrorFromServer(CIMStatusCode code, const String& description) {
     return CIMException(code, message);
 }
 
+namespace {
+
+// Items of a large answer are parsed this many bytes at a time.
+constexpr size_t kBatchBytes = 256 * 1024;
+// Items of IRETURNVALUE sit this many levels below the document.
+constexpr int kItemLevel = 5;
+
+// An exception of the caller's `each`, carried through the decoder untouched.
+struct FromCaller {
+    std::exception_ptr error;
+};
+
+}  // namespace
+
+void decodeEnumerateInstancesResponse(std::string& body, const String& messageId,
+                                      const std::function<void(CIMInstance&)>& each) {
+    static const char* const kItem = "VALUE.NAMEDINSTANCE";
+    auto deliver = [&](CIMInstance& instance) {
+        try {
+            each(instance);
+        } catch (...) {
+            throw FromCaller{std::current_exception()};
+        }
+    };
+    try {
+        guarded([&] {
+            CimXmlReader reader;
+            pugi::xml_document doc;
+            AnswerParts parts;
+            if (!splitAnswer(body, kItem, parts)) {
+                pugi::xml_node response =
+                    responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", "EnumerateInstances");
+                pugi::xml_node value = returnValue(response, false);
+                if (value)
+                    readEach<int>(value, kItem, [&](pugi::xml_node n) {
+                        CIMInstance instance = reader.readNamedInstance(n);
+                        deliver(instance);
+                        return 0;
+                    });
+                return 0;
+            }
+            pugi::xml_node response =
+                responseElement(reader, doc, parts.envelope, messageId, "IMETHODRESPONSE", "EnumerateInstances");
+            static const char* const nothing[] = {nullptr};
+            onlyChild(returnValue(response, true), nothing);
+            std::vector<CIMInstance> plain;
+            for (size_t begin = parts.itemsBegin; begin < parts.itemsEnd;) {
+                size_t end = nextBatchEnd(body, begin, parts.itemsEnd, kBatchBytes, kItem);
+                // the common form is read from the text; anything else as a tree
+                plain.clear();
+                if (reader.readPlainNamedInstances(std::string_view(body).substr(begin, end - begin), plain)) {
+                    for (CIMInstance& instance : plain) deliver(instance);
+                    begin = end;
+                    continue;
+                }
+                parseFragment(doc, &body[begin], end - begin, kMaxDocumentDepth - kItemLevel);
+                for (pugi::xml_node child = doc.first_child(); child; child = child.next_sibling()) {
+                    if (child.type() != pugi::node_element) continue;
+                    expectElement(child, kItem);
+                    CIMInstance instance = reader.readNamedInstance(child);
+                    deliver(instance);
+                }
+                begin = end;
+            }
+            return 0;
+        });
+    } catch (const FromCaller& e) {
+        std::rethrow_exception(e.error);
+    }
+}
+
 Array<CIMInstance> decodeEnumerateInstancesResponse(std::string& body, const String& messageId) {
-    return guarded([&] {
-        CimXmlReader reader;
-        pugi::xml_document doc;
-        pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", "EnumerateInstances");
-        return readEach<CIMInstance>(returnValue(response, true), "VALUE.NAMEDINSTANCE",
-                                     [&](pugi::xml_node n) { return reader.readNamedInstance(n); });
-    });
+    Array<CIMInstance> items;
+    decodeEnumerateInstancesResponse(body, messageId, [&](CIMInstance& instance) { items.append(std::move(instance)); });
+    return items;
 }
 
 Array<CIMObjectPath> decodeEnumerateInstanceNamesResponse(std::string& body, const String& messageId) {
@@ -125,7 +202,9 @@ Array<CIMObjectPath> decodeEnumerateInstanceNamesResponse(std::string& body, con
         pugi::xml_document doc;
         pugi::xml_node response =
             responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", "EnumerateInstanceNames");
-        return readEach<CIMObjectPath>(returnValue(response, true), "INSTANCENAME",
+        pugi::xml_node value = returnValue(response, false);
+        if (!value) return Array<CIMObjectPath>();
+        return readEach<CIMObjectPath>(value, "INSTANCENAME",
                                        [&](pugi::xml_node n) { return reader.readInstanceName(n); });
     });
 }
@@ -135,8 +214,22 @@ Array<CIMObjectPath> decodeObjectPathsResponse(std::string& body, const String& 
         CimXmlReader reader;
         pugi::xml_document doc;
         pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", operation);
-        return readEach<CIMObjectPath>(returnValue(response, true), "OBJECTPATH",
+        pugi::xml_node value = returnValue(response, false);
+        if (!value) return Array<CIMObjectPath>();
+        return readEach<CIMObjectPath>(value, "OBJECTPATH",
                                        [&](pugi::xml_node n) { return reader.readObjectPath(n); });
+    });
+}
+
+Array<CIMInstance> decodeObjectsWithPathResponse(std::string& body, const String& messageId, const char* operation) {
+    return guarded([&] {
+        CimXmlReader reader;
+        pugi::xml_document doc;
+        pugi::xml_node response = responseElement(reader, doc, body, messageId, "IMETHODRESPONSE", operation);
+        pugi::xml_node value = returnValue(response, false);
+        if (!value) return Array<CIMInstance>();
+        return readEach<CIMInstance>(value, "VALUE.OBJECTWITHPATH",
+                                     [&](pugi::xml_node n) { return reader.readObjectWithPath(n); });
     });
 }
 

@@ -9,6 +9,7 @@
 // The texts of the last two contain "HTTP" (the engine retries on them).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "cim/CIMClass.h"
@@ -18,12 +19,23 @@
 namespace Pegasus {
 namespace cimxml {
 
+// The answers of the enumerating operations may leave IRETURNVALUE out: that
+// is an empty result.
+
 // EnumerateInstances: VALUE.NAMEDINSTANCE*, each instance with its path.
 Array<CIMInstance> decodeEnumerateInstancesResponse(std::string& body, const String& messageId);
+// The same, handing each instance to `each` as soon as it is read (a large
+// answer is read a part at a time). The envelope is checked before the first
+// instance; a failure later comes after the instances before it.
+void decodeEnumerateInstancesResponse(std::string& body, const String& messageId,
+                                      const std::function<void(CIMInstance&)>& each);
 // EnumerateInstanceNames: INSTANCENAME*.
 Array<CIMObjectPath> decodeEnumerateInstanceNamesResponse(std::string& body, const String& messageId);
 // AssociatorNames or ReferenceNames (`operation`): OBJECTPATH*.
 Array<CIMObjectPath> decodeObjectPathsResponse(std::string& body, const String& messageId, const char* operation);
+// Associators or References (`operation`): VALUE.OBJECTWITHPATH*, instances
+// with their paths (a class among them is refused).
+Array<CIMInstance> decodeObjectsWithPathResponse(std::string& body, const String& messageId, const char* operation);
 // GetInstance: one INSTANCE (without path).
 CIMInstance decodeGetInstanceResponse(std::string& body, const String& messageId);
 // GetClass: one CLASS.

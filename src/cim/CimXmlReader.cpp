@@ -16,7 +16,12 @@ constexpr int kMaxDepth = 32;
 // Text nodes have no name: one library call instead of type() and name().
 inline bool isElement(pugi::xml_node node) { return node.name()[0] != '\0'; }
 
-bool same(const char* a, const char* b) { return a[0] == b[0] && std::strcmp(a, b) == 0; }
+// Compares up to the first difference; never reads past the end of `a`.
+inline bool same(const char* a, const char* b) {
+    for (; *b; ++a, ++b)
+        if (*a != *b) return false;
+    return *a == '\0';
+}
 bool is(pugi::xml_node node, const char* name) { return same(node.name(), name); }
 
 [[noreturn]] void fail(const std::string& what) { throw XmlFormatError(what); }
@@ -47,6 +52,39 @@ private:
     CimXmlReader& _reader;
 };
 
+namespace {
+// Stops at the first element deeper than the limit. pugixml walks the tree
+// with a loop, not by recursion.
+class DepthWalker : public pugi::xml_tree_walker {
+public:
+    explicit DepthWalker(int maxDepth) : _maxDepth(maxDepth) {}
+    bool for_each(pugi::xml_node& node) override {
+        if (depth() < _maxDepth || node.type() != pugi::node_element) return true;
+        tooDeep = true;
+        return false;
+    }
+    bool tooDeep = false;
+
+private:
+    int _maxDepth;
+};
+}  // namespace
+
+void checkDepth(pugi::xml_node root, int maxDepth) {
+    DepthWalker walker(maxDepth);
+    root.traverse(walker);
+    if (walker.tooDeep) fail("elements nested too deeply (more than " + std::to_string(maxDepth) + " levels)");
+}
+
+void parseFragment(pugi::xml_document& doc, char* data, size_t size, int maxDepth) {
+    pugi::xml_parse_result result = doc.load_buffer_inplace(data, size, kParseFlags | pugi::parse_fragment,
+                                                            pugi::encoding_utf8);
+    if (!result)
+        fail(std::string("not well-formed XML (") + result.description() + " at offset " +
+             std::to_string(result.offset) + " of a part)");
+    checkDepth(doc, maxDepth);
+}
+
 void parseDocument(pugi::xml_document& doc, std::string& buffer) {
     // pugixml passes over text outside the root element; XML does not allow it
     std::string_view b(buffer);
@@ -66,6 +104,7 @@ void parseDocument(pugi::xml_document& doc, std::string& buffer) {
         if (child.type() == pugi::node_element && ++elements > 1)
             fail("not well-formed XML (more than one root element)");
     }
+    checkDepth(doc, kMaxDocumentDepth);
 }
 
 pugi::xml_node onlyChild(pugi::xml_node node, const char* const* allowed) {
@@ -126,14 +165,16 @@ CIMName CimXmlReader::name(pugi::xml_node node, const char* attribute, bool requ
     return internName(attr);
 }
 
-CIMName CimXmlReader::internName(pugi::xml_attribute attr) {
-    std::string_view text(attr.value());
-    auto it = _names.find(text);
-    if (it != _names.end()) return it->second;
+CIMName CimXmlReader::internName(pugi::xml_attribute attr) { return internName(std::string_view(attr.value())); }
+
+CIMName CimXmlReader::internName(std::string_view text) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (char c : text) hash = (hash ^ uint8_t(c)) * 16777619u;
+    CIMName& slot = _recentNames[hash % kRecentNames];
+    if (!text.empty() && slot.getString().view() == text) return slot;
     if (!CIMName::legal(text)) fail("\"" + clip(text) + "\" is not a legal CIM name");
-    CIMName n{String(text)};
-    _names.emplace(text, n);
-    return n;
+    slot = CIMName(String(text));
+    return slot;
 }
 
 CIMType CimXmlReader::type(pugi::xml_node node, const char* attribute) {
@@ -183,9 +224,12 @@ CIMKeyBinding CimXmlReader::readKeyBinding(pugi::xml_node node) {
     if (is(value, "VALUE.REFERENCE")) {
         return CIMKeyBinding(keyName, readValueReference(value).toString(), CIMKeyBinding::REFERENCE);
     }
-    std::string_view kind = value.attribute("VALUETYPE").as_string("string");
-    std::string_view keyText = text(value);
-    if (kind == "string") return CIMKeyBinding(keyName, sharedText(keyText), CIMKeyBinding::STRING);
+    return keyBinding(keyName, value.attribute("VALUETYPE").as_string("string"), text(value));
+}
+
+CIMKeyBinding CimXmlReader::keyBinding(const CIMName& keyName, std::string_view kind, std::string_view keyText,
+                                       String (CimXmlReader::*shared)(std::string_view)) {
+    if (kind == "string") return CIMKeyBinding(keyName, (this->*shared)(keyText), CIMKeyBinding::STRING);
     while (!keyText.empty() && (keyText.front() == ' ' || keyText.front() == '\n' || keyText.front() == '\t'))
         keyText.remove_prefix(1);
     while (!keyText.empty() && (keyText.back() == ' ' || keyText.back() == '\n' || keyText.back() == '\t'))
@@ -410,6 +454,21 @@ CIMInstance CimXmlReader::readNamedInstance(pugi::xml_node node) {
     return instance;
 }
 
+CIMInstance CimXmlReader::readObjectWithPath(pugi::xml_node node) {
+    expectElement(node, "VALUE.OBJECTWITHPATH");
+    pugi::xml_node parts[3];
+    int count = 0;
+    for (pugi::xml_node child = node.first_child(); child && count < 3; child = child.next_sibling())
+        if (isElement(child)) parts[count++] = child;
+    if (count > 0 && (is(parts[0], "CLASSPATH") || is(parts[0], "CLASS")))
+        fail("a class in VALUE.OBJECTWITHPATH is not supported");
+    if (count != 2) fail("VALUE.OBJECTWITHPATH does not hold a path and an object");
+    CIMObjectPath path = readInstancePath(parts[0]);
+    CIMInstance instance = readInstance(parts[1]);
+    instance.setPath(std::move(path));
+    return instance;
+}
+
 CIMParameter CimXmlReader::readParameter(pugi::xml_node node) {
     CIMName parameterName = name(node, "NAME");
     bool reference = is(node, "PARAMETER.REFERENCE") || is(node, "PARAMETER.REFARRAY");
@@ -497,6 +556,346 @@ void CimXmlReader::readError(pugi::xml_node node, CIMStatusCode& code, String& d
     if (!valuetext::parse(node.attribute("CODE").value(), number)) fail("ERROR without a numeric CODE");
     code = CIMStatusCode(number);
     description = String(node.attribute("DESCRIPTION").value());
+}
+
+// --- items read straight from the text
+
+namespace {
+// Character classes of the plain reader.
+enum : uint8_t { kBlank = 1, kNameChar = 2, kTextStop = 4, kValueStop = 8 };
+struct CharClasses {
+    uint8_t of[256] = {};
+    constexpr CharClasses() {
+        for (char c : {' ', '\t', '\n', '\r'}) of[uint8_t(c)] |= kBlank;
+        for (int c = 0; c < 256; ++c)
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == ':' ||
+                c == '.' || c == '-')
+                of[c] |= kNameChar;
+        for (char c : {'<', '&', '\r'}) of[uint8_t(c)] |= kTextStop;
+        for (char c : {'<', '&', '\t', '\n', '\r', '"', '\''}) of[uint8_t(c)] |= kValueStop;
+    }
+};
+constexpr CharClasses kClasses;
+inline bool hasClass(char c, uint8_t mask) { return (kClasses.of[uint8_t(c)] & mask) != 0; }
+inline bool xmlBlank(char c) { return hasClass(c, kBlank); }
+// pugixml's reading of a boolean attribute
+bool attributeTrue(std::string_view value) {
+    char first = value.empty() ? '\0' : value[0];
+    return first == '1' || first == 't' || first == 'T' || first == 'y' || first == 'Y';
+}
+// The same bytes, compared without a library call (names are short).
+inline bool sameBytes(const char* a, std::string_view b) {
+    for (size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+}  // namespace
+
+// A cursor over text of the plain form; each step says false when the text
+// is not what it expects there.
+class PlainText {
+public:
+    explicit PlainText(std::string_view text) : _at(text.data()), _end(text.data() + text.size()) {}
+
+    bool atEnd() const { return _at >= _end; }
+    void blanks() {
+        while (_at < _end && xmlBlank(*_at)) ++_at;
+    }
+    // "<name" then a blank, ">" or "/".
+    bool open(std::string_view name) {
+        if (size_t(_end - _at) < name.size() + 2 || _at[0] != '<' || !sameBytes(_at + 1, name)) return false;
+        char next = _at[1 + name.size()];
+        if (!xmlBlank(next) && next != '>' && next != '/') return false;
+        _at += 1 + name.size();
+        return true;
+    }
+    // "</name", blanks, ">".
+    bool close(std::string_view name) {
+        if (size_t(_end - _at) < name.size() + 3 || _at[0] != '<' || _at[1] != '/' || !sameBytes(_at + 2, name))
+            return false;
+        const char* p = _at + 2 + name.size();
+        while (p < _end && xmlBlank(*p)) ++p;
+        if (p >= _end || *p != '>') return false;
+        _at = p + 1;
+        return true;
+    }
+    // The attributes up to ">" (`empty` false) or "/>" (`empty` true), each
+    // handed to `each(name, value)`; values with references, "<" or
+    // white space other than blanks are left to the full parser.
+    template <class Each>
+    bool attributes(Each each, bool& empty) {
+        for (;;) {
+            const char* before = _at;
+            blanks();
+            if (_at >= _end) return false;
+            if (*_at == '>') {
+                ++_at;
+                empty = false;
+                return true;
+            }
+            if (*_at == '/') {
+                if (_at + 1 >= _end || _at[1] != '>') return false;
+                _at += 2;
+                empty = true;
+                return true;
+            }
+            if (_at == before) return false;
+            const char* name = _at;
+            while (_at < _end && hasClass(*_at, kNameChar)) ++_at;
+            if (_at == name || _at + 1 >= _end || *_at != '=' || (_at[1] != '"' && _at[1] != '\'')) return false;
+            std::string_view attributeName(name, size_t(_at - name));
+            char quote = _at[1];
+            _at += 2;
+            const char* value = _at;
+            for (;;) {
+                while (_at < _end && !hasClass(*_at, kValueStop)) ++_at;
+                if (_at >= _end) return false;
+                if (*_at == quote) break;
+                if (*_at != '"' && *_at != '\'') return false;
+                ++_at;  // the other quote stands in the value as it is
+            }
+            std::string_view attributeValue(value, size_t(_at - value));
+            ++_at;
+            if (!each(attributeName, attributeValue)) return false;
+        }
+    }
+    // Character data up to the next "<", with the five named entities
+    // decoded (in `scratch` when there are any).
+    bool text(std::string_view& out, std::string& scratch) {
+        const char* start = _at;
+        while (_at < _end && !hasClass(*_at, kTextStop)) ++_at;
+        if (_at >= _end || *_at == '\r') return false;
+        if (*_at == '&') return decodedText(start, out, scratch);
+        out = std::string_view(start, size_t(_at - start));
+        return true;
+    }
+
+private:
+    bool decodedText(const char* start, std::string_view& out, std::string& scratch) {
+        static const std::pair<std::string_view, char> kEntities[] = {
+            {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}};
+        scratch.assign(start, size_t(_at - start));
+        while (_at < _end && *_at != '<') {
+            char c = *_at;
+            if (c == '\r') return false;
+            if (c != '&') {
+                scratch += c;
+                ++_at;
+                continue;
+            }
+            std::string_view rest(_at, size_t(_end - _at));
+            bool known = false;
+            for (const auto& entity : kEntities) {
+                if (rest.substr(0, entity.first.size()) == entity.first) {
+                    scratch += entity.second;
+                    _at += entity.first.size();
+                    known = true;
+                    break;
+                }
+            }
+            if (!known) return false;
+        }
+        if (_at >= _end) return false;
+        out = scratch;
+        return true;
+    }
+
+    const char* _at;
+    const char* _end;
+};
+
+CIMName CimXmlReader::nameInPlace(std::string_view text) {
+    if (_nameAt < _namesInPlace.size()) {
+        const String& kept = _namesInPlace[_nameAt].getString();
+        if (!text.empty() && kept.size() == text.size() && sameBytes(kept.c_str(), text)) return _namesInPlace[_nameAt++];
+    }
+    CIMName name = internName(text);
+    if (_nameAt < _namesInPlace.size())
+        _namesInPlace[_nameAt] = name;
+    else if (_nameAt < kPlacesKept)
+        _namesInPlace.push_back(name);
+    ++_nameAt;
+    return name;
+}
+
+String CimXmlReader::textInPlace(std::string_view text) {
+    if (_textAt < _textsInPlace.size()) {
+        const String& kept = _textsInPlace[_textAt];
+        if (kept.size() == text.size() && sameBytes(kept.c_str(), text)) return _textsInPlace[_textAt++];
+    }
+    String made(text);
+    if (_textAt < _textsInPlace.size())
+        _textsInPlace[_textAt] = made;
+    else if (_textAt < kPlacesKept)
+        _textsInPlace.push_back(made);
+    ++_textAt;
+    return made;
+}
+
+bool CimXmlReader::readPlainNamedInstances(std::string_view text, std::vector<CIMInstance>& out) {
+    // the tree would end a text at a NUL byte
+    if (std::memchr(text.data(), '\0', text.size())) return false;
+    PlainText plain(text);
+    try {
+        for (;;) {
+            plain.blanks();
+            if (plain.atEnd()) return true;
+            CIMInstance instance;
+            if (!readPlainNamedInstance(plain, instance)) return false;
+            out.push_back(std::move(instance));
+        }
+    } catch (const XmlFormatError&) {
+        return false;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+bool CimXmlReader::readPlainNamedInstance(PlainText& in, CIMInstance& out) {
+    auto none = [](std::string_view, std::string_view) { return false; };
+    _nameAt = 0;
+    _textAt = 0;
+    bool empty = false;
+    if (!in.open("VALUE.NAMEDINSTANCE") || !in.attributes(none, empty) || empty) return false;
+
+    // INSTANCENAME with string, numeric and boolean keys
+    std::string_view className;
+    auto classNameOnly = [&](std::string_view name, std::string_view value) {
+        if (name != "CLASSNAME" || !className.empty()) return false;
+        className = value;
+        return true;
+    };
+    in.blanks();
+    if (!in.open("INSTANCENAME") || !in.attributes(classNameOnly, empty) || className.empty()) return false;
+    CIMObjectPath path;
+    path.setClassName(nameInPlace(className));
+    Array<CIMKeyBinding> keys;
+    keys.reserveCapacity(_lastKeyCount);
+    while (!empty) {
+        in.blanks();
+        if (in.close("INSTANCENAME")) break;
+        std::string_view keyName;
+        auto nameOnly = [&](std::string_view name, std::string_view value) {
+            if (name != "NAME" || !keyName.empty()) return false;
+            keyName = value;
+            return true;
+        };
+        bool emptyKey = false;
+        if (!in.open("KEYBINDING") || !in.attributes(nameOnly, emptyKey) || emptyKey || keyName.empty()) return false;
+        std::string_view kind = "string";
+        bool kindGiven = false, typeGiven = false;
+        auto keyValueAttributes = [&](std::string_view name, std::string_view value) {
+            if (name == "VALUETYPE" && !kindGiven) return (kind = value, kindGiven = true);
+            if (name == "TYPE" && !typeGiven) return (typeGiven = true);
+            return false;
+        };
+        bool emptyValue = false;
+        in.blanks();
+        if (!in.open("KEYVALUE") || !in.attributes(keyValueAttributes, emptyValue)) return false;
+        std::string_view keyText;
+        if (!emptyValue && (!in.text(keyText, _scratch) || !in.close("KEYVALUE"))) return false;
+        keys.append(keyBinding(nameInPlace(keyName), kind, keyText, &CimXmlReader::textInPlace));
+        in.blanks();
+        if (!in.close("KEYBINDING")) return false;
+    }
+    _lastKeyCount = keys.size();
+    path.setKeyBindings(std::move(keys));
+
+    // INSTANCE with PROPERTY and PROPERTY.ARRAY elements
+    className = std::string_view();
+    in.blanks();
+    if (!in.open("INSTANCE") || !in.attributes(classNameOnly, empty) || className.empty()) return false;
+    CIMInstance instance(nameInPlace(className));
+    instance.reservePropertyCapacity(_lastPropertyCount);
+    while (!empty) {
+        in.blanks();
+        if (in.close("INSTANCE")) break;
+        bool isArray = false;
+        if (!in.open("PROPERTY")) {
+            if (!in.open("PROPERTY.ARRAY")) return false;
+            isArray = true;
+        }
+        std::string_view propertyName, typeText, origin, sizeText;
+        bool propagated = false, propagatedGiven = false;
+        auto propertyAttributes = [&](std::string_view name, std::string_view value) {
+            std::string_view* slot = nullptr;
+            switch (name.size()) {
+                case 4: slot = name == "NAME" ? &propertyName : name == "TYPE" ? &typeText : nullptr; break;
+                case 9: slot = name == "ARRAYSIZE" ? &sizeText : nullptr; break;
+                case 11: slot = name == "CLASSORIGIN" ? &origin : nullptr; break;
+                case 10:
+                    if (name != "PROPAGATED" || propagatedGiven) return false;
+                    propagatedGiven = true;
+                    propagated = attributeTrue(value);
+                    return true;
+                default: break;
+            }
+            if (!slot || !slot->empty() || value.empty()) return false;
+            *slot = value;
+            return true;
+        };
+        bool emptyProperty = false;
+        if (!in.attributes(propertyAttributes, emptyProperty) || propertyName.empty() || typeText.empty()) return false;
+        CIMType type;
+        if (!cimTypeFromString(typeText, type) || type >= CIMTYPE_REFERENCE) return false;
+        Uint32 arraySize = 0;
+        if (!sizeText.empty() && !valuetext::parse(sizeText, arraySize)) return false;
+        CIMName name = nameInPlace(propertyName);
+        const char* element = isArray ? "PROPERTY.ARRAY" : "PROPERTY";
+
+        bool read = true;
+        CIMValue value = emptyProperty ? CIMValue(type, isArray) : valuetext::visitType(type, [&](auto tag) {
+            using T = typename decltype(tag)::type;
+            in.blanks();
+            if (in.close(element)) return CIMValue(type, isArray);
+            read = false;
+            std::string_view valueText;
+            bool emptyElement = false;
+            if (!isArray) {
+                if (!in.open("VALUE") || !in.attributes(none, emptyElement)) return CIMValue();
+                if (!emptyElement && (!in.text(valueText, _scratch) || !in.close("VALUE"))) return CIMValue();
+                in.blanks();
+                if (!in.close(element)) return CIMValue();
+                read = true;
+                if constexpr (std::is_same_v<T, String>)
+                    return CIMValue(textInPlace(valueText));
+                else
+                    return CIMValue(scalar<T>(valueText, type));
+            }
+            if (!in.open("VALUE.ARRAY") || !in.attributes(none, emptyElement)) return CIMValue();
+            Array<T> items;
+            while (!emptyElement) {
+                in.blanks();
+                if (in.close("VALUE.ARRAY")) break;
+                bool emptyItem = false;
+                if (in.open("VALUE.NULL")) {
+                    if (!in.attributes(none, emptyItem) || !emptyItem) return CIMValue();
+                    items.append(T());
+                    continue;
+                }
+                valueText = std::string_view();
+                if (!in.open("VALUE") || !in.attributes(none, emptyItem)) return CIMValue();
+                if (!emptyItem && (!in.text(valueText, _scratch) || !in.close("VALUE"))) return CIMValue();
+                if constexpr (std::is_same_v<T, String>)
+                    items.append(textInPlace(valueText));
+                else
+                    items.append(scalar<T>(valueText, type));
+            }
+            in.blanks();
+            if (!in.close(element)) return CIMValue();
+            read = true;
+            return CIMValue(items);
+        });
+        if (!read) return false;
+        instance.appendPropertyUnchecked(CIMProperty(std::move(name), std::move(value), arraySize, CIMName(),
+                                                     origin.empty() ? CIMName() : nameInPlace(origin), propagated));
+    }
+    _lastPropertyCount = instance.getPropertyCount();
+    in.blanks();
+    if (!in.close("VALUE.NAMEDINSTANCE")) return false;
+    instance.setPath(std::move(path));
+    out = std::move(instance);
+    return true;
 }
 
 }  // namespace cimxml

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "cim/CIMClass.h"
 #include "cim/CIMInstance.h"
@@ -36,14 +36,28 @@ public:
 // value of blanks kept, no DTD processing.
 constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata_single;
 
-// Parses `buffer` in place; XmlFormatError when it is not well-formed.
+// Deepest element nesting a document may have; deeper ones are refused
+// right after parsing, before anything walks them.
+constexpr int kMaxDocumentDepth = 64;
+
+// Parses `buffer` in place; XmlFormatError when it is not well-formed or
+// nested deeper than kMaxDocumentDepth.
 void parseDocument(pugi::xml_document& doc, std::string& buffer);
+// Parses `size` bytes at `data` in place as a fragment (any number of
+// elements and text); XmlFormatError when not well-formed or nested deeper
+// than `maxDepth`.
+void parseFragment(pugi::xml_document& doc, char* data, size_t size, int maxDepth);
+// XmlFormatError when an element below `root` is more than `maxDepth`
+// levels down. Iterative: the tree may be of any depth.
+void checkDepth(pugi::xml_node root, int maxDepth);
 
 // The first child element of `node` named `name` (or any, for null), after
 // checking that all child elements are among `allowed` (null-terminated).
 pugi::xml_node onlyChild(pugi::xml_node node, const char* const* allowed);
 // Throws unless `node` is an element named `name`.
 void expectElement(pugi::xml_node node, const char* name);
+
+class PlainText;
 
 class CimXmlReader {
 public:
@@ -69,6 +83,17 @@ public:
     CIMProperty readProperty(pugi::xml_node node);
     CIMInstance readInstance(pugi::xml_node node);
     CIMInstance readNamedInstance(pugi::xml_node node);
+    // The VALUE.NAMEDINSTANCE items of `text` (whole items, blanks between
+    // them) read straight from the text, without a tree, when they are in
+    // the plain form providers write: the elements and attributes of
+    // instances with string, numeric and boolean values and keys, text
+    // without character references other than the five named entities, and
+    // nothing else (no comments, CDATA, qualifiers or references). False as
+    // soon as anything else shows up, or a value does not read; the text is
+    // then to be parsed as a tree. The instances read are appended to `out`.
+    bool readPlainNamedInstances(std::string_view text, std::vector<CIMInstance>& out);
+    // VALUE.OBJECTWITHPATH of an instance (INSTANCEPATH, INSTANCE); a class is refused.
+    CIMInstance readObjectWithPath(pugi::xml_node node);
     CIMParameter readParameter(pugi::xml_node node);
     CIMMethod readMethod(pugi::xml_node node);
     CIMClass readClass(pugi::xml_node node);
@@ -88,6 +113,15 @@ public:
 private:
     CIMValue readUntypedValue(pugi::xml_node node);
     CIMName internName(pugi::xml_attribute attr);
+    CIMName internName(std::string_view text);
+    // A key of the given VALUETYPE from its text; string keys as `shared` makes them.
+    CIMKeyBinding keyBinding(const CIMName& keyName, std::string_view kind, std::string_view keyText,
+                             String (CimXmlReader::*shared)(std::string_view) = &CimXmlReader::sharedText);
+    // Names and texts of the plain reader, kept by their place in an item:
+    // the items of an answer are most often alike.
+    CIMName nameInPlace(std::string_view text);
+    String textInPlace(std::string_view text);
+    bool readPlainNamedInstance(PlainText& text, CIMInstance& out);
     // Short texts seen lately are shared, not copied again (answers repeat
     // class names, system names, states).
     String sharedText(std::string_view text);
@@ -97,10 +131,17 @@ private:
     // sizes of the last instance and path read: the next are most often alike
     Uint32 _lastPropertyCount = 0;
     Uint32 _lastKeyCount = 0;
-    std::unordered_map<std::string_view, CIMName> _names;
+    // Names seen lately (class, property, key names repeat in every item).
+    static constexpr size_t kRecentNames = 251;
+    std::array<CIMName, kRecentNames> _recentNames;
     static constexpr size_t kRecentTexts = 509;
     std::array<String, kRecentTexts> _recentTexts;
     std::string _scratch;
+    static constexpr size_t kPlacesKept = 1024;
+    std::vector<CIMName> _namesInPlace;
+    std::vector<String> _textsInPlace;
+    size_t _nameAt = 0;
+    size_t _textAt = 0;
     int _depth = 0;
     friend class DepthGuard;
 };

@@ -60,6 +60,15 @@ void answerEverything(const httplib::Request& req, httplib::Response& res) {
     reply(res, answerTo(req, inner));
 }
 
+// A good answer with the given CIMStatusCode header.
+std::function<void(const httplib::Request&, httplib::Response&)> statusHeader(std::string value) {
+    return [value](const httplib::Request& req, httplib::Response& res) {
+        reply(res, answerTo(req, std::string("<IMETHODRESPONSE NAME=\"EnumerateInstanceNames\"><IRETURNVALUE>") +
+                                     kVolumeName + "</IRETURNVALUE></IMETHODRESPONSE>"));
+        res.set_header("CIMStatusCode", value);
+    };
+}
+
 std::string failureOf(const std::function<void()>& call) {
     try {
         call();
@@ -220,6 +229,12 @@ TEST_F(ClientTest, BrokenAnswersAndCimErrors) {
              });
          },
          "ok"},
+        // a CIMStatusCode header is a number, blanks around it allowed
+        {statusHeader("0 "), "ok"},
+        {statusHeader(" 6\t"), "cim 6: CIM_ERR_NOT_FOUND"},
+        {statusHeader("OK"), "other: Invalid CIMStatusCode HTTP header value: \"OK\""},
+        {statusHeader("0x1"), "other: Invalid CIMStatusCode HTTP header value"},
+        {statusHeader(""), "other: Invalid CIMStatusCode HTTP header value"},
         {[](const httplib::Request&, httplib::Response& res) {
              res.set_header("CIMOperation", "MethodResponse");
              res.set_content_provider(5000, "application/xml", [](size_t, size_t, httplib::DataSink& sink) {
