@@ -114,6 +114,11 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
             DEBUG_TRACE(kLabel, " Can not get NumberOfBlocks source volume %s", GetObjectPathString(source).c_str());
             return ZQ_SMIS_OBJECT_NOT_FOUND;
         }
+        if (blockSize == 0 || blocks == 0 || blocks > UINT64_MAX / blockSize) {
+            DEBUG_TRACE(kLabel, " Source volume %s has no usable size: BlockSize [%s] NumberOfBlocks [%s]",
+                        GetObjectPathString(source).c_str(), blockSizeText.c_str(), blocksText.c_str());
+            return ZQ_SMIS_OBJECT_NOT_FOUND;
+        }
         const std::string size = std::to_string(blockSize * blocks);
 
         bool sourceSpaceEfficient = false;

@@ -110,8 +110,16 @@ int ZqCimConnection::ConnectCimom() {
             if (cimom.GetUseSSL()) {
                 if (GetHostModuleInt("ZQ_PEGASUS_DISABLE_CONNLOCK", 0) == 0) lock.Enter();
                 DEBUG_TRACE(kLabel, " Trying connection over https port [%d]", port);
-                Pegasus::SSLContext context(Pegasus::String(), &ZqCimConnection::VerifySslCert, Pegasus::String());
-                client->connect(address, Pegasus::Uint32(port), context, userName, password);
+                const std::string caFile = ZqSmisSettings::ProviderCaFile();
+                if (caFile.empty()) {
+                    Pegasus::SSLContext context(Pegasus::String(), &ZqCimConnection::VerifySslCert, Pegasus::String());
+                    client->connect(address, Pegasus::Uint32(port), context, userName, password);
+                } else {
+                    // the chain must lead to one of these CAs and the certificate must name the address
+                    DEBUG_TRACE_NORMAL(kLabel, "Verifying the provider certificate against [%s]", caFile.c_str());
+                    Pegasus::SSLContext context{Pegasus::String(caFile)};
+                    client->connect(address, Pegasus::Uint32(port), context, userName, password);
+                }
                 lock.Leave();
             } else {
                 DEBUG_TRACE(kLabel, " Trying connection over http port [%d]", port);

@@ -64,7 +64,9 @@ public:
     ZQ_CIM_CONNECTION_STATE GetConnState() const { return connState; }
     uint16_t GetHttpFaultCount() const { return httpFaultCount; }
 
-    // Certificate check of HTTPS connections: every certificate is accepted.
+    // Certificate check of HTTPS connections without "IBMSVC_SMIS_CA_FILE":
+    // every certificate is accepted. With it, the CAs of that file or
+    // directory decide and the certificate must name the provider's address.
     static Pegasus::Boolean VerifySslCert(Pegasus::SSLCertificateInfo& certificateInfo);
 
     // Serializes HTTPS connection set-up in the process, unless

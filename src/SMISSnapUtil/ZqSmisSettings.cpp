@@ -11,6 +11,15 @@ int GetHostModuleInt(const char* key, int defaultValue) {
     return value;
 }
 
+std::string GetHostModuleText(const char* key) {
+    std::string value;
+    auto info = zq::platform::platformInfo();
+    if (!info || !info->getString("HostModule", key, &value)) return std::string();
+    return value;
+}
+
+std::string ProviderCaFile() { return GetHostModuleText("IBMSVC_SMIS_CA_FILE"); }
+
 unsigned short DefaultClientTimeoutSecs() {
     constexpr int kMinimum = 300;
     constexpr int kMaximum = 65535;

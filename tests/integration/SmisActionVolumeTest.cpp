@@ -120,6 +120,17 @@ TEST_F(VolumeTest, PoolChecks) {
     EXPECT_EQ(params("thick", {system, "copy", "Pool1", "5"}).size(), 8u);
 }
 
+TEST_F(VolumeTest, SourceSizeThatOverflowsOrIsZeroMakesNoParameters) {
+    for (uint64_t blocks : {uint64_t(36028797018965504ull), uint64_t(0)}) {
+        fx.sim().withModel([blocks](arraysim::Model& m, int64_t) {
+            m.state.volume(m.state.volumeByName("thick")->id)->blockCount = blocks;
+            return 0;
+        });
+        EXPECT_TRUE(params("thick", {system, "copy", "null", "5"}, 650015).empty()) << blocks;
+        EXPECT_TRUE(record.hasLine("has no usable size")) << record.dump();
+    }
+}
+
 TEST_F(VolumeTest, CreateFailures) {
     create({system, "copy", "pool"}, 650009);
     create({system, "copy", "pool", "12abc"}, 650009);

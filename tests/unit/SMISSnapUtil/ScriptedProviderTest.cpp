@@ -4,6 +4,7 @@
 // "Secret" property is changed without its value reaching any log.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -160,6 +161,9 @@ TEST_F(ScriptedProvider, BadAnswersGiveTheFailureValueAndTheirTrace) {
          {concise(Key("Cluster", kCluster) + Key("DeviceID", "D7")),
           {"GetInstance", ">D7<", Instance(Prop("ElementName", "v7"))}},
          byUniqueId, "", "Name property not found for object path [" + VolumeText("D7") + "]"},
+        {"no concise volumes, told without IRETURNVALUE",
+         {{"EnumerateInstanceNames", "IBMTSSVC_ConciseVolume", ""}}, byUniqueId, "",
+         "Class IBMTSSVC_ConciseVolume: UUID UID-1 not found"},
         {"empty device id",
          {unrelatedVolumes},
          [](ZqCimUtil& u, ZqCimConnection& c) {
@@ -193,6 +197,9 @@ TEST_F(ScriptedProvider, BadAnswersGiveTheFailureValueAndTheirTrace) {
         EXPECT_NO_THROW(result = c.call(util, conn));
         EXPECT_EQ(result, c.result) << caseRecord.dump();
         EXPECT_TRUE(caseRecord.hasLine(c.trace)) << caseRecord.dump();
+        if (c.result.empty() && c.trace.find("Caught") == std::string::npos) {
+            EXPECT_FALSE(caseRecord.hasLine("Caught")) << caseRecord.dump();
+        }
         // Volumes are never searched by an empty or missing key value.
         EXPECT_EQ(RequestsFor("EnumerateInstanceNames", "CIM_StorageVolume"), volumeSearches);
         util.SetLogger(&record);
@@ -228,6 +235,54 @@ TEST_F(ScriptedProvider, SecretIsChangedWithoutItsValueInAnyLog) {
 
     for (const auto& line : record.lines()) EXPECT_EQ(line.text.find("hunter2"), std::string::npos) << line.text;
     for (const auto& line : debugLog->lines()) EXPECT_EQ(line.text.find("hunter2"), std::string::npos) << line.text;
+}
+
+TEST(ProviderCertificate, CaFileDecidesWhenSet) {
+    if (cimtest::serverCertificate().cert.empty()) {
+        const char* ci = std::getenv("CI");
+        if (ci && std::string(ci) == "true") FAIL() << "openssl is needed to make the test certificate";
+        GTEST_SKIP() << "openssl is not installed";
+    }
+    cimtest::TestCimServer server(true);
+    Serve(server, {{"EnumerateInstanceNames", "", Volume("D1")}});
+    // the names of the provider's volumes over HTTPS; "refused" when the certificate is not trusted
+    auto names = [&](const std::string& address, const std::string& caFile) {
+        zqtest::ScopedHostSettings settings;
+        if (!caFile.empty()) settings.set("IBMSVC_SMIS_CA_FILE", caFile);
+        ZqCimomParams p;
+        p.Address = address;
+        p.Port = uint16_t(server.port());
+        p.UseSSL = true;
+        p.NameSpace = "root/ibm";
+        p.UserName = "admin";
+        p.Password = "pw";
+        p.MaxRetries = 1;
+        TestSnapInfo record;
+        ZqCimConnection conn;
+        conn.SetLogger(&record);
+        conn.SetCimom(p);
+        std::string result = "no connection";
+        if (conn.ConnectCimom() == 0) {
+            try {
+                result = std::to_string(conn.GetInstanceNames("IBMTSSVC_StorageVolume").size());
+            } catch (const CIMException& e) {
+                result = "refused";
+                EXPECT_NE(e.getMessage().find("Connection failed"), PEG_NOT_FOUND) << e.getMessage();
+            }
+        }
+        conn.DisconnectCimom();
+        return result;
+    };
+    const std::string trusted = cimtest::serverCertificate().cert;
+    const std::string stranger = cimtest::makeCertificate("stranger-ca").cert;
+    ASSERT_FALSE(stranger.empty());
+    EXPECT_EQ(names("127.0.0.1", ""), "1");  // without the key every certificate is accepted
+    EXPECT_EQ(names("127.0.0.1", trusted), "1");
+    EXPECT_EQ(names("localhost", trusted), "1");
+    EXPECT_EQ(names("127.0.0.1", stranger), "refused");
+    EXPECT_EQ(names("127.0.0.1", "/nonexistent/ca.pem"), "refused");
+    // the certificate names localhost and 127.0.0.1, not this name of the same address
+    EXPECT_EQ(names("127.1", trusted), "refused");
 }
 
 }  // namespace
