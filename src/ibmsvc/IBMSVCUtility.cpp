@@ -3,6 +3,7 @@
 #include <cctype>
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include "EngineFrame.h"
@@ -34,17 +35,27 @@ bool wholeDecimal(const std::string& text, long* out) {
     return true;
 }
 
-// Where the value starting at `from` ends: at the next "," that begins
-// another name: item, else at the last "}", else at the end. A password may
-// hold "," or "}" itself, so the plain separators are not enough here.
+// Where the value starting at `from` ends: at the "," that opens the next
+// item of the array information (a known name, then ":"), else at the end of
+// the text. A password may hold any character, "," ":" and "}" included, so
+// nothing else is taken for its end.
 size_t nextItemStart(const std::string& text, size_t from) {
+    static const char* const kItems[] = {"arrayId", "hostName", "hostUserName", "hostPassword", "engineId"};
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
     for (size_t comma = text.find(',', from); comma != std::string::npos; comma = text.find(',', comma + 1)) {
         size_t i = comma + 1;
-        while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_')) ++i;
-        if (i > comma + 1 && i < text.size() && text[i] == ':') return comma;
+        while (i < text.size() && blank(text[i])) ++i;
+        bool quoted = i < text.size() && text[i] == '"';
+        if (quoted) ++i;
+        for (const char* item : kItems) {
+            size_t j = i + std::strlen(item);
+            if (text.compare(i, std::strlen(item), item) != 0) continue;
+            if (quoted && (j >= text.size() || text[j++] != '"')) continue;
+            while (j < text.size() && blank(text[j])) ++j;
+            if (j < text.size() && text[j] == ':') return comma;
+        }
     }
-    size_t brace = text.rfind('}');
-    return brace != std::string::npos && brace >= from ? brace : text.size();
+    return text.size();
 }
 
 // The text of the metadata 1 fields, or empty after a logged failure.

@@ -33,7 +33,9 @@ std::string trimSpaces(const char* bytes, size_t length);
 // The value of `item` in a name:value text; 1 found, 0 not. Lines go to the
 // record (level 0); the "hostPassword" value never reaches a line.
 int parseJsonString(ZQSO::SnapInfo* record, const std::string& text, const std::string& item, std::string& value);
-// `text` with the value of every "hostPassword" item replaced by "****".
+// `text` with the value of every "hostPassword" item replaced by "****": all
+// of it up to the "," of the next known item ("arrayId", "hostName",
+// "hostUserName", "hostPassword", "engineId") or the end of the text.
 std::string maskPassword(const std::string& text);
 // 1 parsed, 0 invalid (fewer than seven "*" separators).
 int parseUniqueId(ZQSO::SnapInfo* record, const std::string& uniqueId, UniqueId& fields);

@@ -82,8 +82,21 @@ TEST_F(InfoTextParsing, ThePasswordNeverReachesALine) {
         EXPECT_EQ(line.text.find("cr}et"), std::string::npos) << line.text;
     }
     EXPECT_TRUE(record.hasLine("hostPassword:****,engineId:20}"));
-    EXPECT_EQ(maskPassword("{hostPassword:p}"), "{hostPassword:****}");
     EXPECT_EQ(maskPassword("no secret here"), "no secret here");
+}
+
+TEST_F(InfoTextParsing, MaskHidesAWholePasswordWhateverItHolds) {
+    for (const std::string password : {"Sx9,q:7Lm!pw", "p}", "{a:b}", "x,y", "\"quoted\" pass", "a, b: c", "'}'", ",:,",
+                                       "tail,engine:1", "sp ace ,x:"}) {
+        // the password last, then in the middle
+        const std::string last = "{arrayId:0000AB,hostName:h,hostUserName:u,hostPassword:" + password + "}";
+        EXPECT_EQ(maskPassword(last), "{arrayId:0000AB,hostName:h,hostUserName:u,hostPassword:****") << password;
+        const std::string middle = "{hostName:h,hostPassword:" + password + ",engineId:20}";
+        EXPECT_EQ(maskPassword(middle), "{hostName:h,hostPassword:****,engineId:20}") << password;
+    }
+    // each of several items, and item names written with quotes and blanks
+    EXPECT_EQ(maskPassword("hostPassword:a,b, \"hostUserName\" :u,hostPassword:c:d"),
+              "hostPassword:****, \"hostUserName\" :u,hostPassword:****");
 }
 
 TEST_F(InfoTextParsing, UniqueIdentifiers) {
