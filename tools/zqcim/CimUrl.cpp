@@ -1,5 +1,6 @@
 #include "CimUrl.h"
 
+#include <cctype>
 #include <stdexcept>
 
 #include "cim/CimHttp.h"
@@ -16,8 +17,9 @@ CimUrl CimUrl::parse(const std::string& text) {
     } else {
         throw std::invalid_argument("the URL must begin with http:// or https://");
     }
-    size_t at = rest.find('@');
+    // user info ends at the last "@" before the path: a password may hold "@"
     size_t slash = rest.find('/');
+    size_t at = rest.rfind('@', slash == std::string::npos ? std::string::npos : slash);
     if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
         std::string userInfo = rest.substr(0, at);
         rest = rest.substr(at + 1);
@@ -30,17 +32,28 @@ CimUrl CimUrl::parse(const std::string& text) {
     if (slash == std::string::npos) throw std::invalid_argument("the URL has no /namespace:Class part");
     std::string hostPort = rest.substr(0, slash);
     std::string portText;
-    if (!hostPort.empty() && hostPort[0] == '[') {
+    const bool bracketed = !hostPort.empty() && hostPort[0] == '[';
+    if (bracketed) {
         size_t close = hostPort.find(']');
         if (close == std::string::npos) throw std::invalid_argument("unbalanced [ in the host");
         url.host = hostPort.substr(1, close - 1);
-        if (close + 1 < hostPort.size() && hostPort[close + 1] == ':') portText = hostPort.substr(close + 2);
+        if (close + 1 < hostPort.size()) {
+            if (hostPort[close + 1] != ':') throw std::invalid_argument("the URL's host is not a host name or address");
+            portText = hostPort.substr(close + 2);
+        }
     } else {
         size_t colon = hostPort.rfind(':');
         url.host = hostPort.substr(0, colon);
         if (colon != std::string::npos) portText = hostPort.substr(colon + 1);
     }
     if (url.host.empty()) throw std::invalid_argument("the URL has no host");
+    // a name, an IPv4 address, or (in brackets) an IPv6 address with its zone
+    for (char c : url.host) {
+        bool nameChar = std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+        if (!nameChar && !(bracketed && (c == ':' || c == '%')))
+            throw std::invalid_argument("the URL's host is not a host name or address (\"@\", \"/\" and \":\" in "
+                                        "user or password are given percent-encoded)");
+    }
     url.port = url.https ? 5989 : 5988;
     if (!portText.empty()) {
         size_t used = 0;
@@ -51,7 +64,7 @@ CimUrl CimUrl::parse(const std::string& text) {
             used = 0;
         }
         if (used != portText.size() || port == 0 || port > 65535)
-            throw std::invalid_argument("bad port \"" + portText + "\"");
+            throw std::invalid_argument("bad port (give user and password percent-encoded when they hold \"/\")");
         url.port = Pegasus::Uint32(port);
     }
     std::string objectPath = rest.substr(slash + 1);

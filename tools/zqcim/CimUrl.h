@@ -1,8 +1,8 @@
 // The target of a zqcim call:
 //   http[s]://[user[:password]@]host[:port]/namespace:Class[.Key="v",...]
-// User and password may be percent-encoded, and must be where they hold
-// "@" or "/" (%40, %2F). The port
-// defaults to 5988 for http and 5989 for https.
+// User and password may be percent-encoded, and must be where they hold "/"
+// (%2F); the user part ends at the last "@" before the path, so a password
+// may hold "@" as it is. The port defaults to 5988 for http and 5989 for https.
 #pragma once
 
 #include <string>

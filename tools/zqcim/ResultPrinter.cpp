@@ -96,14 +96,32 @@ json classJson(const CIMClass& cimClass) {
 }
 
 void printInstance(std::ostream& out, const CIMInstance& instance) {
-    out << (instance.getPath().getClassName().isNull() ? instance.getClassName().getString()
-                                                       : instance.getPath().toString())
-        << "\n";
+    std::string text;
+    appendInstance(text, instance);
+    out << text;
+}
+
+void appendInstance(std::string& out, const CIMInstance& instance) {
+    const CIMObjectPath& path = instance.getPath();
+    if (path.getClassName().isNull())
+        out += instance.getClassName().getString().view();
+    else
+        out += path.toString().view();
+    out += '\n';
     for (Uint32 i = 0; i < instance.getPropertyCount(); ++i) {
-        CIMProperty p = instance.getProperty(i);
+        const CIMProperty p = instance.getProperty(i);
         const CIMValue& v = p.getValue();
-        out << "  " << p.getName().getString() << " (" << typeText(v.getType(), v.isArray())
-            << ") = " << (v.isNull() ? String("NULL") : v.toString()) << "\n";
+        out += "  ";
+        out += p.getName().getString().view();
+        out += " (";
+        out += cimTypeToString(v.getType());
+        if (v.isArray()) out += "[]";
+        out += ") = ";
+        if (v.isNull())
+            out += "NULL";
+        else
+            v.appendText(out);
+        out += '\n';
     }
 }
 
@@ -137,7 +155,7 @@ const char* jsonLayoutHelp() {
     return R"(With --json, each call prints one JSON document:
   {"operation": "ei", "url": "<URL without password>", ...result...}
 results by operation:
-  ei       "instances": [instance, ...]
+  ei, ai, ri   "instances": [instance, ...]
   gi       "instance": instance
   ein, ain, rin   "paths": ["<object path text>", ...]
   mi, di   "done": true
@@ -149,7 +167,8 @@ where
   property, parameter = {"name", "type": "<CIM type>", "array": bool, "value"}
   value     = null, true/false, a number, a string (string, char16, datetime,
               reference as its path text), or an array of these
-On failure: {"operation", "url", "error": {"kind", "code", "text"}} and exit status:
+On failure: {"operation", "url", "error": {"kind", "code", "text"}} and exit status
+(an ei that fails part-way also holds the instances read before the failure):
   kind "cim" (1, code: CIM status), "http" (2, code: HTTP status),
   "connect" (3), "timeout" (4), "protocol" (5, broken answer), "usage" (64).)";
 }

@@ -25,6 +25,8 @@ nlohmann::json classJson(const Pegasus::CIMClass& cimClass);
 
 // "<path>" then "  Name (type) = value" lines; NULL for null values.
 void printInstance(std::ostream& out, const Pegasus::CIMInstance& instance);
+// The same lines appended to `out`.
+void appendInstance(std::string& out, const Pegasus::CIMInstance& instance);
 void printClass(std::ostream& out, const Pegasus::CIMClass& cimClass);
 void printParam(std::ostream& out, const Pegasus::CIMParamValue& param);
 

@@ -1,6 +1,7 @@
 // zqcim: a command-line CIM-XML client on the zqcim library.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -53,6 +54,69 @@ void requireKeys(const CimUrl& url, const Options& o) {
         throw UsageError(o.operation + " needs an instance path: /namespace:Class.Key=\"value\"");
 }
 
+// Standard output through one large buffer.
+class Output {
+public:
+    ~Output() { flush(); }
+    std::string& text() { return _buffer; }
+    void maybeFlush() {
+        if (_buffer.size() >= (size_t(1) << 20)) flush();
+    }
+    void flush() {
+        if (!_buffer.empty()) std::fwrite(_buffer.data(), 1, _buffer.size(), stdout);
+        _buffer.clear();
+        std::fflush(stdout);
+    }
+
+private:
+    std::string _buffer;
+};
+
+// The JSON document of an ei, written as the instances come so that no list
+// of them is held: the head at the first instance, then one instance per
+// line. Without instances the document is written whole at the end.
+class InstanceStream {
+public:
+    explicit InstanceStream(Output& out) : _out(out) {}
+    bool started() const { return _started; }
+    void add(const json& doc, const CIMInstance& instance) {
+        std::string& text = _out.text();
+        if (!_started) {
+            text += "{\n  \"operation\": " + doc["operation"].dump() + ",\n  \"url\": " + doc["url"].dump() +
+                    ",\n  \"instances\": [\n    ";
+            _started = true;
+        } else {
+            text += ",\n    ";
+        }
+        text += resultprinter::instanceJson(instance).dump();
+        _out.maybeFlush();
+    }
+    // Closes the document, with the error when there is one.
+    void finish(const json* error) {
+        std::string& text = _out.text();
+        text += "\n  ]";
+        if (error) text += ",\n  \"error\": " + error->dump();
+        text += "\n}\n";
+        _out.flush();
+    }
+
+private:
+    Output& _out;
+    bool _started = false;
+};
+
+void printInstances(const Array<CIMInstance>& instances, bool text, Output& out, json& doc) {
+    doc["instances"] = json::array();
+    for (const CIMInstance& inst : instances) {
+        if (text) {
+            resultprinter::appendInstance(out.text(), inst);
+            out.maybeFlush();
+        } else {
+            doc["instances"].push_back(resultprinter::instanceJson(inst));
+        }
+    }
+}
+
 json pathsJson(const Array<CIMObjectPath>& paths, bool text) {
     json list = json::array();
     for (const CIMObjectPath& p : paths) {
@@ -62,27 +126,41 @@ json pathsJson(const Array<CIMObjectPath>& paths, bool text) {
     return list;
 }
 
-// Runs the operation; the result goes into `doc` and, without --json, to stdout.
-void run(const Options& o, const CimUrl& url, CIMClient& client, json& doc) {
+// Runs the operation; the result goes into `doc` (with --json) or to stdout.
+// The instances of ei go out as they are read.
+void run(const Options& o, const CimUrl& url, CIMClient& client, json& doc, Output& out, InstanceStream& stream) {
     const CIMNamespaceName ns = url.path.getNameSpace();
     const CIMName cls = url.path.getClassName();
     bool text = !o.json;
     const std::string& op = o.operation;
     if (op == "ei") {
-        Array<CIMInstance> all =
-            client.enumerateInstances(ns, cls, o.deep, o.localOnly, o.qualifiers, o.classOrigin, propertyList(o));
-        doc["instances"] = json::array();
-        for (const CIMInstance& inst : all) {
-            if (text) resultprinter::printInstance(std::cout, inst);
-            doc["instances"].push_back(resultprinter::instanceJson(inst));
-        }
+        client.enumerateInstances(ns, cls, o.deep, o.localOnly, o.qualifiers, o.classOrigin, propertyList(o),
+                                  [&](CIMInstance& inst) {
+                                      if (!text) return stream.add(doc, inst);
+                                      resultprinter::appendInstance(out.text(), inst);
+                                      out.maybeFlush();
+                                  });
+        if (!text && !stream.started()) doc["instances"] = json::array();
+    } else if (op == "ai") {
+        requireKeys(url, o);
+        printInstances(client.associators(ns, url.path, CIMName(String(o.assocClass)), CIMName(String(o.resultClass)),
+                                          String(o.role), String(o.resultRole), o.qualifiers, o.classOrigin,
+                                          propertyList(o)),
+                       text, out, doc);
+    } else if (op == "ri") {
+        requireKeys(url, o);
+        printInstances(client.references(ns, url.path, CIMName(String(o.resultClass)), String(o.role), o.qualifiers,
+                                         o.classOrigin, propertyList(o)),
+                       text, out, doc);
     } else if (op == "ein") {
         doc["paths"] = pathsJson(client.enumerateInstanceNames(ns, cls), text);
     } else if (op == "gi") {
         requireKeys(url, o);
         CIMInstance inst = client.getInstance(ns, url.path, o.localOnly, o.qualifiers, o.classOrigin, propertyList(o));
-        if (text) resultprinter::printInstance(std::cout, inst);
-        doc["instance"] = resultprinter::instanceJson(inst);
+        if (text)
+            resultprinter::appendInstance(out.text(), inst);
+        else
+            doc["instance"] = resultprinter::instanceJson(inst);
     } else if (op == "ain") {
         requireKeys(url, o);
         doc["paths"] = pathsJson(client.associatorNames(ns, url.path, CIMName(String(o.assocClass)),
@@ -117,29 +195,35 @@ void run(const Options& o, const CimUrl& url, CIMClient& client, json& doc) {
         doc["class"] = resultprinter::classJson(c);
     } else if (op == "cm") {
         Array<CIMParamValue> in = parseParamArgs(o.args);
-        Array<CIMParamValue> out;
-        CIMValue ret = client.invokeMethod(ns, url.path, CIMName(String(o.method)), in, out);
+        Array<CIMParamValue> outParameters;
+        CIMValue ret = client.invokeMethod(ns, url.path, CIMName(String(o.method)), in, outParameters);
         if (text) resultprinter::printParam(std::cout, CIMParamValue("ReturnValue", ret));
         doc["returnValue"] = {{"type", cimTypeToString(ret.getType())}, {"value", resultprinter::valueJson(ret)}};
         doc["outParameters"] = json::array();
-        for (const CIMParamValue& p : out) {
+        for (const CIMParamValue& p : outParameters) {
             if (text) resultprinter::printParam(std::cout, p);
             doc["outParameters"].push_back(resultprinter::paramJson(p));
         }
     }
 }
 
-int fail(const Options& o, json& doc, const char* kind, int exitStatus, json code, const std::string& text) {
-    doc["error"] = {{"kind", kind}, {"code", code}, {"text", text}};
-    if (o.json)
-        std::cout << doc.dump(2) << "\n";
-    else
-        std::cerr << "zqcim: " << kind << " error: " << text << "\n";
-    return exitStatus;
-}
-
 int execute(const Options& o) {
     json doc = {{"operation", o.operation}, {"url", nullptr}};
+    Output out;
+    InstanceStream stream(out);
+    auto fail = [&](const char* kind, int exitStatus, json code, const std::string& text) {
+        json error = {{"kind", kind}, {"code", code}, {"text", text}};
+        out.flush();
+        if (stream.started()) {
+            stream.finish(&error);
+        } else if (o.json) {
+            doc["error"] = error;
+            std::cout << doc.dump(2) << "\n";
+        } else {
+            std::cerr << "zqcim: " << kind << " error: " << text << "\n";
+        }
+        return exitStatus;
+    };
     try {
         CimUrl url;
         try {
@@ -165,26 +249,29 @@ int execute(const Options& o) {
         } else {
             client.connect(String(url.host), url.port, String(url.user), String(url.password));
         }
-        run(o, url, client, doc);
+        run(o, url, client, doc, out, stream);
         client.disconnect();
     } catch (const UsageError& e) {
-        return fail(o, doc, "usage", 64, nullptr, e.what());
+        return fail("usage", 64, nullptr, e.what());
     } catch (const std::invalid_argument& e) {
-        return fail(o, doc, "usage", 64, nullptr, e.what());
+        return fail("usage", 64, nullptr, e.what());
     } catch (const CIMException& e) {
-        return fail(o, doc, "cim", 1, int(e.getCode()), e.getMessage().toStdString());
+        return fail("cim", 1, int(e.getCode()), e.getMessage().toStdString());
     } catch (const CIMClientHTTPErrorException& e) {
-        return fail(o, doc, "http", 2, e.getCode(), e.getMessage().toStdString());
+        return fail("http", 2, e.getCode(), e.getMessage().toStdString());
     } catch (const CannotConnectException& e) {
-        return fail(o, doc, "connect", 3, nullptr, e.getMessage().toStdString());
+        return fail("connect", 3, nullptr, e.getMessage().toStdString());
     } catch (const ConnectionTimeoutException& e) {
-        return fail(o, doc, "timeout", 4, nullptr, e.getMessage().toStdString());
+        return fail("timeout", 4, nullptr, e.getMessage().toStdString());
     } catch (const InvalidNameException& e) {
-        return fail(o, doc, "usage", 64, nullptr, e.getMessage().toStdString());
+        return fail("usage", 64, nullptr, e.getMessage().toStdString());
     } catch (const Exception& e) {
-        return fail(o, doc, "protocol", 5, nullptr, e.getMessage().toStdString());
+        return fail("protocol", 5, nullptr, e.getMessage().toStdString());
     }
-    if (o.json) std::cout << doc.dump(2) << "\n";
+    if (stream.started())
+        stream.finish(nullptr);
+    else if (o.json)
+        out.text() += doc.dump(2) + "\n";
     return 0;
 }
 
@@ -195,7 +282,7 @@ int main(int argc, char** argv) {
     CLI::App app{"zqcim: a CIM-XML client for debugging a CIM provider and for conformance checks"};
     app.footer(std::string(R"(
 URL: http[s]://[user[:password]@]host[:port]/namespace:Class[.Key="value",...]
-  (percent-encode "@" and "/" in user and password). Without a password in
+  (percent-encode "/" in user and password, and ":" in the user). Without a password in
   the URL, it is read from the variable named by --password-env.
 Parameters of mi and cm: name=value (untyped string), name:type=value,
   name:type[]=value (one array element; repeat for more), name:type (null),
@@ -240,6 +327,16 @@ Examples:
     ain->add_option("--arc,--result-class", o.resultClass, "Result class");
     ain->add_option("--role", o.role, "Role");
     ain->add_option("--rr,--result-role", o.resultRole, "Result role");
+    CLI::App* ai = operation("ai", "Associators of the URL's instance path (instances)");
+    addInstanceOptions(ai);
+    ai->add_option("--ac,--assoc-class", o.assocClass, "Association class");
+    ai->add_option("--arc,--result-class", o.resultClass, "Result class");
+    ai->add_option("--role", o.role, "Role");
+    ai->add_option("--rr,--result-role", o.resultRole, "Result role");
+    CLI::App* ri = operation("ri", "References of the URL's instance path (instances)");
+    addInstanceOptions(ri);
+    ri->add_option("--arc,--result-class", o.resultClass, "Result (association) class");
+    ri->add_option("--role", o.role, "Role");
     CLI::App* rin = operation("rin", "ReferenceNames of the URL's instance path");
     rin->add_option("--arc,--result-class", o.resultClass, "Result (association) class");
     rin->add_option("--role", o.role, "Role");

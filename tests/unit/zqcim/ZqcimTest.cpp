@@ -52,7 +52,20 @@ TEST(ZqcimUrl, PartsDefaultsAndErrors) {
     EXPECT_EQ(CimUrl::parse("http://[::1]/root/ibm:C").host, "::1");
     EXPECT_EQ(CimUrl::parse("https://h/root/ibm:C").port, 5989u);
     EXPECT_EQ(urlError("ftp://h/root:C"), "the URL must begin with http:// or https://");
-    EXPECT_EQ(urlError("http://u:pw@h:99999/root:C"), "bad port \"99999\"");
+    EXPECT_EQ(urlError("http://u:pw@h:99999/root:C").find("bad port"), 0u);
+    // a password may hold "@" (the user part ends at the last one before the path), never shown
+    CimUrl at = CimUrl::parse("http://admin:Pa@ss@host:5988/root/ibm:C.K=\"x@y\"");
+    EXPECT_EQ(at.user, "admin");
+    EXPECT_EQ(at.password, "Pa@ss");
+    EXPECT_EQ(at.host, "host");
+    EXPECT_EQ(at.display(), "http://admin@host:5988/root/ibm:C.K=\"x@y\"");
+    for (const char* leaky : {"http://admin:Pa/ss:77@host/root/ibm:C", "http://admin:pw:99@[h@x]/root/ibm:C"}) {
+        std::string error = urlError(leaky);
+        EXPECT_EQ(error.find("77"), std::string::npos) << error;
+        EXPECT_EQ(error.find("pw"), std::string::npos) << error;
+        EXPECT_NE(error, "parsed");
+    }
+    EXPECT_EQ(urlError("http://[a@b]/root/ibm:C").find("the URL's host is not a host name"), 0u);
     EXPECT_EQ(urlError("http://u:pw@h/C"), "the URL path needs a namespace: /root/ibm:Class");
     std::string bad = urlError("http://u:secretpw@h/root/ibm:6005076810CA");
     EXPECT_NE(bad.find("malformed"), std::string::npos);
@@ -152,4 +165,51 @@ TEST(ZqcimRun, JsonTextExitStatusAndPasswordFromTheEnvironment) {
     EXPECT_EQ(json::parse(usage.out)["error"]["kind"], "usage");
     unsetenv("ZQCIM_PASSWORD");
     for (const auto& seen : server.seen()) EXPECT_EQ(seen.body.find("from-env"), std::string::npos);
+}
+
+TEST(ZqcimRun, InstancesGoOutAsTheyAreReadInTextAndJson) {
+    // `count` instances, the last one broken when asked
+    auto answer = [](int count, bool brokenLast) {
+        std::string items;
+        for (int i = 0; i < count; ++i) {
+            items += "<VALUE.NAMEDINSTANCE><INSTANCENAME CLASSNAME=\"C\"><KEYBINDING NAME=\"K\"><KEYVALUE "
+                     "VALUETYPE=\"numeric\">" +
+                     std::to_string(i) + "</KEYVALUE></KEYBINDING></INSTANCENAME><INSTANCE CLASSNAME=\"C\"><PROPERTY "
+                                         "NAME=\"P\" TYPE=\"string\"><VALUE>" +
+                     std::string(2000, 'p') + "</VALUE></PROPERTY><PROPERTY.ARRAY NAME=\"A\" TYPE=\"uint16\">"
+                     "<VALUE.ARRAY><VALUE>1</VALUE><VALUE>2</VALUE></VALUE.ARRAY></PROPERTY.ARRAY>" +
+                     (brokenLast && i == count - 1 ? "<PROPERTY NAME=\"X\" TYPE=\"uint8\"><VALUE>300</VALUE></PROPERTY>"
+                                                   : "") +
+                     "</INSTANCE></VALUE.NAMEDINSTANCE>\n";
+        }
+        return "<IMETHODRESPONSE NAME=\"EnumerateInstances\"><IRETURNVALUE>" + items + "</IRETURNVALUE></IMETHODRESPONSE>";
+    };
+    cimtest::TestCimServer server;
+    server.onRequest([&](const httplib::Request& req, httplib::Response& res) {
+        const bool broken = req.body.find("Broken") != std::string::npos;
+        cimtest::reply(res, cimtest::answerTo(req, answer(broken ? 400 : 2, broken)));
+    });
+    const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/root/ibm:";
+
+    ToolRun text = runTool("ei '" + base + "C'");
+    ASSERT_EQ(text.status, 0) << text.out.substr(0, 500);
+    EXPECT_EQ(text.out.find("C.K=0\n  P (string) = ppp"), 0u);
+    EXPECT_NE(text.out.find("\n  A (uint16[]) = 1 2\nC.K=1\n"), std::string::npos);
+
+    ToolRun list = runTool("--json ei '" + base + "C'");
+    ASSERT_EQ(list.status, 0) << list.out.substr(0, 500);
+    json doc = json::parse(list.out);
+    EXPECT_EQ(doc["operation"], "ei");
+    ASSERT_EQ(doc["instances"].size(), 2u);
+    EXPECT_EQ(doc["instances"][1]["path"], "C.K=1");
+    EXPECT_EQ(doc["instances"][1]["properties"][1]["value"], json::parse("[1, 2]"));
+
+    // a failure part-way: the instances before it, then the error
+    ToolRun broken = runTool("--json ei '" + base + "Broken'");
+    EXPECT_EQ(broken.status, 5);
+    doc = json::parse(broken.out);
+    EXPECT_GT(doc["instances"].size(), 100u);
+    EXPECT_LT(doc["instances"].size(), 400u);
+    EXPECT_EQ(doc["error"]["kind"], "protocol");
+    EXPECT_NE(doc["error"]["text"].get<std::string>().find("is not a valid uint8"), std::string::npos);
 }
