@@ -184,7 +184,7 @@ BENCHMARK_TEMPLATE(benchParse, parsePugixmlCopy)->Name("pugixml_copy")->Arg(1000
 BENCHMARK_TEMPLATE(benchParse, decodeInstances)->Name("zqcim_decode")->Arg(10000)->Arg(50000)
     ->Unit(benchmark::kMillisecond);
 
-// Best of three for each side, then the ratios.
+// Best of five for each side, then the ratios.
 void summary() {
     std::printf("\nsummary (best of 5, thread CPU time; peak heap includes the input document)\n");
     std::printf("%-8s %-18s %9s %9s %12s %10s\n", "volumes", "parser", "cpu ms", "MB/s", "instances/s", "peak MB");
