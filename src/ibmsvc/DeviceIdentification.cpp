@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ArrayParams.h"
 #include "EngineFrame.h"
 #include "IBMSVCUtility.h"
 #include "ZqDeviceTree.h"
@@ -306,14 +307,6 @@ int getDeviceSerialNumber(ZQSO::SnapInfo* record, const char* deviceName, std::s
 int getDeviceSerialNumber2(ZQSO::SnapInfo* record, const char* deviceName, std::string& serial) {
     RecordInquiry source(record);
     return serialFromPage(record, "getDeviceSerialNumber2", deviceName ? deviceName : "", source, serial);
-}
-
-int CheckandGetArrayID(ZQSO::ZQOSUtil*, ZQSO::SnapInfo* record, std::string&, const std::string& lunUniqueId) {
-    engineLog(record, 2, "CheckandGetArrayID",
-              "Array lookup through the host database is not available in this version; no array found for LUN "
-              "[%s]",
-              lunUniqueId.c_str());
-    return 0;
 }
 
 }  // namespace ZQSOIBMSVCAPI

@@ -21,10 +21,4 @@ int getDevArrayInfo2(ZQSO::ZQOSUtil* os, ZQSO::SnapInfo* record, const char* dev
 int getDeviceSerialNumber(ZQSO::SnapInfo* record, const char* deviceName, std::string& serial);
 int getDeviceSerialNumber2(ZQSO::SnapInfo* record, const char* deviceName, std::string& serial);
 
-// Finds, among the IBM SVC arrays known to the host, the one whose provider
-// holds the LUN. Needs the snapshot object and is not available yet: it logs
-// that and returns 0 (no array found).
-int CheckandGetArrayID(ZQSO::ZQOSUtil* os, ZQSO::SnapInfo* record, std::string& arrayId,
-                       const std::string& lunUniqueId);
-
 }  // namespace ZQSOIBMSVCAPI

@@ -70,6 +70,29 @@ int64_t getPlatformNumber(const char* key, int64_t fallback) {
     return value;
 }
 
+int recordConfigInt(ZQSO::SnapInfo* record, const char* key, int fallback, int level) {
+    int value = fallback;
+    if (record && record->getConfigInt(key, &value) != 0) value = fallback;
+    engineLog(record, level, "ArrayConfig", " Array Config [%s:%d]", key, value);
+    return value;
+}
+
+std::string recordConfigText(ZQSO::SnapInfo* record, const char* key, const std::string& fallback) {
+    std::string value;
+    if (!readConfigString(record, key, value)) value = fallback;
+    engineLog(record, 0, "ArrayConfig", " Array Config [%s:%s]", key, value.c_str());
+    return value;
+}
+
+int registryOverride(ZQSO::SnapInfo* record, const char* key, int value) {
+    int configured = value;
+    if (GetRegInt(nullptr, key, &configured) != 0) {
+        engineLog(record, 0, "RegistryConfig", "Registry Key [%s] value [%d] read", key, configured);
+        return configured;
+    }
+    return value;
+}
+
 std::string configuredVendor() { return getPlatformString("IBMSVC_VENDOR_NAME", "IBM"); }
 
 std::string configuredProduct() { return getPlatformString("IBMSVC_PRODUCT_ID", "2145"); }

@@ -37,6 +37,14 @@ std::string getPlatformString(const char* key, const std::string& fallback);
 // Platform number of the section "HostModule", or `fallback` when absent.
 int64_t getPlatformNumber(const char* key, int64_t fallback);
 
+// Settings of a record (slots 39 and 41), logged " Array Config [key:value]"
+// (at `level` for integers, else 0); `fallback` when the record does not hold the key.
+int recordConfigInt(ZQSO::SnapInfo* record, const char* key, int fallback, int level = 0);
+std::string recordConfigText(ZQSO::SnapInfo* record, const char* key, const std::string& fallback);
+// `value` replaced by the platform integer `key` when that is present
+// ("Registry Key [key] value [n] read" at level 0).
+int registryOverride(ZQSO::SnapInfo* record, const char* key, int value);
+
 // The configured IBM SVC vendor ("IBMSVC_VENDOR_NAME", default "IBM") and
 // product ("IBMSVC_PRODUCT_ID", default "2145").
 std::string configuredVendor();

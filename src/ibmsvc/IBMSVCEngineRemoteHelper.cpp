@@ -4,11 +4,6 @@
 
 namespace ZQSOIBMSVCAPI {
 
-const RemoteMessageTable& ibmsvcRemoteMessages() {
-    static const RemoteMessageTable messages;
-    return messages;
-}
-
 IBMSVCEngineRemoteHelper::IBMSVCEngineRemoteHelper(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os)
     : IBMSVCEngineRemoteHelper(records, count, os, ibmsvcRemoteMessages()) {}
 
@@ -62,7 +57,7 @@ unsigned IBMSVCEngineRemoteHelper::performRequestedOperation() {
             engineLog(first, 2, fn, "Failed to get the request metadata of type [%d]", ZQSO::SM_MDT_REMOTE_REQUEST);
             return 1;
         }
-        if (!handler->decodeRequest(request)) {
+        if (!handler->decodeRequest(request, records_, count_)) {
             engineLog(first, 2, fn, "Failed to parse the request [%s]", request.c_str());
             return 1;
         }

@@ -17,8 +17,9 @@ public:
     virtual ~RemoteMessageHandler() = default;
     // Whether the message carries a request in metadata 91.
     virtual bool needsRequest() const = 0;
-    // Decodes the request; false refuses the message.
-    virtual bool decodeRequest(const std::string& request) = 0;
+    // Decodes the request for the proxy's records; false refuses the message
+    // (the handler may leave an error on the first record).
+    virtual bool decodeRequest(const std::string& request, ZQSO::SnapInfo** records, int16_t count) = 0;
     // Runs the operation on the proxy's records; fills `response` when the
     // message has one. Returns the operation's status.
     virtual unsigned run(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, std::string& response) = 0;
@@ -26,8 +27,9 @@ public:
 
 using RemoteMessageTable = std::map<int, std::function<std::unique_ptr<RemoteMessageHandler>()>>;
 
-// The messages this engine runs on a proxy. A number appears here once its
-// flow exists; every other number is refused as unknown.
+// The messages this engine runs on a proxy (IBMSVCRemoteMessages.cpp). A
+// number appears here once its flow exists; every other number is refused as
+// unknown.
 const RemoteMessageTable& ibmsvcRemoteMessages();
 
 class IBMSVCEngineRemoteHelper : public EngineRemoteHelper {

@@ -7,7 +7,9 @@
 #include "EvDebug.h"
 #include "IBMSVCErrorMap.h"
 #include "ZqSmisErrorTable.h"
+#include "ZqSmisExceptionTrace.h"
 #include "ZqSmisSettings.h"
+#include "cim/Exception.h"
 
 using zq::platform::formatText;
 
@@ -76,6 +78,45 @@ int IBMSVCSnapshot::SnapSyncOp(unsigned short operation, bool noWait, bool resto
     DEBUG_TRACE_NORMAL(kLabel, "Success\n");
     m_SnapStatus = ZQSO::SNAP_STATUS_SNAP_STARTED;
     return m_SnapStatus;
+}
+
+int IBMSVCSnapshot::GetSyncState(int& state, int& percent) {
+    static const char* const kLabel = "IBMSVCSnapshot::GetSyncState";
+    state = -1;
+    percent = -1;
+    Pegasus::CIMObjectPath sync;
+    if (!m_SyncPath.empty()) {
+        if (!ParseInstancePath(m_SyncPath, sync)) return -1;
+    } else {
+        Pegasus::CIMObjectPath source, target;
+        if (!ParseInstancePath(m_SourceDevPath, source) || !ParseInstancePath(m_TargetDevPath, target)) {
+            DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+            return -1;
+        }
+        sync = GetSyncPath(m_Conn, m_Conn.GetNameSpace().getString(), m_SystemName, source, target);
+        if (sync.getClassName().isNull()) return -1;
+    }
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
+    try {
+        const Pegasus::CIMInstance mapping = m_Conn.GetInstance(sync);
+        std::string text = GetCIMProp(mapping, "SyncState");
+        if (IsDecimal(text) && text.size() < 6) state = std::stoi(text);
+        text = GetCIMProp(mapping, "PercentSynced");
+        if (IsDecimal(text) && text.size() < 6) percent = std::stoi(text);
+        DEBUG_TRACE_NORMAL(kLabel, "Sync state [%d] PercentSynced [%d] of [%s]", state, percent,
+                           sync.toString().c_str());
+        return 0;
+    } catch (const Pegasus::CIMException& e) {
+        if (e.getCode() == Pegasus::CIM_ERR_NOT_FOUND) {
+            DEBUG_TRACE_NORMAL(kLabel, "Mapping [%s] not found", sync.toString().c_str());
+            return 1;
+        }
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return -1;
 }
 
 std::string IBMSVCSnapshot::GetSVCVolObjectPathByUUID(std::string uuid) {

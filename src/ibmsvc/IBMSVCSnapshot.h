@@ -11,6 +11,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "IBMSVCCimUtil.h"
 #include "Snapshot.h"
@@ -35,6 +36,10 @@ public:
     // ModifySynchronization `operation` on the mapping (6 prepare, 4 start, 8
     // stop), with "Restore" for a start that restores. 5 done, 6 failed, 23 invalid.
     int SnapSyncOp(unsigned short operation, bool noWait, bool restore);
+    // "SyncState" and "PercentSynced" of the mapping (m_SyncPath, else the
+    // one between m_SourceDevPath and m_TargetDevPath). 0 read, 1 the mapping
+    // does not exist, -1 failed; -1 stands for a value that is not given.
+    int GetSyncState(int& state, int& percent);
 
     // --- consistency groups (m_SyncSetName, m_SyncSetPath)
     // 1 the group exists (made now or found), 0 failed.
@@ -47,6 +52,11 @@ public:
     // m_SyncPath and m_SyncSetName of the source and target paths: 1 in a
     // group, 0 not, -1 failed.
     int GetSyncSetName();
+    // 1 the group `name` exists, 0 it does not, -1 failed.
+    int SyncSetExists(const std::string& name);
+    // The target volume paths of the mappings in the group `name` (its name
+    // compared ignoring case). 0 done (also for none), -1 failed.
+    int GetSyncSetMembers(const std::string& name, std::vector<std::string>& targetPaths);
 
     // --- targets
     // The pool of the volume at `volumePath`: 0 found, -1 not.
@@ -71,6 +81,10 @@ public:
     int setElementNameForMapping(ZqCimConnection& conn, std::map<std::string, std::string>& args);
 
     // --- removal
+    // Host mappings of the target (m_TargetDevPath, else looked up by
+    // m_TargetDev): their number, 0 also for a target that is gone, -1 when
+    // they cannot be read.
+    int CountTargetHostMappings();
     // Stops the mapping m_SyncPath (unless marked), waits for the stop,
     // detaches and deletes the target. A target that a host sees is left
     // untouched (error 650006). 1 mapping and target are gone, 0 otherwise.

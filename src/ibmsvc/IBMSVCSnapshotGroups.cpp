@@ -13,10 +13,17 @@ using zq::platform::formatText;
 namespace {
 
 const char* const kSetClass = "IBMTSSVC_SynchronizedSet";
+const char* const kMappingClass = "IBMTSSVC_LocalStorageSynchronized";
 
 // Job limits of the set methods.
 constexpr int kJobTries = 60;
 constexpr int kJobIntervalSeconds = 10;
+
+Pegasus::Array<Pegasus::CIMName> NameList(const char* name) {
+    Pegasus::Array<Pegasus::CIMName> names;
+    names.append(Pegasus::CIMName(name));
+    return names;
+}
 
 }  // namespace
 
@@ -135,6 +142,52 @@ int IBMSVCSnapshot::DeleteSyncSet(std::string name) {
         return -1;
     }
     return 0;
+}
+
+int IBMSVCSnapshot::SyncSetExists(const std::string& name) {
+    static const char* const kLabel = "IBMSVCSnapshot::SyncSetExists";
+    if (name.empty()) {
+        DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+        return -1;
+    }
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
+    try {
+        const Pegasus::Array<Pegasus::CIMInstance> sets =
+            m_Conn.GetInstances(kSetClass, Pegasus::CIMPropertyList(NameList("ElementName")));
+        for (Pegasus::Uint32 i = 0; i < sets.size(); ++i)
+            if (Pegasus::equalNoCaseAscii(GetCIMProp(sets[i], "ElementName"), name)) return 1;
+        return 0;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return -1;
+}
+
+int IBMSVCSnapshot::GetSyncSetMembers(const std::string& name, std::vector<std::string>& targetPaths) {
+    static const char* const kLabel = "IBMSVCSnapshot::GetSyncSetMembers";
+    targetPaths.clear();
+    if (name.empty()) {
+        DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+        return -1;
+    }
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
+    try {
+        const Pegasus::Array<Pegasus::CIMInstance> mappings =
+            m_Conn.GetInstances(kMappingClass, Pegasus::CIMPropertyList(NameList("SynchronizedSetName")));
+        for (Pegasus::Uint32 i = 0; i < mappings.size(); ++i) {
+            if (!Pegasus::equalNoCaseAscii(GetCIMProp(mappings[i], "SynchronizedSetName"), name)) continue;
+            targetPaths.push_back(GetPropByObjPath(mappings[i].getPath(), "SyncedElement"));
+        }
+        DEBUG_TRACE_NORMAL(kLabel, "Consistency Group [%s] holds [%d] mappings", name.c_str(),
+                           int(targetPaths.size()));
+        return 0;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    targetPaths.clear();
+    return -1;
 }
 
 int IBMSVCSnapshot::GetSyncSetName() {

@@ -37,25 +37,32 @@ constexpr int kDefaultIntervalSeconds = 10;
 
 }  // namespace
 
-bool IBMSVCSnapshot::TargetHasNoHostMappings(const char* label) {
-    const std::string shown = m_TargetDev.empty() ? m_TargetDevPath : m_TargetDev;
-    Session session(*this, label);
-    if (!session.connected()) return false;
+int IBMSVCSnapshot::CountTargetHostMappings() {
+    static const char* const kLabel = "IBMSVCSnapshot::CountTargetHostMappings";
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
     std::string path = m_TargetDevPath;
     if (path.empty()) {
         const int found = FindIBMSVCVolObjPathByUUID(m_Conn, m_TargetDev, m_SystemName, path);
         // A target that is gone is seen by no host.
-        if (found == 0) return true;
-        if (found < 0) path.clear();
+        if (found == 0) return 0;
+        if (found < 0) return -1;
     }
     Pegasus::Array<Pegasus::CIMObjectPath> controllers;
     Pegasus::CIMObjectPath volume;
-    if (path.empty() || !ParseInstancePath(path, volume) || !GetVolCtlrPaths(m_Conn, volume, controllers)) {
+    if (path.empty() || !ParseInstancePath(path, volume) || !GetVolCtlrPaths(m_Conn, volume, controllers)) return -1;
+    return int(controllers.size());
+}
+
+bool IBMSVCSnapshot::TargetHasNoHostMappings(const char* label) {
+    const std::string shown = m_TargetDev.empty() ? m_TargetDevPath : m_TargetDev;
+    const int mappings = CountTargetHostMappings();
+    if (mappings < 0) {
         setErrorMsg(650006, formatText("%s: Device %s not deleted, its host mappings could not be checked\n", label,
                                        shown.c_str()));
         return false;
     }
-    if (controllers.size() > 0) {
+    if (mappings > 0) {
         setErrorMsg(650006, formatText("%s: Device %s delete failed, Host mappings found\n", label, shown.c_str()));
         return false;
     }

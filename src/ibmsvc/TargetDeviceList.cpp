@@ -29,14 +29,36 @@ std::string TargetDeviceList::text() const {
     return targetDevList;
 }
 
-bool TargetDeviceList::contains(const std::string& uid) const {
-    if (uid.empty()) return false;
-    std::lock_guard<std::mutex> lock(lock_);
+bool TargetDeviceList::listedLocked(const std::string& uid) const {
     std::istringstream entries(targetDevList);
     std::string entry;
     while (entries >> entry)
         if (entry == uid) return true;
     return false;
+}
+
+bool TargetDeviceList::contains(const std::string& uid) const {
+    if (uid.empty()) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    return listedLocked(uid);
+}
+
+bool TargetDeviceList::claim(const std::string& uid) {
+    if (uid.empty()) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    if (listedLocked(uid) || claimed_.count(uid) != 0) return false;
+    claimed_.insert(uid);
+    return true;
+}
+
+void TargetDeviceList::release(const std::string& uid) {
+    std::lock_guard<std::mutex> lock(lock_);
+    claimed_.erase(uid);
+}
+
+bool TargetDeviceList::claimed(const std::string& uid) const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return claimed_.count(uid) != 0;
 }
 
 int TargetDeviceList::GetExcludedVolList(ZQSO::SnapInfo* record, int, const std::string& arrayId) {

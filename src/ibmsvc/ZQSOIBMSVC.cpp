@@ -4,10 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "DeleteSnaps.h"
 #include "DeviceIdentification.h"
 #include "EngineFrame.h"
 #include "IBMSVCEngineRemoteHelper.h"
+#include "IBMSVCRemoteMessages.h"
 #include "IBMSVCUtility.h"
+#include "PrepareDevices.h"
+#include "SnapDevices.h"
 #include "TargetDeviceList.h"
 #include "zqso/zqso.h"
 
@@ -156,6 +160,87 @@ int unprepareDevices(ZQSO::SnapInfo** records, int16_t count) {
     return 0;
 }
 
+int prepare(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_prepareDevices";
+    if (!validBatch(records, count)) {
+        engineLog(nullptr, 2, fn, "Called with no records");
+        return 1;
+    }
+    std::vector<LocalDataPrepare> devices;
+    if (prepareDevicesLocalOperation(records, count, os, devices)) return 1;
+    std::string request, response;
+    fillRequestPrepare(devices, request);
+    IBMSVCEngineRemoteHelper helper(records, count, os);
+    return int(runBatchFrame(fn, helper, records[0], REMOTE_OP_PREPARE, request, response,
+                             [&] { return unsigned(prepareDevices(records, count, os, devices)); }));
+}
+
+int snap(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_snapDevices";
+    if (!validBatch(records, count)) {
+        engineLog(nullptr, 2, fn, "Called with no records");
+        return 1;
+    }
+    std::string response;
+    EngineRemoteHelper helper(records, count, os);
+    return int(runBatchFrame(fn, helper, records[0], REMOTE_OP_SNAP, "", response,
+                             [&] { return unsigned(snapDevices(records, count, os)); }));
+}
+
+// Records left out of a delete keep their copy: while the batch is deleted
+// their unique identifier is hidden (a proxy gets the whole batch), then
+// restored, and they end at 21.
+class LeftOutOfDelete {
+public:
+    explicit LeftOutOfDelete(const std::vector<ZQSO::SnapInfo*>& records) {
+        for (ZQSO::SnapInfo* record : records) {
+            std::string text;
+            record->getMetaDataText(ZQSO::SM_MDT_UNIQUE_ID, text);
+            hidden_.emplace_back(record, text);
+            record->setMetaData(ZQSO::SM_MDT_UNIQUE_ID, nullptr);
+        }
+    }
+    ~LeftOutOfDelete() {
+        for (auto& entry : hidden_) {
+            entry.first->setMetaData(ZQSO::SM_MDT_UNIQUE_ID, entry.second.c_str());
+            entry.first->setStatus(ZQSO::SNAP_STATUS_DELETE_FAILED);
+        }
+    }
+    LeftOutOfDelete(const LeftOutOfDelete&) = delete;
+    LeftOutOfDelete& operator=(const LeftOutOfDelete&) = delete;
+
+private:
+    std::vector<std::pair<ZQSO::SnapInfo*, std::string>> hidden_;
+};
+
+int deleteBatch(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_deleteSnaps";
+    if (!validBatch(records, count)) {
+        engineLog(nullptr, 2, fn, "Called with no records");
+        return 1;
+    }
+    std::vector<ZQSO::SnapInfo*> leftOut;
+    std::vector<ZQSO::SnapInfo*> remaining = unmapBeforeDelete(records, count, os, leftOut);
+    if (leftOut.empty()) {
+        std::string response;
+        EngineRemoteHelper helper(records, count, os);
+        return int(runBatchFrame(fn, helper, records[0], REMOTE_OP_DELETE, "", response,
+                                 [&] { return unsigned(deleteSnaps(records, count, os)); }));
+    }
+    if (!remaining.empty()) {
+        LeftOutOfDelete hidden(leftOut);
+        std::string response;
+        EngineRemoteHelper helper(records, count, os);
+        runBatchFrame(fn, helper, records[0], REMOTE_OP_DELETE, "", response, [&] {
+            return unsigned(deleteSnaps(remaining.data(), int16_t(remaining.size()), os));
+        });
+    }
+    int deleted = 0;
+    for (int i = 0; i < count; ++i)
+        if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_DELETED) ++deleted;
+    return deleted == count ? 0 : deleted > 0 ? 2 : 1;
+}
+
 int execSnapEngineOp(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     if (!validBatch(records, count)) {
         engineLog(nullptr, 2, "zqso_execSnapEngineOp", "Called with no records");
@@ -190,6 +275,18 @@ int zqso_identifyDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::MountedD
                          void*, ZQSO::ZQOSUtil* os) {
     return guardedEntry("zqso_identifyDevices", 1,
                         [&] { return identifyDevices(records, count, mounted, mode, os); });
+}
+
+int zqso_prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_prepareDevices", 1, [&] { return prepare(records, count, os); });
+}
+
+int zqso_snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_snapDevices", 1, [&] { return snap(records, count, os); });
+}
+
+int zqso_deleteSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_deleteSnaps", 1, [&] { return deleteBatch(records, count, os); });
 }
 
 int zqso_unprepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {

@@ -1,6 +1,8 @@
 #include "EngineSimFixture.h"
 
+#include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace zqtest {
 
@@ -50,8 +52,7 @@ EngineSimFixture::EngineSimFixture(Options options)
     env_->addDeviceSource(hostDisks_);
     host_->setDeviceSource(env_->devices());
     host_->setHostDiskView(hostDisks_);
-    host_->addArray(arrayId_, "IBM FlashSystem",
-                    TestOSUtil::infoText(arrayId_, sim_->host(), sim_->user(), sim_->password(), 1));
+    setEngineId(engineId_);
 }
 
 // Members go in reverse order: records and host before the simulator, the
@@ -197,6 +198,29 @@ void EngineSimFixture::addGroup(const std::string& name, const std::vector<std::
         }
         return 0;
     });
+}
+
+std::string EngineSimFixture::addHostDisk(const std::string& volumeName, const std::string& device) {
+    const auto found = sim().withModel([&](Model& m, int64_t) -> std::pair<uint32_t, std::string> {
+        const arraysim::Volume* v = m.state.volume(volumeId(m, volumeName));
+        return {v->id, v->uid};
+    });
+    char id[9];
+    std::snprintf(id, sizeof(id), "%08X", found.first);
+    const std::string serial = arrayId_.substr(4) + id;
+    env_->disks().add(zq::platform::SimulatedDisk::volume(device, "IBM", "2145", serial, found.second));
+    return device;
+}
+
+void EngineSimFixture::setEngineId(int engineId) {
+    engineId_ = engineId;
+    host_->addArray(arrayId_, "IBM FlashSystem",
+                    TestOSUtil::infoText(arrayId_, sim_->host(), sim_->user(), sim_->password(), engineId));
+}
+
+void EngineSimFixture::shareArrayWith(TestOSUtil& other) {
+    other.addArray(arrayId_, "IBM FlashSystem",
+                   TestOSUtil::infoText(arrayId_, sim_->host(), sim_->user(), sim_->password(), engineId_));
 }
 
 void EngineSimFixture::addHost(const std::string& name, const std::vector<std::string>& ports) {

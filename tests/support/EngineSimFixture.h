@@ -122,6 +122,17 @@ public:
                   CopyStage stage = CopyStage::Started);
     // A consistency group holding the named mappings (idle or stopped ones).
     void addGroup(const std::string& name, const std::vector<std::string>& mappings = {});
+    // The test host sees the volume as the disk `device`, with the inquiry
+    // data the array answers (vendor "IBM", product "2145", page 0x80 serial
+    // of the cluster, page 0x83 the volume's UID). Returns `device`.
+    std::string addHostDisk(const std::string& volume, const std::string& device);
+    // The engine id the host's array information names: 20 snapshot engine,
+    // 21 clone engine (the fixture starts with 1).
+    void setEngineId(int engineId);
+    // `other` knows the simulated array as this fixture's host does, with the
+    // same engine id (a proxy host).
+    void shareArrayWith(TestOSUtil& other);
+
     // A host object with the given initiator ports, and a volume mapped to it.
     void addHost(const std::string& name, const std::vector<std::string>& ports);
     void mapToHost(const std::string& host, const std::string& volume);
@@ -154,6 +165,7 @@ private:
     std::unique_ptr<TestSnapInfo> record_;
     bool https_ = false;
     std::string arrayId_;
+    int engineId_ = 1;
 };
 
 }  // namespace zqtest

@@ -253,18 +253,29 @@ int TestSnapInfo::getError(uint32_t* code, char* buf, uint16_t* len) {
     return 0;
 }
 
-void TestSnapInfo::log(int level, const char* text) {
+void TestSnapInfo::setLineHook(std::function<void(const LogLine&)> hook) {
     std::lock_guard<std::mutex> lock(mutex_);
-    state_.log.push_back({level, std::string(), text ? text : ""});
+    lineHook_ = std::move(hook);
 }
+
+void TestSnapInfo::appendLine(LogLine line) {
+    std::function<void(const LogLine&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.log.push_back(line);
+        hook = lineHook_;
+    }
+    if (hook) hook(line);
+}
+
+void TestSnapInfo::log(int level, const char* text) { appendLine({level, std::string(), text ? text : ""}); }
 
 void TestSnapInfo::logFormatted(int level, const char* function, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string text = zq::platform::formatText(format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.log.push_back({level, function ? function : "", std::move(text)});
+    appendLine({level, function ? function : "", std::move(text)});
 }
 
 int TestSnapInfo::getConfigInt(const char* key, int* value) {

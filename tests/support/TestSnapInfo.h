@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -71,6 +72,9 @@ public:
     void setScsiPages(const zq::platform::SimulatedDisk& disk);
     void setScsiPage(int pageCode, std::vector<uint8_t> data);
     void setFailMetaDataWrites(bool fail);
+    // Called after every line the record receives, on the logging thread
+    // (outside the record's lock): lets a test act at a given step of a flow.
+    void setLineHook(std::function<void(const LogLine&)> hook);
     void selectArrayForTest(const std::string& arrayId);
 
     // Inspection helpers.
@@ -122,9 +126,12 @@ public:
 private:
     int writeMeta(int id, const char* text);
 
+    void appendLine(LogLine line);
+
     TestOSUtil* host_;
     mutable std::mutex mutex_;
     RecordState state_;
+    std::function<void(const LogLine&)> lineHook_;
 };
 
 // Copies `text` into a caller-owned buffer of *len bytes. Too small: *len

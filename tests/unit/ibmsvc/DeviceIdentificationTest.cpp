@@ -91,12 +91,12 @@ TEST_F(Identification, ShortOrMissingInquiryDataFail) {
     EXPECT_EQ(arrayId, "0000ABCDEF012345");
 }
 
-TEST_F(Identification, ArrayIdFromTheDatabaseIsASeamForNow) {
+TEST_F(Identification, ArrayIdFromTheDatabaseNeedsAKnownArray) {
     env.config().set("HostModule", "IBMSVC_GET_ARRAYID_FROM_DB", "1");
     ASSERT_EQ(identify("/dev/sdb", true), 1);
     EXPECT_EQ(arrayId, "");
     EXPECT_TRUE(record.hasLine("Reading ArrayID from HubServ DB instead getting from device SCSI page 0x80"));
-    EXPECT_TRUE(record.hasLine("not available in this version", 2));
+    EXPECT_TRUE(record.hasLine("Error:Array list returned by the DB seems to be empty  cannot go ahead", 2));
     ASSERT_EQ(identify("/dev/sdb", false), 1);  // without the fetch flag the serial stands
     EXPECT_EQ(arrayId, "0000ABCDEF012345");
 }

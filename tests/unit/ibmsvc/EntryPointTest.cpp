@@ -168,6 +168,7 @@ TEST(ExportedSymbols, OnlyTheWorkingEntryPoints) {
         symbols.insert(name);
     }
     std::set<std::string> expected{"zqso_version",          "zqso_isSupported",      "zqso_processVPDInfo",
-                                   "zqso_identifyDevices",  "zqso_unprepareDevices", "zqso_execSnapEngineOp"};
+                                   "zqso_identifyDevices",  "zqso_prepareDevices",   "zqso_unprepareDevices",
+                                   "zqso_snapDevices",      "zqso_deleteSnaps",      "zqso_execSnapEngineOp"};
     EXPECT_EQ(symbols, expected);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <vector>
 
 #include "EngineEnvironment.h"
 #include "IBMSVCEngineRemoteHelper.h"
@@ -41,7 +42,7 @@ class FakeMapMessage : public RemoteMessageHandler {
 public:
     explicit FakeMapMessage(unsigned status) : status_(status) {}
     bool needsRequest() const override { return true; }
-    bool decodeRequest(const std::string& request) override { return request != "bad"; }
+    bool decodeRequest(const std::string& request, ZQSO::SnapInfo**, int16_t) override { return request != "bad"; }
     unsigned run(ZQSO::SnapInfo**, int16_t, ZQSO::ZQOSUtil*, std::string& response) override {
         response = "resp";
         return status_;
@@ -202,17 +203,27 @@ TEST_F(RemoteFrame, ProxySideDispatch) {
     EXPECT_TRUE(first.hasLine("Error setting Metadata SM_MDT_REMOTE_EXEC_MSG containing return code.", 2));
 }
 
-TEST_F(RemoteFrame, EveryMessageIsRefusedUntilItsFlowExists) {
+TEST_F(RemoteFrame, MessagesWithoutAFlowAreRefused) {
     proxy.setEngine(zqso_execSnapEngineOp);
     RecordBatch batch(caller, 2);
     IBMSVCEngineRemoteHelper helper(batch.records(), batch.count(), batch.os());
-    for (int id = 0; id <= 9; ++id) {
+    const std::vector<int> refused{0, 4, 5, 6, 7, 8, 9};
+    for (int id : refused) {
         std::string response;
         EXPECT_EQ(helper.executeOnRemotePX("proxy-b", id, id % 2 ? "{}" : "", response), 1u);
         EXPECT_TRUE(batch[0].hasLine("Unknown Remote PX Msg-Id [" + std::to_string(id) + "]", 2));
         expectProtocolMetadataGone(batch[0]);
     }
-    EXPECT_EQ(batch[0].countLines("Failed to get the metadata SM_MDT_REMOTE_EXEC_MSG containing return code"), 10u);
+    EXPECT_EQ(batch[0].countLines("Failed to get the metadata SM_MDT_REMOTE_EXEC_MSG containing return code"),
+              refused.size());
+
+    // Prepare with an empty device list is refused; delete of records without a copy runs.
+    std::string response;
+    EXPECT_EQ(helper.executeOnRemotePX("proxy-b", REMOTE_OP_PREPARE, "{\"prepareDevices\": []}", response), 1u);
+    EXPECT_TRUE(batch[0].hasLine("Failed to parse the request [", 2));
+    EXPECT_EQ(helper.executeOnRemotePX("proxy-b", REMOTE_OP_DELETE, "", response), 0u);
+    EXPECT_EQ(batch[1].status(), ZQSO::SNAP_STATUS_DELETED);
+    expectProtocolMetadataGone(batch[0]);
     EXPECT_EQ(zqso_execSnapEngineOp(batch.records(), 0, batch.os()), 1);
     EXPECT_EQ(zqso_execSnapEngineOp(nullptr, 2, batch.os()), 1);
 }
@@ -221,7 +232,7 @@ TEST_F(RemoteFrame, ABatchOfFiftyTravelsToTheProxyAndBack) {
     class StatusEverywhere : public RemoteMessageHandler {
     public:
         bool needsRequest() const override { return false; }
-        bool decodeRequest(const std::string&) override { return true; }
+        bool decodeRequest(const std::string&, ZQSO::SnapInfo**, int16_t) override { return true; }
         unsigned run(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, std::string&) override {
             for (int i = 0; i < count; ++i) {
                 std::string path;
