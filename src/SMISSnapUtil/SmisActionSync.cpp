@@ -186,7 +186,9 @@ int SmisAction::ModifySync(ZqCimConnection& conn, std::vector<std::string>& args
                     const long state = DecimalPrefix(stateText);
                     const long rate = DecimalPrefix(rateText);
                     int enableSeStop = 0;
-                    int disableStop = 0;
+                    // A forced stop also stops the mappings that depend on this one: not
+                    // unless configured.
+                    int disableStop = 1;
                     PlatformInt("nIBMSVCEnableForceSEFCStop", enableSeStop);
                     PlatformInt("nIBMSVCDisableForceFCStop", disableStop);
                     DEBUG_TRACE_NORMAL(kLabel, "Background copy rate [%s] Sync state [%s] for [%s] ", rateText.c_str(),

@@ -793,18 +793,17 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     if (clone)
         engineLog(first, 0, fn, smartClone ? "Received smart clone flag, copy will not be monitored"
                                            : "Received normal clone flag, copy will be monitored");
-    if (anyPrepared) {
-        if (!clone || smartClone) {
-            engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
-            sleepSeconds(wait);
-        } else {
-            followClones(jobs, useGroup ? &groupSnap : nullptr, first, wait);
-        }
-    }
+    if (anyPrepared && clone && !smartClone) followClones(jobs, useGroup ? &groupSnap : nullptr, first, wait);
 
     int prepared = 0;
     for (int i = 0; i < count; ++i)
         if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_PREPARED) ++prepared;
+    // The last prepare (of the group, or of each clone once copied) has its
+    // time too before snap may start the copies.
+    if (prepared > 0) {
+        engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
+        sleepSeconds(wait);
+    }
     // A group this call made and no record uses is not left behind.
     if (groupMadeHere && prepared == 0) {
         if (groupSnap.DeleteSyncSet(groupName) == -1)

@@ -82,13 +82,15 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
     ZQSO::SnapInfo* first = records[0];
     engineLog(first, 0, fn, " Starting snap/clone operation");
 
-    // The first record's copy tells whether the batch is one group.
+    // The first record with a copy tells whether the batch is one group (a
+    // record whose prepare failed has none).
     std::string groupName;
-    {
+    for (int i = 0; i < count; ++i) {
         UniqueId fields;
         IBMSVCSnapshot firstSnap;
-        if (buildSnapshot(first, fn, fields, firstSnap) && firstSnap.GetSyncSetName() == 1)
-            groupName = firstSnap.m_SyncSetName;
+        if (!records[i] || !buildSnapshot(records[i], fn, fields, firstSnap)) continue;
+        if (firstSnap.GetSyncSetName() == 1) groupName = firstSnap.m_SyncSetName;
+        break;
     }
     const bool groupMode = !groupName.empty();
 
