@@ -31,19 +31,28 @@ protected:
 };
 
 TEST_F(RemovalTest, StopsThatFinishAtOnceOrAfterOneSleep) {
-    // A clone is stopped with Force: stopped at the first poll.
+    // A clone is stopped without Force unless configured (a forced stop also
+    // stops the mappings that depend on it): it needs a moment.
     auto clone = fx.addClone("db01", "db01_c0");
     IBMSVCSnapshot snap = SnapOf(clone, 5);
     ASSERT_EQ(snap.DeleteDependentSnaps(), 1) << record().dump();
     EXPECT_TRUE(Gone(clone));
-    EXPECT_EQ(Sleeps(), 0u);
+    EXPECT_EQ(Sleeps(), 1u);
+
+    // Configured to force: stopped at the first poll.
+    fx.config().set("HostModule", "nIBMSVCDisableForceFCStop", "0");
+    auto forced = fx.addClone("db01", "db01_c1");
+    IBMSVCSnapshot third = SnapOf(forced, 5);
+    ASSERT_EQ(third.DeleteDependentSnaps(), 1) << record().dump();
+    EXPECT_TRUE(Gone(forced));
+    EXPECT_EQ(Sleeps(), 1u);
 
     // A snapshot stops without Force and needs a moment.
     auto snapshot = fx.addSnapshot("db01", "db01_s0");
     IBMSVCSnapshot second = SnapOf(snapshot, 4);
     ASSERT_EQ(second.DeleteDependentSnaps(), 1) << record().dump();
     EXPECT_TRUE(Gone(snapshot));
-    EXPECT_EQ(Sleeps(), 1u);
+    EXPECT_EQ(Sleeps(), 2u);
     EXPECT_EQ(fx.volumeNames(), std::set<std::string>{"db01"});
 }
 
