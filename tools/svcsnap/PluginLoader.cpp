@@ -33,6 +33,10 @@ std::vector<std::string> Plugin::candidates(const std::string& given) {
     std::string self = selfDirectory();
     if (!self.empty()) {
         out.push_back(self + "/" + kPluginFile);
+#ifdef SVCSNAP_LIBDIR_FROM_BINDIR
+        std::string libdir = SVCSNAP_LIBDIR_FROM_BINDIR;
+        if (libdir != "../lib") out.push_back(self + "/" + libdir + "/" + kPluginFile);
+#endif
         out.push_back(self + "/../lib/" + kPluginFile);
     }
 #ifdef SVCSNAP_BUILD_TREE_PLUGIN

@@ -1,6 +1,7 @@
 // Loads the snapshot-engine plug-in with dlopen and resolves its entry
 // points. The path is the one given, else libzqsoibmsvc.so next to this
-// binary, else the one in the build tree.
+// binary, else in the library directory of an installed layout, else the
+// one in the build tree.
 #pragma once
 
 #include <cstdint>
