@@ -59,6 +59,10 @@ protected:
         }
     }
     std::string status(const char* volume) { return prop(fx.volumePath(volume), "OperationalStatus"); }
+    // A fault set through the side channel, as an outside test driver sets it.
+    int control(const std::string& path, const std::string& body) {
+        return RawHttp{fx.httpPort()}.post(body, {{"Content-Type", "application/json"}}, "/sim/" + path).status;
+    }
     // The ModifySynchronization calls since the log was last cleared, as
     // "operation[ force][ restore] -> return value".
     std::vector<std::string> syncTrail() {
@@ -242,4 +246,48 @@ TEST_F(FlashCopyScenario, AutoDeleteOnACopiedMappingDeletesIt) {
     ASSERT_EQ(fx.sim().requestLog().find("ModifyInstance").size(), 1u);
     EXPECT_EQ(mapping("db", "clone"), "none");
     EXPECT_EQ(status("clone"), "2");
+}
+
+TEST_F(FlashCopyScenario, APrepareThatFailsLeavesTheMappingStopped) {
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    ASSERT_EQ(control("preparefails", R"({"mapping": "fcmap0"})"), 200);
+    EXPECT_EQ(control("preparefails", R"({"mapping": "nosuchmap"})"), 404);
+    fx.sim().requestLog().clear();
+    sync(6, "db", "snap");
+    fx.clock().advanceMs(1000);
+    EXPECT_EQ(mapping("db", "snap"), "9/0");
+    EXPECT_EQ(status("snap"), "10");
+    sync(4, "db", "snap");
+    sync(2, "db", "snap", true);
+    EXPECT_EQ(syncTrail(), (Trail{"6 -> 0", "4 -> 38825", "2 force -> 0"}));
+    EXPECT_EQ(status("snap"), "2");
+}
+
+TEST_F(FlashCopyScenario, ASuspendedMappingShowsBrokenAndTakesItsVolumesOffline) {
+    ASSERT_EQ(attach("db", "clone", 50), 0u);
+    prepareAndStart("db", "clone");
+    fx.clock().advanceMs(128 * 1000);
+    ASSERT_EQ(control("suspend", R"({"mapping": "fcmap0"})"), 200);
+    fx.sim().requestLog().clear();
+    EXPECT_EQ(mapping("db", "clone"), "12/25");
+    EXPECT_EQ(status("db"), "10");
+    EXPECT_EQ(status("clone"), "10");
+    sync(2, "db", "clone", true);
+    sync(8, "db", "clone", true);
+    EXPECT_EQ(syncTrail(), (Trail{"2 force -> 38821", "8 force -> 0"}));
+    EXPECT_EQ(mapping("db", "clone"), "9/25");
+    EXPECT_EQ(status("db"), "2");
+    EXPECT_EQ(control("suspend", R"({"mapping": "fcmap0"})"), 400) << "a stopped mapping is not suspended";
+}
+
+TEST_F(FlashCopyScenario, ANewMappingBeyondALimitIsRefused) {
+    fx.sim().withModel([](arraysim::Model& m, int64_t) { return m.state.limits.maxConnectedMappings = 2; });
+    ASSERT_EQ(attach("db", "snap", 0), 0u);
+    ASSERT_EQ(attach("snap", "snap2", 0), 0u);
+    fx.sim().requestLog().clear();
+    EXPECT_EQ(attach("db", "clone", 0), Rc::FlashCopyLimit);
+    auto logged = fx.sim().requestLog().find("AttachReplica");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].returnValue, "4");
+    EXPECT_EQ(client->enumerateInstanceNames(kNs, CIMName("CIM_StorageSynchronized")).size(), 2u);
 }

@@ -185,15 +185,7 @@ ArrayMethods::Plan ArrayMethods::attachReplica(const ObjRef&, const MethodArgs& 
 
     // Check every rule now, so that a job answer is only given for work the
     // array would accept.
-    if (spec.sourceId == spec.targetId) return refuse(Rc::InvalidParameter);
-    if (s_.mappingOfTarget(spec.targetId)) return refuse(Rc::MappingExists);
-    if (s_.volume(spec.sourceId)->sizeBytes() != s_.volume(spec.targetId)->sizeBytes())
-        return refuse(Rc::SizeMismatch);
-    if (spec.grainSizeKiB != 64 && spec.grainSizeKiB != 256) return refuse(Rc::InvalidGrainSize);
-    if (!spec.name.empty() && !ClusterState::validObjectName(spec.name)) return refuse(Rc::InvalidObjectName);
-    if (!spec.name.empty() && s_.mappingByName(spec.name)) return refuse(Rc::ObjectNameExists);
-    if (s_.mappingsOfSource(spec.sourceId).size() >= s_.limits.maxTargetsPerSource)
-        return refuse(Rc::TooManyTargetsForSource);
+    if (uint32_t rc = copies_.checkCreate(spec)) return refuse(rc);
     Plan plan;
     CopyServices* copies = &copies_;
     plan.apply = [copies, spec](int64_t) { return copies->createMapping(spec).rc; };
@@ -263,8 +255,7 @@ ArrayMethods::Plan ArrayMethods::createReplica(const ObjRef&, const MethodArgs& 
     RcResult check = s_.createVolume(vs, true);
     if (!check.ok()) return refuse(check.rc);
     if (!vs.name.empty() && s_.mappingByName(vs.name)) return refuse(Rc::ObjectNameExists);
-    if (s_.mappingsOfSource(source.id).size() >= s_.limits.maxTargetsPerSource)
-        return refuse(Rc::TooManyTargetsForSource);
+    if (uint32_t rc = copies_.checkLimits(source.id, kNoId)) return refuse(rc);
     vs.id = s_.reserveVolumeId();
 
     MappingSpec ms;

@@ -241,6 +241,26 @@ void ArraySimulator::setStuckStopping(const std::string& mapping, bool stuck) {
     });
 }
 
+void ArraySimulator::setPrepareFails(const std::string& mapping, bool fails) {
+    withModel([&](Model& m, int64_t) {
+        auto mp = m.state.mappingByName(mapping);
+        if (!mp) unknown("mapping", mapping);
+        return m.copies.setPrepareFails(mp->id, fails);
+    });
+}
+
+void ArraySimulator::setSuspended(const std::string& mapping, bool suspended) {
+    withModel([&](Model& m, int64_t now) {
+        auto mp = m.state.mappingByName(mapping);
+        if (!mp) unknown("mapping", mapping);
+        FcState state = mp->state;
+        if (m.copies.setSuspended(mp->id, suspended, now) != Rc::Ok)
+            throw std::invalid_argument("mapping '" + mapping + "' is " + fcStateName(state) +
+                                        ": only a copying or stopping mapping is suspended");
+        return 0;
+    });
+}
+
 void ArraySimulator::setVolumeStatus(const std::string& volume, int operationalStatus) {
     withModel([&](Model& m, int64_t) {
         m.state.volume(volumeIdLocked(volume))->statusOverride = operationalStatus;

@@ -85,6 +85,12 @@ public:
     bool vanish(const std::string& kind, const std::string& name);
     void setPoolOnline(const std::string& pool, bool online);
     void setStuckStopping(const std::string& mapping, bool stuck);
+    // Every prepare of the mapping fails until cleared: it ends stopped, and
+    // so does the rest of its group.
+    void setPrepareFails(const std::string& mapping, bool fails);
+    // A copying or stopping mapping is suspended (source and target offline,
+    // nothing moves) until released; std::invalid_argument in other states.
+    void setSuspended(const std::string& mapping, bool suspended);
     void setVolumeStatus(const std::string& volume, int operationalStatus);  // -1 clears
     std::vector<HostDisk> hostDisks(const std::vector<std::string>& initiators);
 

@@ -526,7 +526,7 @@ void CimView::render(const ObjRef& r, const PropertyFilter& filter, std::vector<
         case ObjKind::Group: {
             auto& g = s_.groups.at(uint32_t(r.a));
             FcState st = s_.groupState(g);
-            out.str("ElementName", g.name)("CopyType", u16(CopyType::UnSyncAssoc))("SyncState", u16(syncStateOf(st, false)))
+            out.str("ElementName", g.name)("CopyType", u16(CopyType::UnSyncAssoc))("SyncState", u16(copies_.shownSyncState(st, false)))
                 .str("ConsistencyGroupID", std::to_string(g.id))("NumberOfMembers", u32(g.members.size()))(
                     "AutoDelete", SimValue::boolean(false));
             break;

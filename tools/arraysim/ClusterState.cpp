@@ -129,8 +129,8 @@ std::vector<uint32_t> ClusterState::portsOfHost(uint32_t hostId) const {
 FcState ClusterState::groupState(const ConsistencyGroup& g) const {
     if (g.members.empty()) return FcState::Empty;
     // The group shows its busiest member's state.
-    static const FcState order[] = {FcState::Preparing, FcState::Stopping, FcState::Copying,
-                                    FcState::Prepared,  FcState::Stopped,  FcState::IdleOrCopied};
+    static const FcState order[] = {FcState::Suspended, FcState::Preparing, FcState::Stopping,    FcState::Copying,
+                                    FcState::Prepared,  FcState::Stopped,   FcState::IdleOrCopied};
     for (FcState s : order)
         for (uint32_t id : g.members) {
             auto m = mapping(id);

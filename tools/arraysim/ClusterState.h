@@ -35,6 +35,8 @@ struct Timing {
 struct Limits {
     uint32_t maxMappingsPerGroup = 512;
     uint32_t maxTargetsPerSource = 256;
+    uint32_t maxMappings = 4096;           // FlashCopy mappings of the cluster; 0: no cap
+    uint32_t maxConnectedMappings = 256;   // mappings linked through shared volumes; 0: no cap
     uint32_t maxGroups = 500;
     bool standardGoal = true;  // IBMTSSVC_StorageVolumeSetting "<cluster>:Standard" exists
 };
@@ -134,6 +136,9 @@ struct FcMapping {
     int64_t progressAtMs = 0;
     int64_t eventAtMs = 0;     // end of preparing or stopping
     bool stuckStopping = false;  // fault: a stop never finishes
+    bool prepareFails = false;   // fault: every prepare ends stopped (the flush fails)
+    FcState suspendedFrom = FcState::Copying;  // suspended: the state it returns to
+    int64_t suspendedLeftMs = 0;               // suspended while stopping: time left
 
     uint64_t startSeq = 0;           // order of starts (cascade order)
     uint64_t startChangeSeq = 0;     // change counter at the last start
@@ -174,6 +179,7 @@ public:
     Timing timing;
     Limits limits;
     Leniency lenient;
+    uint16_t suspendedSyncState = 12;  // SyncState a suspended mapping shows (seed "flashCopy")
 
     std::map<uint32_t, IoGroup> ioGroups;
     std::map<uint32_t, Node> nodes;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <set>
 #include <vector>
 
 #include "SvcReturnCode.h"
@@ -20,20 +21,48 @@ uint16_t CopyServices::maxRate() const {
     return major >= 8 ? 150 : 100;
 }
 
-RcResult CopyServices::createMapping(const MappingSpec& spec) {
+uint32_t CopyServices::checkCreate(const MappingSpec& spec) const {
     auto src = s_.volume(spec.sourceId);
     auto tgt = s_.volume(spec.targetId);
-    if (!src || !tgt || spec.sourceId == spec.targetId) return {Rc::InvalidParameter};
-    if (s_.mappingOfTarget(spec.targetId)) return {Rc::MappingExists};
-    if (src->sizeBytes() != tgt->sizeBytes()) return {Rc::SizeMismatch};
-    if (s_.mappingsOfSource(spec.sourceId).size() >= s_.limits.maxTargetsPerSource)
-        return {Rc::TooManyTargetsForSource};
-    if (spec.copyRate > maxRate() || spec.cleanRate > maxRate()) return {Rc::RateOutOfRange};
-    if (spec.grainSizeKiB != 64 && spec.grainSizeKiB != 256) return {Rc::InvalidGrainSize};
+    if (!src || !tgt || spec.sourceId == spec.targetId) return Rc::InvalidParameter;
+    if (s_.mappingOfTarget(spec.targetId)) return Rc::MappingExists;
+    if (src->sizeBytes() != tgt->sizeBytes()) return Rc::SizeMismatch;
+    if (spec.copyRate > maxRate() || spec.cleanRate > maxRate()) return Rc::RateOutOfRange;
+    if (spec.grainSizeKiB != 64 && spec.grainSizeKiB != 256) return Rc::InvalidGrainSize;
     if (!spec.name.empty()) {
-        if (!ClusterState::validObjectName(spec.name)) return {Rc::InvalidObjectName};
-        if (s_.mappingByName(spec.name)) return {Rc::ObjectNameExists};
+        if (!ClusterState::validObjectName(spec.name)) return Rc::InvalidObjectName;
+        if (s_.mappingByName(spec.name)) return Rc::ObjectNameExists;
     }
+    return checkLimits(spec.sourceId, spec.targetId);
+}
+
+uint32_t CopyServices::checkLimits(uint32_t sourceId, uint32_t targetId) const {
+    const Limits& limits = s_.limits;
+    if (s_.mappingsOfSource(sourceId).size() >= limits.maxTargetsPerSource) return Rc::FlashCopyLimit;
+    if (limits.maxMappings && s_.fcMappings.size() >= limits.maxMappings) return Rc::FlashCopyLimit;
+    if (limits.maxConnectedMappings && connectedMappings(sourceId, targetId) >= limits.maxConnectedMappings)
+        return Rc::FlashCopyLimit;
+    return Rc::Ok;
+}
+
+size_t CopyServices::connectedMappings(uint32_t volumeA, uint32_t volumeB) const {
+    std::set<uint32_t> volumes;
+    std::set<uint32_t> mappings;
+    std::vector<uint32_t> todo{volumeA, volumeB};
+    while (!todo.empty()) {  // bounded: every volume is visited once
+        uint32_t v = todo.back();
+        todo.pop_back();
+        if (v == kNoId || !volumes.insert(v).second) continue;
+        if (auto m = s_.mappingOfTarget(v))
+            if (mappings.insert(m->id).second) todo.push_back(m->sourceId);
+        for (uint32_t id : s_.mappingsOfSource(v))
+            if (mappings.insert(id).second) todo.push_back(s_.mapping(id)->targetId);
+    }
+    return mappings.size();
+}
+
+RcResult CopyServices::createMapping(const MappingSpec& spec) {
+    if (uint32_t rc = checkCreate(spec)) return {rc};
     FcMapping m;
     m.id = uint32_t(s_.fcMappings.empty() ? 0 : s_.fcMappings.rbegin()->first + 1);
     m.name = spec.name;
@@ -149,7 +178,11 @@ double CopyServices::progressAt(const FcMapping& m, int64_t nowMs) const {
     return std::min(100.0, m.progress + elapsed * bps * 100.0 / double(src->sizeBytes()));
 }
 
-uint16_t CopyServices::syncState(const FcMapping& m) const { return syncStateOf(m.state, m.copied); }
+uint16_t CopyServices::syncState(const FcMapping& m) const { return shownSyncState(m.state, m.copied); }
+
+uint16_t CopyServices::shownSyncState(FcState state, bool copied) const {
+    return state == FcState::Suspended ? s_.suspendedSyncState : syncStateOf(state, copied);
+}
 
 uint32_t CopyServices::stop(uint32_t mappingId, bool force, int64_t nowMs) {
     auto m = s_.mapping(mappingId);
@@ -181,7 +214,9 @@ uint32_t CopyServices::stopMapping(FcMapping& m, bool force, int64_t nowMs) {
         m.eventAtMs = nowMs + s_.timing.stopMs + int64_t(std::ceil(ms));
         return Rc::Ok;
     }
-    if (force && isActive(before)) stopDependents(m, nowMs);
+    // A suspended mapping cannot clean: its stop takes the dependents along
+    // as a forced stop does.
+    if ((force || before == FcState::Suspended) && isActive(before)) stopDependents(m, nowMs);
     m.state = t.next;
     if (isActive(before)) finishStop(m);
     return Rc::Ok;
@@ -199,6 +234,47 @@ void CopyServices::finishStop(FcMapping& m) {
 void CopyServices::completeCopy(FcMapping& m) {
     m.state = FcState::IdleOrCopied;
     if (m.autoDelete) s_.eraseMapping(m.id);
+}
+
+uint32_t CopyServices::setPrepareFails(uint32_t mappingId, bool fails) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    m->prepareFails = fails;
+    return Rc::Ok;
+}
+
+uint32_t CopyServices::setSuspended(uint32_t mappingId, bool suspended, int64_t nowMs) {
+    auto m = s_.mapping(mappingId);
+    if (!m) return Rc::InvalidParameter;
+    if (!suspended) {
+        if (m->state != FcState::Suspended) return Rc::Ok;
+        m->state = m->suspendedFrom;
+        if (m->state == FcState::Copying) m->progressAtMs = nowMs;
+        if (m->state == FcState::Stopping) m->eventAtMs = nowMs + m->suspendedLeftMs;
+        return Rc::Ok;
+    }
+    if (m->state == FcState::Suspended) return Rc::Ok;
+    auto t = fcTransition(m->state, FcCommand::Suspend);
+    if (!t.allowed) return t.refusal;
+    if (m->state == FcState::Copying) {
+        m->progress = progressAt(*m, nowMs);
+        m->progressAtMs = nowMs;
+    }
+    m->suspendedLeftMs = std::max<int64_t>(0, m->eventAtMs - nowMs);
+    m->suspendedFrom = m->state;
+    m->state = t.next;
+    return Rc::Ok;
+}
+
+void CopyServices::prepareFailed(FcMapping& m) {
+    m.state = fcTransition(m.state, FcCommand::PrepareFailed).next;
+    if (auto tgt = s_.volume(m.targetId)) tgt->dataValid = false;
+    // A group is prepared as one: the others stop with it.
+    if (auto g = s_.group(m.groupId))
+        for (uint32_t id : g->members)
+            if (auto other = s_.mapping(id))
+                if (other->state == FcState::Preparing || other->state == FcState::Prepared)
+                    other->state = FcState::Stopped;
 }
 
 uint32_t CopyServices::setCopyRate(uint32_t mappingId, uint16_t rate, int64_t nowMs) {
@@ -230,19 +306,32 @@ uint32_t CopyServices::setAutoDelete(uint32_t mappingId, bool on) {
     return Rc::Ok;
 }
 
-void CopyServices::stopDependents(const FcMapping& m, int64_t nowMs) {
-    std::vector<uint32_t> victims;
+std::vector<uint32_t> CopyServices::activeDependents(const FcMapping& m) const {
+    std::vector<uint32_t> out;
     for (uint32_t id : s_.mappingsOfSource(m.sourceId)) {
         auto other = s_.mapping(id);
         if (other && other->id != m.id && isActive(other->state) && !other->copied && other->startSeq < m.startSeq)
-            victims.push_back(id);
+            out.push_back(id);
     }
     for (uint32_t id : s_.mappingsOfSource(m.targetId)) {
         auto other = s_.mapping(id);
-        if (other && isActive(other->state)) victims.push_back(id);
+        if (other && isActive(other->state)) out.push_back(id);
     }
-    for (uint32_t id : victims) {
-        auto other = s_.mapping(id);
+    return out;
+}
+
+void CopyServices::stopDependents(const FcMapping& m, int64_t nowMs) {
+    // The dependents stop at once, and theirs in turn; each mapping once.
+    std::set<uint32_t> seen{m.id};
+    std::vector<uint32_t> todo;
+    for (uint32_t id : activeDependents(m))
+        if (seen.insert(id).second) todo.push_back(id);
+    while (!todo.empty()) {
+        auto other = s_.mapping(todo.back());
+        todo.pop_back();
+        if (!other) continue;
+        for (uint32_t id : activeDependents(*other))
+            if (seen.insert(id).second) todo.push_back(id);
         other->progress = progressAt(*other, nowMs);
         other->progressAtMs = nowMs;
         finishStop(*other);
@@ -379,7 +468,12 @@ void CopyServices::advance(int64_t nowMs) {
         if (!next || when > nowMs) return;
         FcMapping& m = *next;
         switch (m.state) {
-            case FcState::Preparing: m.state = fcTransition(m.state, FcCommand::PrepareDone).next; break;
+            case FcState::Preparing:
+                if (m.prepareFails)
+                    prepareFailed(m);
+                else
+                    m.state = fcTransition(m.state, FcCommand::PrepareDone).next;
+                break;
             case FcState::Stopping: finishStop(m); break;
             case FcState::Copying: {
                 if (!m.copied) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ClusterState.h"
 
@@ -26,6 +27,11 @@ public:
     explicit CopyServices(ClusterState& state) : s_(state) {}
 
     RcResult createMapping(const MappingSpec& spec);
+    // The answer createMapping would give, without creating anything.
+    uint32_t checkCreate(const MappingSpec& spec) const;
+    // The cluster's FlashCopy limits for one more mapping of `sourceId`
+    // (`targetId` kNoId: a volume still to be made).
+    uint32_t checkLimits(uint32_t sourceId, uint32_t targetId) const;
     // Commands on one mapping; each answers 0 or the array's refusal and
     // changes nothing when it refuses. `restore`: the "Restore" flag.
     uint32_t prepare(uint32_t mappingId, int64_t nowMs, bool restore = false);
@@ -42,6 +48,12 @@ public:
     uint32_t setCleanRate(uint32_t mappingId, uint16_t rate);
     uint32_t setAutoDelete(uint32_t mappingId, bool on);
 
+    // Faults. A mapping whose prepare fails ends stopped (with the rest of
+    // its group); a suspended mapping holds still, its source and target
+    // offline, until released, then goes on copying or stopping.
+    uint32_t setPrepareFails(uint32_t mappingId, bool fails);
+    uint32_t setSuspended(uint32_t mappingId, bool suspended, int64_t nowMs);
+
     uint32_t addToGroup(uint32_t groupId, uint32_t mappingId);
     uint32_t removeFromGroup(uint32_t groupId, uint32_t mappingId);
     uint32_t prepareGroup(uint32_t groupId, int64_t nowMs);
@@ -55,6 +67,9 @@ public:
     // Background copy progress in percent at `nowMs`.
     double progressAt(const FcMapping& m, int64_t nowMs) const;
     uint16_t syncState(const FcMapping& m) const;
+    // SyncState shown for a mapping or group state (a suspended one shows
+    // the cluster's suspendedSyncState).
+    uint16_t shownSyncState(FcState state, bool copied) const;
     // True when older copies of the same source, or copies reading from this
     // mapping's target, still need data that only this target holds.
     bool hasDependents(const FcMapping& m) const;
@@ -75,6 +90,12 @@ private:
     void finishStop(FcMapping& m);
     // idle_or_copied after a complete copy; with AutoDelete the mapping goes.
     void completeCopy(FcMapping& m);
+    void prepareFailed(FcMapping& m);
+    // Mappings linked to these volumes through shared volumes.
+    size_t connectedMappings(uint32_t volumeA, uint32_t volumeB) const;
+    // Active mappings that read from `m`: older unfinished copies of its
+    // source, and copies of its target.
+    std::vector<uint32_t> activeDependents(const FcMapping& m) const;
     void stopDependents(const FcMapping& m, int64_t nowMs);
     int64_t nextEventMs(const FcMapping& m) const;  // INT64_MAX when none
     bool holdsCompletion(const FcMapping& m) const;

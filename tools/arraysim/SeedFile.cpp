@@ -80,8 +80,13 @@ Seed seedFromJson(const json& doc) {
         auto& l = doc["limits"];
         s.limits.maxMappingsPerGroup = get<uint32_t>(l, "maxMappingsPerGroup", s.limits.maxMappingsPerGroup);
         s.limits.maxTargetsPerSource = get<uint32_t>(l, "maxTargetsPerSource", s.limits.maxTargetsPerSource);
+        s.limits.maxMappings = get<uint32_t>(l, "maxMappings", s.limits.maxMappings);
+        s.limits.maxConnectedMappings = get<uint32_t>(l, "maxConnectedMappings", s.limits.maxConnectedMappings);
         s.limits.maxGroups = get<uint32_t>(l, "maxGroups", s.limits.maxGroups);
         s.limits.standardGoal = get<bool>(l, "standardGoal", s.limits.standardGoal);
+    }
+    if (doc.contains("flashCopy")) {
+        s.suspendedSyncState = get<uint16_t>(doc["flashCopy"], "suspendedSyncState", s.suspendedSyncState);
     }
     if (doc.contains("lenient")) {
         auto& l = doc["lenient"];
@@ -248,7 +253,8 @@ json stateToJson(const ClusterState& s, const CopyServices& copies, int64_t nowM
                   {"cleanRate", m.cleanRate},
                   {"incremental", m.incremental},
                   {"autoDelete", m.autoDelete},
-                  {"stuckStopping", m.stuckStopping}};
+                  {"stuckStopping", m.stuckStopping},
+                  {"prepareFails", m.prepareFails}};
         if (m.groupId != kNoId) j["group"] = s.groups.at(m.groupId).name;
         doc["fcMappings"].push_back(j);
     }

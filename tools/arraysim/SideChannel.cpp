@@ -170,6 +170,12 @@ SideChannelAnswer SideChannel::handle(const std::string& method, const std::stri
         } else if (path == "stuck" && m == "POST") {
             sim_.setStuckStopping(text(in, "mapping"), flag(in, "stuck", true));
             a.body = json::object();
+        } else if (path == "preparefails" && m == "POST") {
+            sim_.setPrepareFails(text(in, "mapping"), flag(in, "fails", true));
+            a.body = json::object();
+        } else if (path == "suspend" && m == "POST") {
+            sim_.setSuspended(text(in, "mapping"), flag(in, "suspended", true));
+            a.body = json::object();
         } else if (path == "volumestatus" && m == "POST") {
             sim_.setVolumeStatus(text(in, "volume"), number<int>(in, "status", -1));
             a.body = json::object();

@@ -14,6 +14,10 @@ constexpr uint32_t InvalidParameter = 5;
 constexpr uint32_t NotInSet = 7;
 constexpr uint32_t AlreadyInSet = 8;
 constexpr uint32_t JobStarted = 4096;
+// A FlashCopy limit (mappings of a source, of the cluster, of a connected
+// set) refuses a new mapping with the generic failure: no provider code for
+// these limits is documented.
+constexpr uint32_t FlashCopyLimit = Failed;
 
 // CreateOrModifyElementFromStoragePool
 constexpr uint32_t SizeNotSupported = 4097;
@@ -33,7 +37,6 @@ constexpr uint32_t InvalidTarget = 4099;
 // Cluster codes
 constexpr uint32_t ObjectNameExists = 37137;
 constexpr uint32_t InvalidObjectName = 37140;
-constexpr uint32_t TooManyTargetsForSource = 37247;
 constexpr uint32_t VolumeInUse = 38159;
 constexpr uint32_t HostPortInUse = 38561;
 constexpr uint32_t ScsiIdInUse = 38562;

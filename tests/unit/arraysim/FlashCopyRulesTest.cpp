@@ -219,6 +219,157 @@ TEST_F(FlashCopyRules, AutoDeleteOnACopiedMappingDeletesItAtOnce) {
     EXPECT_EQ(b.state("src", "clone"), "none");
 }
 
+TEST_F(FlashCopyRules, APrepareThatFailsEndsStoppedWithItsGroup) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    b.sim.setPrepareFails("fcmap0", true);
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Prepare), 0u) << "the flush fails later, not the command";
+    EXPECT_EQ(b.syncState("src", "s1"), 3);
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.syncState("src", "s1"), 9);
+    EXPECT_EQ(b.volumeStatus("s1"), 10);
+    EXPECT_EQ(b.sync("src", "s1", SyncOperation::Start), Rc::StartNotPrepared);
+    b.sim.setPrepareFails("fcmap0", false);
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Prepare), 0u);
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.syncState("src", "s1"), 4) << "a cleared fault prepares again";
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop), 0u);
+
+    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
+    SimPath cg = b.createGroup("cg1");
+    for (const char* t : {"s1", "s2"}) ASSERT_EQ(b.modifyGroup(cg, SetOperation::AddMapping, "src", t), 0u);
+    b.sim.setPrepareFails("fcmap1", true);
+    ASSERT_EQ(b.modifyGroup(cg, SetOperation::Prepare), 0u);
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.state("src", "s1"), "stopped") << "the group is prepared as one";
+    EXPECT_EQ(b.state("src", "s2"), "stopped");
+    EXPECT_EQ(b.modifyGroup(cg, SetOperation::Start), Rc::StartNotPrepared);
+    EXPECT_THROW(b.sim.setPrepareFails("nosuchmap", true), std::invalid_argument);
+}
+
+TEST_F(FlashCopyRules, ASuspendedMappingHoldsStillWithItsVolumesOffline) {
+    ASSERT_EQ(b.attach("src", "clone", 50), 0u);  // 512 s per GiB
+    prepareAndStart("src", "clone");
+    b.advanceSeconds(128);
+    b.sim.setSuspended("fcmap0", true);
+    EXPECT_EQ(b.state("src", "clone"), "suspended");
+    EXPECT_EQ(b.syncState("src", "clone"), 12);
+    EXPECT_EQ(b.volumeStatus("src"), 10);
+    EXPECT_EQ(b.volumeStatus("clone"), 10);
+    b.advanceSeconds(3600);
+    EXPECT_NEAR(b.progress("src", "clone"), 25.0, 0.01) << "nothing moves while suspended";
+    EXPECT_EQ(b.sync("src", "clone", SyncOperation::Prepare), Rc::PrepareWrongState);
+    EXPECT_EQ(b.sync("src", "clone", SyncOperation::Start), Rc::AlreadyCopying);
+    EXPECT_EQ(b.sync("src", "clone", SyncOperation::DeleteMapping, true), Rc::MappingActive);
+
+    b.sim.setSuspended("fcmap0", false);
+    EXPECT_EQ(b.volumeStatus("src"), 2);
+    b.advanceSeconds(128);
+    EXPECT_NEAR(b.progress("src", "clone"), 50.0, 0.01) << "the copy goes on where it was";
+
+    // A stop of a suspended mapping is taken: stopped, the unfinished target offline.
+    b.sim.setSuspended("fcmap0", true);
+    ASSERT_EQ(b.sync("src", "clone", SyncOperation::Stop), 0u);
+    EXPECT_EQ(b.state("src", "clone"), "stopped");
+    EXPECT_EQ(b.volumeStatus("src"), 2);
+    EXPECT_EQ(b.volumeStatus("clone"), 10);
+    EXPECT_THROW(b.sim.setSuspended("fcmap0", true), std::invalid_argument) << "only copying or stopping";
+}
+
+TEST_F(FlashCopyRules, AStoppingMappingSuspendedFinishesItsStopAfterRelease) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
+    prepareAndStart("src", "s1");
+    prepareAndStart("src", "s2");
+    b.sim.hostWrite("src", 10);
+    ASSERT_EQ(b.sync("src", "s2", SyncOperation::Stop), 0u);  // 51.7 s of cleaning
+    b.advanceSeconds(20);
+    b.sim.setSuspended("fcmap1", true);
+    b.advanceSeconds(600);
+    EXPECT_EQ(b.state("src", "s2"), "suspended");
+    b.sim.setSuspended("fcmap1", false);
+    EXPECT_EQ(b.state("src", "s2"), "stopping");
+    b.advanceSeconds(31);
+    EXPECT_EQ(b.state("src", "s2"), "stopping");
+    b.advanceSeconds(1);
+    EXPECT_EQ(b.state("src", "s2"), "stopped");
+}
+
+TEST_F(FlashCopyRules, AForcedStopTakesTheDependentsOfDependentsAlong) {
+    // src -> s1, s1 -> s2, s2 -> clone: each copy reads from the one before.
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("s1", "s2", 0), 0u);
+    ASSERT_EQ(b.attach("s2", "clone", 0), 0u);
+    prepareAndStart("src", "s1");
+    prepareAndStart("s1", "s2");
+    prepareAndStart("s2", "clone");
+    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop, true), 0u);
+    EXPECT_EQ(b.state("src", "s1"), "stopped");
+    EXPECT_EQ(b.state("s1", "s2"), "stopped");
+    EXPECT_EQ(b.state("s2", "clone"), "stopped") << "the copy of a stopped copy's target stops too";
+    EXPECT_EQ(b.volumeStatus("clone"), 10);
+    EXPECT_EQ(b.volumeStatus("src"), 2);
+}
+
+TEST_F(FlashCopyRules, AStopOfASuspendedMappingStopsItsDependents) {
+    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
+    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
+    prepareAndStart("src", "s1");
+    prepareAndStart("src", "s2");  // s1, the older copy, reads from s2
+    b.sim.setSuspended("fcmap1", true);
+    ASSERT_EQ(b.sync("src", "s2", SyncOperation::Stop), 0u);
+    EXPECT_EQ(b.state("src", "s2"), "stopped") << "a suspended mapping cannot clean";
+    EXPECT_EQ(b.state("src", "s1"), "stopped") << "so what read from it stops as well";
+    EXPECT_EQ(b.volumeStatus("s1"), 10);
+    EXPECT_EQ(b.volumeStatus("src"), 2);
+}
+
+TEST_F(FlashCopyRules, CreationStopsAtTheClustersLimits) {
+    ClusterState small = ArraySimulator::defaultCluster();
+    small.limits.maxTargetsPerSource = 3;
+    small.limits.maxConnectedMappings = 4;
+    small.limits.maxMappings = 6;
+    SimBench lim(std::move(small));
+    for (const char* v : {"a", "b", "c", "d", "e", "f", "x", "y", "z"}) ASSERT_TRUE(lim.sim.addVolume(v, "Pool0", GiB).ok());
+    // a -> b, a -> c, a -> d: the source has its 3 targets.
+    for (const char* t : {"b", "c", "d"}) ASSERT_EQ(lim.attach("a", t, 0), 0u);
+    EXPECT_EQ(lim.attach("a", "e", 0), Rc::FlashCopyLimit);
+    // b -> e joins the set of a: 4 connected mappings, then no more.
+    ASSERT_EQ(lim.attach("b", "e", 0), 0u);
+    EXPECT_EQ(lim.attach("e", "f", 0), Rc::FlashCopyLimit) << "the set linked through e is full";
+    EXPECT_EQ(lim.attach("f", "c", 0), Rc::MappingExists);
+    // x -> y, y -> z: the cluster's 6 mappings.
+    ASSERT_EQ(lim.attach("x", "y", 0), 0u);
+    ASSERT_EQ(lim.attach("y", "z", 0), 0u);
+    EXPECT_EQ(lim.attach("z", "f", 0), Rc::FlashCopyLimit);
+    EXPECT_EQ(lim.call(lim.configService(), "CreateReplica",
+                       {uintParam("CopyType", 4), refParam("SourceElement", lim.volumePath("x"))})
+                  .returnValue,
+              Rc::FlashCopyLimit);
+    EXPECT_EQ(lim.sim.withModel([](Model& m, int64_t) { return m.state.fcMappings.size(); }), 6u);
+    EXPECT_EQ(lim.sim.withModel([](Model& m, int64_t) { return m.state.volumes.size(); }), 9u)
+        << "a refused CreateReplica leaves no target";
+}
+
+TEST_F(FlashCopyRules, MappingAndGroupNamesFollowTheVolumeNameRules) {
+    const std::string longest(63, 'm');
+    auto attachNamed = [&](const std::string& target, const std::string& name) {
+        return b.call(b.configService(), "AttachReplica",
+                      {refParam("SourceElement", b.volumePath("src")), refParam("TargetElement", b.volumePath(target)),
+                       strParam("ElementName", name)})
+            .returnValue;
+    };
+    auto group = [&](const std::string& name) {
+        return b.call(b.configService(), "CreateSynchronizedSet", {strParam("ElementName", name), uintParam("CopyType", 4)})
+            .returnValue;
+    };
+    EXPECT_EQ(attachNamed("s1", longest + "m"), Rc::InvalidObjectName);
+    EXPECT_EQ(attachNamed("s1", "9lives"), Rc::InvalidObjectName);
+    EXPECT_EQ(attachNamed("s1", longest), 0u);
+    EXPECT_EQ(group(longest + "g"), Rc::InvalidObjectName);
+    EXPECT_EQ(group("-dash"), Rc::InvalidObjectName);
+    EXPECT_EQ(group(longest), 0u);
+}
+
 TEST_F(LenientRules, SeedOptionsGiveTheEarlierAnswers) {
     ASSERT_EQ(b.attach("src", "s1", 0), 0u);
     ASSERT_EQ(b.sync("src", "s1", SyncOperation::Prepare), 0u);
@@ -250,6 +401,22 @@ TEST_F(LenientRules, SeedOptionsGiveTheEarlierAnswers) {
     prepareAndStart("src", "clone");
     b.advanceSeconds(17);
     EXPECT_EQ(b.state("src", "clone"), "idle_or_copied") << "completeBeforeDependents";
+}
+
+TEST(FlashCopySeed, LimitsAndTheSuspendedSyncStateAreSeedOptions) {
+    ClusterState s = seedFromJson(nlohmann::json::parse(R"({"limits": {"maxMappings": 0, "maxConnectedMappings": 9},
+        "flashCopy": {"suspendedSyncState": 13},
+        "volumes": [{"name": "src", "sizeGiB": 1}, {"name": "tgt", "sizeGiB": 1}]})"))
+                         .state;
+    EXPECT_EQ(s.limits.maxMappings, 0u);
+    EXPECT_EQ(s.limits.maxConnectedMappings, 9u);
+    SimBench seeded(std::move(s));
+    ASSERT_EQ(seeded.attach("src", "tgt", 50), 0u);
+    ASSERT_EQ(seeded.sync("src", "tgt", SyncOperation::Prepare), 0u);
+    seeded.advanceSeconds(1);
+    ASSERT_EQ(seeded.sync("src", "tgt", SyncOperation::Start), 0u);
+    seeded.sim.setSuspended("fcmap0", true);
+    EXPECT_EQ(seeded.syncState("src", "tgt"), 13);
 }
 
 TEST(FlashCopySeed, UnknownLenientRulesAreRefused) {
