@@ -1,6 +1,8 @@
-# zq_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS unit|integration|slow ...] [TIMEOUT s])
+# zq_add_gtest(<name> SOURCES ... [LIBS ...] [LABELS unit|integration|slow|threads ...] [TIMEOUT s])
 # One GoogleTest executable; its cases are registered with CTest one by one
-# at test time, each carrying the given labels.
+# at test time, each carrying the given labels. Binaries that start threads
+# carry "threads" (integration binaries always do: they run the simulator's
+# server); they make the target threaded_tests that `./dev test --tsan` builds.
 include(GoogleTest)
 function(zq_add_gtest name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -9,6 +11,12 @@ function(zq_add_gtest name)
   endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
+  endif()
+  if("integration" IN_LIST ARG_LABELS AND NOT "threads" IN_LIST ARG_LABELS)
+    list(APPEND ARG_LABELS threads)
+  endif()
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY ZQ_THREADED_TESTS ${name})
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main Threads::Threads)
