@@ -1,6 +1,7 @@
 // ZqCimUtil: the array's system object, services, pools, host view
 // controllers (with the shared hardware-id list) and cluster nodes.
 #include <algorithm>
+#include <cctype>
 
 #include "ZQPlatformInfo.h"
 #include "ZQProviderVendor.h"
@@ -19,6 +20,11 @@ const char* const kHardwareIdClass = "CIM_StorageHardwareID";
 Array<CIMInstance>& SharedHardwareIds() {
     static Array<CIMInstance> list;
     return list;
+}
+
+std::string LowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
 }
 
 void AppendUnique(Array<CIMObjectPath>& list, const CIMObjectPath& path) {
@@ -152,7 +158,7 @@ Array<CIMObjectPath> ZqCimUtil::HardwareIdsOfInitiators(ZqCimConnection& conn, c
                                                         const Array<String>& initiators) {
     static const char* const kLabel = "GetIBMSVCCtlrListByHwIDs";
     static const char* const kCacheKey = "ZQ_IBMSVC_CACHE_HBA_INSTANCES";
-    const std::string first = initiators[0].toStdString();
+    const std::string first = LowerCase(initiators[0].toStdString());
     const bool iscsi = first.find("iqn") != std::string::npos || first.find("eui") != std::string::npos ||
                        first.find("naa") != std::string::npos;
     const String property = iscsi ? "iSCSIName" : "portWWN";
@@ -173,9 +179,10 @@ Array<CIMObjectPath> ZqCimUtil::HardwareIdsOfInitiators(ZqCimConnection& conn, c
             if (GetPropByObjPath(path, "InstanceID").find(clusterId) == std::string::npos) continue;
             Uint32 index = list[i].findProperty(property);
             if (index == PEG_NOT_FOUND) continue;
-            const String value = list[i].getProperty(index).getValue().toString();
+            // The array keeps iSCSI names in lower case and WWPNs in upper case.
+            const std::string value = LowerCase(list[i].getProperty(index).getValue().toString().toStdString());
             for (Uint32 k = 0; k < initiators.size(); ++k)
-                if (value == initiators[k]) {
+                if (!value.empty() && value == LowerCase(initiators[k].toStdString())) {
                     AppendUnique(found, path);
                     break;
                 }

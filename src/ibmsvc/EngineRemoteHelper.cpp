@@ -77,14 +77,18 @@ unsigned EngineRemoteHelper::executeOnRemotePX(const std::string& proxyHost, int
 
     engineLog(first, 1, fn, "Setting MetaData - Type[%d] MetaData MsgId[%s][%s]", ZQSO::SM_MDT_REMOTE_MSG_ID,
               idText.c_str(), name.c_str());
-    first->setMetaData(ZQSO::SM_MDT_REMOTE_MSG_ID, idText.c_str());
-    if (!request.empty()) {
+    bool written = first->setMetaData(ZQSO::SM_MDT_REMOTE_MSG_ID, idText.c_str()) == 0;
+    if (written && !request.empty()) {
         engineLog(first, 1, fn, "Setting MetaData - Type[%d] MetaData Request[%s]", ZQSO::SM_MDT_REMOTE_REQUEST,
                   request.c_str());
-        first->setMetaData(ZQSO::SM_MDT_REMOTE_REQUEST, request.c_str());
+        // A request the host cannot hold whole is not sent cut.
+        written = first->setMetaData(ZQSO::SM_MDT_REMOTE_REQUEST, request.c_str()) == 0;
+        if (!written)
+            engineLog(first, 2, fn, "The request of [%zu] bytes could not be set as metadata type [%d]",
+                      request.size(), ZQSO::SM_MDT_REMOTE_REQUEST);
     }
 
-    unsigned result = ExecuteRemote(proxyHost);
+    unsigned result = written ? ExecuteRemote(proxyHost) : 1;
 
     first->getMetaDataText(ZQSO::SM_MDT_REMOTE_REQUEST, response);
     engineLog(first, 1, fn, "Getting MetaData - Type[%d] MetaData Response[%s]", ZQSO::SM_MDT_REMOTE_REQUEST,

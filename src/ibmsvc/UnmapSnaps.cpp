@@ -1,20 +1,149 @@
-// Unmapping needs the host's initiators and devices, which this version does
-// not read yet: every record stays mapped (15) and the call fails, so that a
-// delete that must unmap first deletes nothing a host may still see.
+// Unmap, in the order of its steps: host facts, the mapped-state query, the
+// array step (here or on the proxy), then the disks of the unmapped copies
+// removed from the host and its buses rescanned.
+//
+// Unmapped records are counted once, here, from their final statuses; a
+// proxy's count is only compared with them.
 #include "UnmapSnaps.h"
 
+#include <algorithm>
+
 #include "EngineFrame.h"
+#include "HostCopySteps.h"
+#include "HostDiscovery.h"
+#include "IBMSVCEngineRemoteHelper.h"
+#include "IBMSVCRemoteMessages.h"
+#include "MappedState.h"
 
 namespace ZQSOIBMSVCAPI {
 
-int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
-    const char* fn = "unmapSnaps";
-    for (int i = 0; records && i < count; ++i) {
-        if (!records[i]) continue;
-        engineLog(records[i], 2, fn, "%s: Unmapping from the host is not available in this version", fn);
-        records[i]->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
+namespace {
+
+// The array step for one record: 14 unmapped, 15 not.
+ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool isVM, const std::string& initiators,
+                             const std::string& localInitiators) {
+    const char* fn = "processUnMapSnaps";
+    if (record->getStatus() == ZQSO::SNAP_STATUS_NONE) {
+        engineLog(record, 2, fn, "%s: Could not find snap device, returning unmap as success", fn);
+        return ZQSO::SNAP_STATUS_NOT_MAPPED;
     }
-    return 1;
+    record->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
+    std::string text;
+    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
+        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
+    UniqueId fields;
+    if (!parseUniqueId(record, text, fields)) {
+        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
+        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    }
+    refreshArrayId(os, record, fields);
+    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
+              fields.srcDev.c_str());
+    IBMSVCSnapshot snap;
+    if (!snapshotOfCopy(snap, record, fields, fn)) return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    refreshVolumePaths(snap, record, fields);
+    setCopyView(snap, fields, initiators, false);
+    if (snap.UnmapSnap() != 0) {
+        engineLog(record, 2, fn, "%s: Failed to unmap the device %s", fn, fields.snapDev.c_str());
+        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    }
+    engineLog(record, 0, fn, "%s: Successfully unmapped the device %s from the host", fn, fields.snapDev.c_str());
+    if (!isVM) return ZQSO::SNAP_STATUS_NOT_MAPPED;
+
+    // Virtual-machine mode: the local host's mapping goes too.
+    IBMSVCSnapshot local = snap;
+    setCopyView(local, fields, localInitiators, true);
+    const int mapped = local.IsSnapMapped();
+    if (mapped == ZQSO::SNAP_STATUS_NOT_MAPPED) return ZQSO::SNAP_STATUS_NOT_MAPPED;
+    if (mapped != ZQSO::SNAP_STATUS_MAPPED_THIS_HOST) {
+        engineLog(record, 2, fn, "%s: Failed to unmap the device %s from local host, its mapped state is [%d]", fn,
+                  fields.snapDev.c_str(), mapped);
+        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    }
+    if (local.UnmapSnap() != 0) {
+        engineLog(record, 2, fn, "%s: Failed to unmap the device %s from local host", fn, fields.snapDev.c_str());
+        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    }
+    engineLog(record, 0, fn, "%s: Successfully unmapped the device %s from the local host", fn,
+              fields.snapDev.c_str());
+    return ZQSO::SNAP_STATUS_NOT_MAPPED;
+}
+
+bool unmapped(ZQSO::SnapStatus status) {
+    return status == ZQSO::SNAP_STATUS_NOT_MAPPED || status == ZQSO::SNAP_STATUS_CLONE_NOT_MAPPED;
+}
+
+}  // namespace
+
+int processUnMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, LocalDataMap& data) {
+    const bool isVM = isVirtualMachineRecord(records[0]);
+    const std::string initiators = convertHbaList(records[0], data.initiatorIds, data.isSCSI);
+    const std::string localInitiators =
+        isVM ? convertHbaList(records[0], data.localinitiatorIds, data.localisSCSI) : std::string();
+    data.unmapCount = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!records[i]) continue;
+        const ZQSO::SnapStatus status = unmapRecord(records[i], os, isVM, initiators, localInitiators);
+        records[i]->setStatus(status);
+        if (status == ZQSO::SNAP_STATUS_NOT_MAPPED) ++data.unmapCount;
+    }
+    return 0;
+}
+
+int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_unmapSnaps";
+    ZQSO::SnapInfo* first = records[0];
+    engineLog(first, 0, fn, "Going to unmap [%d] snap/clone device(s) from the host", int(count));
+    HostFacts facts;
+    if (!gatherHostFacts(records, count, os, fn, facts)) return 1;
+    if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
+
+    LocalDataMap data;
+    data.initiatorIds = facts.initiatorIds;
+    data.isSCSI = facts.isSCSI;
+    data.localinitiatorIds = facts.localinitiatorIds;
+    data.localisSCSI = facts.localisSCSI;
+    std::string request, response;
+    fillRequestUnMap(data, request);
+    bool local = false;
+    IBMSVCEngineRemoteHelper helper(records, count, os);
+    const unsigned result = runBatchFrame(fn, helper, first, REMOTE_OP_UNMAP, request, response, [&] {
+        local = true;
+        return unsigned(processUnMapSnaps(records, count, os, data));
+    });
+    if (result != 0) return 1;
+    int32_t arrayCount = data.unmapCount;
+    if (!local) {
+        arrayCount = -1;
+        getResponseUnMap(response, arrayCount);
+    }
+
+    // The host's disks of the unmapped copies go. A host that lists no disk
+    // of the array has nothing to forget.
+    std::vector<std::string> devices, removed;
+    if (!facts.isVM && queryDeviceList(first, os, facts.hostId, devices) < 0)
+        engineLog(first, 2, fn, "%s: getDeviceList failure", fn);
+    int unmapCount = 0;
+    for (int i = 0; i < count; ++i) {
+        ZQSO::SnapInfo* record = records[i];
+        if (!record || !unmapped(record->getStatus())) continue;
+        engineLog(record, 0, fn, "%s: Snapshot LUN %s, no mapping found on the Storage Array %s: Returning Success",
+                  fn, getSnapDeviceUUID(record).c_str(), facts.arrayId.c_str());
+        record->setStatus(ZQSO::SNAP_STATUS_NOT_MAPPED);
+        ++unmapCount;
+        std::vector<std::string> paths;
+        if (facts.isVM || !getAllDevicePaths(record, os, devices, std::string(), paths)) continue;
+        for (const std::string& path : paths) {
+            removed.push_back(path);
+            devices.erase(std::remove(devices.begin(), devices.end(), path), devices.end());
+        }
+    }
+    if (arrayCount != unmapCount)
+        engineLog(first, local ? 0 : 1, fn, "%s: [%d] device(s) unmapped, the array step counted [%d]", fn,
+                  unmapCount, int(arrayCount));
+    refreshSystemBus(first, os, facts.initiatorIds, removed, facts.hostId);
+    if (unmapCount == 0) return 1;
+    return unmapCount < count ? 2 : 0;
 }
 
 }  // namespace ZQSOIBMSVCAPI

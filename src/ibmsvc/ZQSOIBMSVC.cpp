@@ -10,9 +10,14 @@
 #include "IBMSVCEngineRemoteHelper.h"
 #include "IBMSVCRemoteMessages.h"
 #include "IBMSVCUtility.h"
+#include "MapSnaps.h"
+#include "MappedState.h"
 #include "PrepareDevices.h"
+#include "ReconcileSnaps.h"
+#include "RevertSnaps.h"
 #include "SnapDevices.h"
 #include "TargetDeviceList.h"
+#include "UnmapSnaps.h"
 #include "zqso/zqso.h"
 
 using namespace ZQSOIBMSVCAPI;
@@ -241,6 +246,21 @@ int deleteBatch(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     return deleted == count ? 0 : deleted > 0 ? 2 : 1;
 }
 
+// The host-side batch entry points: a batch without records does nothing.
+template <class Flow>
+int hostBatch(const char* fn, ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, Flow flow) {
+    if (!validBatch(records, count)) {
+        engineLog(nullptr, 2, fn, "Called with no records");
+        return 1;
+    }
+    for (int i = 0; i < count; ++i)
+        if (!records[i]) {
+            engineLog(nullptr, 2, fn, "Called with a missing record [%d]", i);
+            return 1;
+        }
+    return flow(records, count, os);
+}
+
 int execSnapEngineOp(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     if (!validBatch(records, count)) {
         engineLog(nullptr, 2, "zqso_execSnapEngineOp", "Called with no records");
@@ -291,6 +311,29 @@ int zqso_deleteSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os
 
 int zqso_unprepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
     return guardedEntry("zqso_unprepareDevices", 1, [&] { return unprepareDevices(records, count); });
+}
+
+int zqso_isMapped(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_isMapped", 1, [&] { return hostBatch("zqso_isMapped", records, count, os, isMapped); });
+}
+
+int zqso_mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_mapSnaps", 1, [&] { return hostBatch("zqso_mapSnaps", records, count, os, mapSnaps); });
+}
+
+int zqso_unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_unmapSnaps", 1,
+                        [&] { return hostBatch("zqso_unmapSnaps", records, count, os, unmapSnaps); });
+}
+
+int zqso_revertSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_revertSnaps", 1,
+                        [&] { return hostBatch("zqso_revertSnaps", records, count, os, revertSnaps); });
+}
+
+int zqso_reconcileSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    return guardedEntry("zqso_reconcileSnaps", 1,
+                        [&] { return hostBatch("zqso_reconcileSnaps", records, count, os, reconcile); });
 }
 
 int zqso_execSnapEngineOp(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {

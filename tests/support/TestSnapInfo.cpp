@@ -96,6 +96,11 @@ void TestSnapInfo::setFailMetaDataWrites(bool fail) {
     state_.failMetaDataWrites = fail;
 }
 
+void TestSnapInfo::setMetaDataLimit(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.metaDataLimit = bytes;
+}
+
 void TestSnapInfo::selectArrayForTest(const std::string& arrayId) {
     std::lock_guard<std::mutex> lock(mutex_);
     state_.selectedArray = arrayId;
@@ -229,6 +234,7 @@ int TestSnapInfo::getMetaData(int id, char* buf, uint16_t* len) {
 int TestSnapInfo::writeMeta(int id, const char* text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.failMetaDataWrites) return 1;
+    if (text && state_.metaDataLimit > 0 && std::strlen(text) > state_.metaDataLimit) return 1;
     if (text)
         state_.metadata[id] = text;
     else

@@ -46,6 +46,7 @@ struct RecordState {
     std::string lunUniqueId;  // slot 93
     std::vector<LogLine> log;
     bool failMetaDataWrites = false;
+    size_t metaDataLimit = 0;  // longest text a metadata slot takes; 0: no limit
 };
 
 class TestSnapInfo : public ZQSO::SnapInfo {
@@ -72,6 +73,8 @@ public:
     void setScsiPages(const zq::platform::SimulatedDisk& disk);
     void setScsiPage(int pageCode, std::vector<uint8_t> data);
     void setFailMetaDataWrites(bool fail);
+    // Metadata writes of longer texts fail (as a host with fixed-size slots).
+    void setMetaDataLimit(size_t bytes);
     // Called after every line the record receives, on the logging thread
     // (outside the record's lock): lets a test act at a given step of a flow.
     void setLineHook(std::function<void(const LogLine&)> hook);

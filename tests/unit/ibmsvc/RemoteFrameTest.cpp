@@ -149,6 +149,14 @@ TEST_F(RemoteFrame, WhatTheProxySeesAndSendsBack) {
     EXPECT_EQ(seen[91], std::optional<std::string>("{\"isSCSI\": true }"));
     EXPECT_TRUE(batch[0].hasLine("Setting MetaData - Type[91] MetaData Request[{\"isSCSI\": true }]", 1));
     expectProtocolMetadataGone(batch[0]);
+
+    // A request the host's slot cannot hold is not sent at all.
+    seen.clear();
+    batch[0].setMetaDataLimit(16);
+    EXPECT_EQ(helper.executeOnRemotePX("proxy-b", REMOTE_OP_MAP, std::string(17, 'x'), response), 1u);
+    EXPECT_TRUE(seen.empty()) << "the proxy ran";
+    EXPECT_TRUE(batch[0].hasLine("The request of [17] bytes could not be set as metadata type [91]", 2));
+    expectProtocolMetadataGone(batch[0]);
 }
 
 TEST_F(RemoteFrame, ProxySideDispatch) {
@@ -203,11 +211,11 @@ TEST_F(RemoteFrame, ProxySideDispatch) {
     EXPECT_TRUE(first.hasLine("Error setting Metadata SM_MDT_REMOTE_EXEC_MSG containing return code.", 2));
 }
 
-TEST_F(RemoteFrame, MessagesWithoutAFlowAreRefused) {
+TEST_F(RemoteFrame, UnknownMessagesAreRefused) {
     proxy.setEngine(zqso_execSnapEngineOp);
     RecordBatch batch(caller, 2);
     IBMSVCEngineRemoteHelper helper(batch.records(), batch.count(), batch.os());
-    const std::vector<int> refused{0, 4, 5, 6, 7, 8, 9};
+    const std::vector<int> refused{0, 9, 10, 65535};
     for (int id : refused) {
         std::string response;
         EXPECT_EQ(helper.executeOnRemotePX("proxy-b", id, id % 2 ? "{}" : "", response), 1u);

@@ -1,0 +1,402 @@
+// Map, in the order of its steps: host facts, the host's disks before, the
+// mapped-state query, the array step (here or on the proxy), then rescans
+// until every mapped copy shows as a disk or the time limit has passed.
+//
+// The array step refuses the batch before it maps anything when a copy is
+// gone, its mapped state is unknown, or it is mapped to another host: a
+// second host writing to the same copy would corrupt it.
+#include "MapSnaps.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "ArrayParams.h"
+#include "EngineFrame.h"
+#include "HostCopySteps.h"
+#include "HostDiscovery.h"
+#include "IBMSVCEngineRemoteHelper.h"
+#include "IBMSVCRemoteMessages.h"
+#include "MappedState.h"
+#include "SnapshotSteps.h"
+#include "ZqClock.h"
+#include "ZqSmisSyncState.h"
+
+namespace ZQSOIBMSVCAPI {
+
+namespace {
+
+constexpr uint32_t kErrorNoSnapDevice = 60558;
+constexpr uint32_t kErrorMappedElsewhere = 60551;
+constexpr uint32_t kErrorNoHostDisk = 60509;
+constexpr uint32_t kErrorBadAnswer = 60540;
+constexpr uint32_t kSmartCloneFlag = 0x2000;
+constexpr int kGroupSettleSeconds = 30;
+constexpr int kClonePollSeconds = 30;
+constexpr int kCloneStallSeconds = 3600;
+constexpr int kDiscoveryPasses = 5;
+constexpr int kFirstSleepSeconds = 10;
+constexpr int kSleepStepSeconds = 10;
+constexpr int kShortestMountLimit = 180;
+constexpr int kDefaultMountLimit = 300;
+constexpr int kStatusOk = 2;
+constexpr int kStatusDegraded = 3;
+
+struct MapStep {
+    ZQSO::SnapInfo** records;
+    int16_t count;
+    ZQSO::ZQOSUtil* os;
+    LocalDataMap& data;
+    bool isVM;
+    std::string initiators;       // initiator text of the host
+    std::string localInitiators;  // virtual-machine mode: of the local host
+};
+
+// Statuses that forbid mapping; nothing is mapped when any record has one.
+bool checkStatuses(const MapStep& step) {
+    const char* fn = "processMapSnaps";
+    bool ok = true;
+    for (int i = 0; i < step.count; ++i) {
+        ZQSO::SnapInfo* record = step.records[i];
+        if (!record) continue;
+        switch (record->getStatus()) {
+            case ZQSO::SNAP_STATUS_NONE:
+                setError(record, kErrorNoSnapDevice, engineLog(record, 2, fn, "%s: Failed, could not find snap device", fn));
+                ok = false;
+                break;
+            case ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED:
+                setError(record, kErrorNoSnapDevice,
+                         engineLog(record, 2, fn, "%s: Failed, the mapped state of the snap device is not known", fn));
+                ok = false;
+                break;
+            case ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST:
+                // In virtual-machine mode the other host may be the local
+                // host; that is looked at with the copy.
+                if (step.isVM) break;
+                setError(record, kErrorMappedElsewhere,
+                         engineLog(record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn,
+                                   record->snapName().c_str()));
+                ok = false;
+                break;
+            default:
+                break;
+        }
+    }
+    return ok;
+}
+
+// Virtual-machine mode, a copy mapped to another host: true when that host
+// is the local host alone (the mapping this flow makes itself).
+bool mappedToLocalHostOnly(IBMSVCSnapshot& snap, const UniqueId& fields, const std::string& localInitiators) {
+    if (localInitiators.empty()) return false;
+    IBMSVCSnapshot local = snap;
+    local.SetLogger(nullptr);
+    setCopyView(local, fields, localInitiators, true);
+    return local.IsSnapMapped() == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST && snap.CountTargetHostMappings() == 1;
+}
+
+// The copy's consistency group goes before the copy is mapped.
+void removeGroup(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record) {
+    const char* fn = "processMapSnaps";
+    if (snap.GetSyncSetName() != 1) return;
+    const std::string group = snap.m_SyncSetName;
+    engineLog(record, 0, fn, "%s: Going to remove consistency group [%s], waiting 30 seconds to settle it down", fn,
+              group.c_str());
+    sleepSeconds(kGroupSettleSeconds);
+    const int r = snap.DeleteSyncSet(group);
+    if (r == 0)
+        engineLog(record, 1, fn, "Successfully deleted Consistency Group [%s]", group.c_str());
+    else if (r == 1)
+        engineLog(record, 1, fn, "ConsistencyGroup [%s] not found/already deleted, returning success", group.c_str());
+    else
+        engineLog(record, 2, fn, "ConsistencyGroup [%s] deletion failed", group.c_str());
+}
+
+// A clone is mapped once its copy has completed. False: the copy makes no
+// progress (error set on the record).
+bool waitForClone(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record) {
+    const char* fn = "processMapSnaps";
+    int stallLimit = kCloneStallSeconds;
+    GetRegInt(nullptr, "IBMSVC_MAP_CLONE_STALL_SECS", &stallLimit);
+    if (stallLimit < 1) stallLimit = kCloneStallSeconds;
+    engineLog(record, 0, fn, "%s: Smart clone not enabled, monitoring the incremental copy after prepare", fn);
+    int bestPercent = -1, stalled = 0;
+    bool rateRead = false;
+    for (;;) {
+        const int lookup = snap.GetSyncPathFromTarget();
+        if (lookup == 1) {
+            engineLog(record, 0, fn, "%s: FlashCopy deleted as autodelete is enabled", fn);
+            return true;
+        }
+        int state = -1, percent = -1;
+        const bool read = lookup == 0 && snap.GetSyncState(state, percent) == 0;
+        if (read && isCompleteCopy(state, percent)) {
+            engineLog(record, 0, fn, "%s: Resync completed", fn);
+            return true;
+        }
+        if (read && state != SYNC_STATE_RESYNC_IN_PROGRESS) {
+            engineLog(record, 0, fn, "%s: Unknown state [%d]", fn, state);
+            return true;
+        }
+        if (read && !rateRead) {
+            rateRead = true;
+            if (snap.GetSnapObjectProperty(snap.m_SyncPath, "CopyRate") == "0") {
+                setError(record, kErrorNoSnapDevice,
+                         engineLog(record, 2, fn, "%s: Clone [%s] copies at rate 0 and never completes, not mapped",
+                                   fn, snap.m_TargetDev.c_str()));
+                return false;
+            }
+        }
+        if (read && percent > bestPercent) {
+            bestPercent = percent;
+            stalled = 0;
+        }
+        if (stalled >= stallLimit) {
+            setError(record, kErrorNoSnapDevice,
+                     engineLog(record, 2, fn, "%s: Clone [%s] made no progress for [%d] seconds, not mapped", fn,
+                               snap.m_TargetDev.c_str(), stalled));
+            return false;
+        }
+        engineLog(record, 0, fn, "%s: Resync still in progress, waiting 30 seconds", fn);
+        sleepSeconds(kClonePollSeconds);
+        stalled += kClonePollSeconds;
+    }
+}
+
+// The target volume must be online (or degraded) to be mapped.
+bool targetOnline(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const std::string& volumePath) {
+    const char* fn = "processMapSnaps";
+    const std::string text = snap.GetSnapObjectProperty(volumePath, "OperationalStatus");
+    const int code = text.empty() ? kStatusOk : std::atoi(text.c_str());
+    if (code == kStatusOk) return true;
+    const std::string name = snap.GetSnapObjectProperty(volumePath, "ElementName");
+    const std::string meaning = IBMSVCCimUtil::GetOperationalStatusMessage(code);
+    if (code == kStatusDegraded) {
+        engineLog(record, 1, fn, "%s: Vdisk [%s] status is [%d:%s], continuing with the map..", fn, name.c_str(), code,
+                  meaning.c_str());
+        return true;
+    }
+    setError(record, kErrorNoSnapDevice,
+             engineLog(record, 2, fn, "%s: Vdisk [%s] status is not online, current status code [%d:%s]", fn,
+                       name.c_str(), code, meaning.c_str()));
+    return false;
+}
+
+// Virtual-machine mode: the copy is mapped to the local host too; a failure
+// there is only logged.
+void mapToLocalHost(const MapStep& step, IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
+    const char* fn = "processMapSnaps";
+    const std::string name = record->snapName();
+    if (!step.localInitiators.empty()) {
+        IBMSVCSnapshot local = snap;
+        local.SetLogger(nullptr);
+        setCopyView(local, fields, step.localInitiators, true);
+        if (local.IsSnapMapped() == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST) {
+            engineLog(record, 0, fn, "%s: already mapped the device-[%s:%s] to local host, skipping mapping", fn,
+                      name.c_str(), fields.snapDev.c_str());
+            return;
+        }
+        if (local.MapSnap() == 0) {
+            engineLog(record, 0, fn, "%s: Successfully mapped the device-[%s:%s] to local host", fn, name.c_str(),
+                      fields.snapDev.c_str());
+            return;
+        }
+    }
+    engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s] to local host, ignoring the error", fn,
+              name.c_str(), fields.snapDev.c_str());
+}
+
+// Steps 2 to 17 of one record. False fails the call.
+bool mapRecord(const MapStep& step, int index) {
+    const char* fn = "processMapSnaps";
+    ZQSO::SnapInfo* record = step.records[index];
+    const ZQSO::SnapStatus status = record->getStatus();
+    const bool hostMapped =
+        status == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST || status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE;
+    if (hostMapped) {
+        ++step.data.mapCount;
+        if (status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE) ++step.data.availCount;
+        if (!step.isVM) return true;
+    }
+    const std::string name = record->snapName();
+    std::string text;
+    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text)) {
+        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d] for snap-[%s]", fn, int(ZQSO::SM_MDT_UNIQUE_ID),
+                  name.c_str());
+        return false;
+    }
+    UniqueId fields;
+    if (!parseUniqueId(record, text, fields)) {
+        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s] for snap-[%s]", fn, text.c_str(),
+                  name.c_str());
+        return false;
+    }
+    refreshArrayId(step.os, record, fields);
+    engineLog(record, 0, fn, "%s: Snap name-[%s], snap device-[%s], source device-[%s]", fn, name.c_str(),
+              fields.snapDev.c_str(), fields.srcDev.c_str());
+    IBMSVCSnapshot snap;
+    if (!initRecordSnapshot(snap, record, fields.arrayId, false)) {
+        engineLog(record, 2, fn, "%s: Failed to initialize the array-[%s] parameters", fn, fields.arrayId.c_str());
+        record->setStatus(ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED);
+        return false;
+    }
+    const bool smartClone = (record->getFlags() & kSmartCloneFlag) != 0;
+    engineLog(record, 0, fn, "Smart Clone Enabled: %d", smartClone ? 1 : 0);
+    setSnapFromUniqueId(snap, record, fields);
+    refreshVolumePaths(snap, record, fields);
+
+    if (step.isVM && status == ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST &&
+        !mappedToLocalHostOnly(snap, fields, step.localInitiators)) {
+        setError(record, kErrorMappedElsewhere,
+                 engineLog(record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn, name.c_str()));
+        return false;
+    }
+    int checkAll = 0;
+    GetRegInt(nullptr, "IBMSVC_CG_CHECK_ALL", &checkAll);
+    if (index == 0 || checkAll >= 1) removeGroup(snap, record);
+    if (!smartClone && fields.snapOp == "5" && !waitForClone(snap, record)) return false;
+
+    setCopyView(snap, fields, step.initiators, true);
+    if (!targetOnline(snap, record, fields.snapDevPath)) return false;
+    if (!hostMapped) {
+        if (snap.MapSnap() != 0) {
+            engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s]", fn, name.c_str(), fields.snapDev.c_str());
+            return false;
+        }
+        engineLog(record, 0, fn, "%s: Successfully mapped the device-[%s:%s] to host", fn, name.c_str(),
+                  fields.snapDev.c_str());
+        record->setStatus(ZQSO::SNAP_STATUS_MAPPED_THIS_HOST);
+        ++step.data.mapCount;
+    }
+    if (step.isVM) mapToLocalHost(step, snap, record, fields);
+    return true;
+}
+
+void logDevices(ZQSO::SnapInfo* record, const std::vector<std::string>& devices) {
+    for (size_t i = 0; i < devices.size(); ++i)
+        engineLog(record, 0, "zqso_mapSnaps", " Volume [%d] DeviceName [%s]", int(i), devices[i].c_str());
+}
+
+// The counts a proxy answered must fit the batch.
+bool validCounts(const LocalDataMap& data, int16_t count) {
+    return data.availCount >= 0 && data.mapCount >= data.availCount && data.mapCount <= count;
+}
+
+// Rescans until every mapped copy shows as a disk or the time limit (and
+// the first passes) are over. Sleeps grow by 10 s and never run past the
+// limit once the first passes are done.
+void discoverDisks(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, const HostFacts& facts,
+                   const std::vector<std::string>& before, LocalDataMap& data) {
+    const char* fn = "zqso_mapSnaps";
+    ZQSO::SnapInfo* first = records[0];
+    std::vector<bool> found(size_t(count), false);
+    int limit = 0;
+    GetRegInt(nullptr, "nMountRetrySeconds", &limit);
+    if (limit <= kShortestMountLimit) limit = kDefaultMountLimit;
+    auto& clock = zq::platform::clock();
+    const int64_t deadline = clock.nowMs() + int64_t(limit) * 1000;
+    const std::set<std::string> known(before.begin(), before.end());
+    int passesLeft = kDiscoveryPasses;
+    int64_t sleepMs = int64_t(kFirstSleepSeconds) * 1000;
+    for (;;) {
+        refreshSystemBus(first, os, facts.initiatorIds, {}, facts.hostId);
+        std::vector<std::string> after, fresh;
+        queryDeviceList(first, os, facts.hostId, after);
+        logDevices(first, after);
+        for (const std::string& device : after)
+            if (known.count(device) == 0) fresh.push_back(device);
+        const std::vector<std::string>& candidates = fresh.empty() || passesLeft == 1 ? after : fresh;
+        DeviceLuns luns(os, first);
+        for (int i = 0; i < count && data.availCount < count; ++i) {
+            ZQSO::SnapInfo* record = records[i];
+            if (!record || found[size_t(i)] || record->getStatus() != ZQSO::SNAP_STATUS_MAPPED_THIS_HOST) continue;
+            const std::string path = luns.find(candidates, getSnapDeviceUUID(record));
+            if (path.empty()) continue;
+            record->setStatus(ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
+            record->setSnapDevicePath(path.c_str());
+            found[size_t(i)] = true;
+            ++data.availCount;
+            std::vector<char> stored(1024, '\0');
+            uint16_t len = uint16_t(stored.size());
+            record->getSnapDevicePath(stored.data(), &len);
+            stored.back() = '\0';
+            engineLog(record, 1, fn, "%s snapDevice Path: [%s]", fn, stored.data());
+        }
+        --passesLeft;
+        if (data.mapCount <= data.availCount) return;
+        int64_t wait = sleepMs;
+        if (passesLeft <= 0) {
+            const int64_t now = clock.nowMs();
+            if (now >= deadline) return;
+            wait = std::min(wait, deadline - now);
+        }
+        clock.sleepMs(wait);
+        sleepMs += int64_t(kSleepStepSeconds) * 1000;
+    }
+}
+
+}  // namespace
+
+int processMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, LocalDataMap& data) {
+    // The counts are written only when every record is done.
+    LocalDataMap counts = data;
+    counts.mapCount = counts.availCount = 0;
+    MapStep step{records, count, os, counts, isVirtualMachineRecord(records[0]), std::string(), std::string()};
+    if (!checkStatuses(step)) return 1;
+    step.initiators = convertHbaList(records[0], data.initiatorIds, data.isSCSI);
+    if (step.isVM) step.localInitiators = convertHbaList(records[0], data.localinitiatorIds, data.localisSCSI);
+    for (int i = 0; i < count; ++i)
+        if (records[i] && !mapRecord(step, i)) return 1;
+    data.mapCount = counts.mapCount;
+    data.availCount = counts.availCount;
+    return 0;
+}
+
+int mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_mapSnaps";
+    ZQSO::SnapInfo* first = records[0];
+    engineLog(first, 0, fn, "Going to map [%d] snap/clone device(s) to the host", int(count));
+    HostFacts facts;
+    if (!gatherHostFacts(records, count, os, fn, facts)) return 1;
+    std::vector<std::string> before;
+    queryDeviceList(first, os, facts.hostId, before);
+    logDevices(first, before);
+    if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
+
+    LocalDataMap data;
+    data.initiatorIds = facts.initiatorIds;
+    data.isSCSI = facts.isSCSI;
+    data.localinitiatorIds = facts.localinitiatorIds;
+    data.localisSCSI = facts.localisSCSI;
+    std::string request, response;
+    fillRequestMap(data, request);
+    bool local = false;
+    IBMSVCEngineRemoteHelper helper(records, count, os);
+    const unsigned result = runBatchFrame(fn, helper, first, REMOTE_OP_MAP, request, response, [&] {
+        local = true;
+        return unsigned(processMapSnaps(records, count, os, data));
+    });
+    if (result != 0) return 1;
+    if (!local) {
+        data.mapCount = data.availCount = -1;
+        if (!getResponseMap(response, data.mapCount, data.availCount) || !validCounts(data, count)) {
+            setError(first, kErrorBadAnswer,
+                     engineLog(first, 2, fn, "%s: The proxy's answer [%s] holds no valid counts", fn,
+                               response.c_str()));
+            return 1;
+        }
+    }
+    if (data.availCount == count) {
+        engineLog(first, 0, fn, "Found all the device(s)[size-%d] mapped to the host.", int(count));
+        return 0;
+    }
+    discoverDisks(records, count, os, facts, before, data);
+
+    for (int i = 0; i < count; ++i)
+        if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST)
+            setError(records[i], kErrorNoHostDisk, "Unable to find OS device(s) corresponding to snap(s)/clone(s)");
+    if (data.availCount > 0) return data.availCount >= count ? 0 : 2;
+    return 1;
+}
+
+}  // namespace ZQSOIBMSVCAPI

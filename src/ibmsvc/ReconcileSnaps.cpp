@@ -1,0 +1,86 @@
+// Reconcile, record by record: the copy's unique identifier, the snapshot
+// object, then the volume asked for by its stored path and, when that says
+// "absent", by its unique id. Only two answers of "absent" mark a copy
+// deleted: a copy must never leave the host's catalogue because the array
+// could not be asked or its path changed.
+#include "ReconcileSnaps.h"
+
+#include "EngineFrame.h"
+#include "EngineRemoteHelper.h"
+#include "HostCopySteps.h"
+#include "IBMSVCSnapshot.h"
+
+namespace ZQSOIBMSVCAPI {
+
+namespace {
+
+// True when the record's copy could be checked.
+bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
+    const char* fn = "reconcileSnaps";
+    std::string text;
+    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text)) {
+        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
+        return false;
+    }
+    engineLog(record, 0, fn, "%s: received metadata id:%d, value:%s", fn, int(ZQSO::SM_MDT_UNIQUE_ID), text.c_str());
+    if (text.empty()) {
+        engineLog(record, 0, fn, "Nothing to check as unique identifier is empty.");
+        return false;
+    }
+    UniqueId fields;
+    if (!parseUniqueId(record, text, fields)) {
+        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
+        return false;
+    }
+    refreshArrayId(os, record, fields);
+    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]", fn, fields.snapDev.c_str(),
+              fields.srcDev.c_str(), record->snapName().c_str());
+    IBMSVCSnapshot snap;
+    if (!snapshotOfCopy(snap, record, fields, fn)) return false;
+    refreshVolumePaths(snap, record, fields);
+    setCopyView(snap, fields, std::string(), false);
+
+    const int status = snap.GetSnapStatus();
+    if (status < 0) {
+        engineLog(record, 2, fn, "Operation Failed");
+        return false;
+    }
+    if (status == ZQSO::SNAP_STATUS_DELETED_OUTSIDE) {
+        std::string path;
+        const int found = fields.snapDev.empty() ? 0 : snap.FindSVCVolObjectPathByUUID(fields.snapDev, path);
+        if (found < 0) {
+            engineLog(record, 2, fn, "Operation Failed");
+            return false;
+        }
+        if (found == 0) {
+            engineLog(record, 0, fn, "%s: Snap device %s externally deleted from Storage Array [%s]", fn,
+                      fields.snapDev.c_str(), fields.arrayId.c_str());
+            record->setStatus(ZQSO::SNAP_STATUS_DELETED_OUTSIDE);
+            return true;
+        }
+    }
+    engineLog(record, 0, fn, "%s: Snap device %s exists or status unknown ", fn, fields.snapDev.c_str());
+    return true;
+}
+
+}  // namespace
+
+int reconcileSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "reconcileSnaps";
+    engineLog(records[0], 0, fn, "Going to check [%d] snap / clone device{s] status on the Storage Array", int(count));
+    int failures = 0;
+    for (int i = 0; i < count; ++i)
+        if (!records[i] || !checkRecord(records[i], os)) ++failures;
+    engineLog(records[0], 0, fn, "reconcileSnaps operation Completed");
+    if (failures == 0) return 0;
+    return failures < count ? 2 : 1;
+}
+
+int reconcile(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    std::string response;
+    EngineRemoteHelper helper(records, count, os);
+    return int(runBatchFrame("zqso_reconcileSnaps", helper, records[0], REMOTE_OP_RECONCILE, "", response,
+                             [&] { return unsigned(reconcileSnaps(records, count, os)); }));
+}
+
+}  // namespace ZQSOIBMSVCAPI

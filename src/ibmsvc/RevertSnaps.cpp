@@ -1,0 +1,260 @@
+// Revert, in the order of its steps: host facts, the mapped-state query, a
+// bus rescan, the array step (here or on the proxy), a rescan again.
+//
+// The array step per record: the copy must be unmapped (14 or 7), its
+// mapping must lead from the recorded source and hold a whole image; then a
+// reverse mapping is attached, prepared and started with "Restore", and the
+// start is confirmed before the record counts as restored. A reverse
+// mapping that could not be started is stopped and detached again.
+#include "RevertSnaps.h"
+
+#include <strings.h>
+
+#include "EngineFrame.h"
+#include "HostCopySteps.h"
+#include "HostDiscovery.h"
+#include "IBMSVCEngineRemoteHelper.h"
+#include "IBMSVCRemoteMessages.h"
+#include "MappedState.h"
+#include "SnapshotSteps.h"
+#include "ZqSmisSyncOperation.h"
+#include "ZqSmisSyncState.h"
+
+namespace ZQSOIBMSVCAPI {
+
+namespace {
+
+constexpr uint32_t kErrorHostIdentifier = 62002;
+constexpr uint32_t kErrorInitiators = 62003;
+constexpr uint32_t kErrorNoSnapDevice = 60540;
+constexpr uint32_t kErrorMapped = 60551;
+constexpr uint32_t kErrorRestore = 60513;
+constexpr int kShortestPrepareWait = 20;
+const char* const kReverseCopyType = "6";
+
+enum class Outcome { Restored, Skipped, Failed };
+
+// Whether the copy may be reverted: only copies mapped to no host. False
+// after the record's error is set.
+bool unmappedCopy(ZQSO::SnapInfo* record, const UniqueId& fields) {
+    const char* fn = "processRevert";
+    switch (record->getStatus()) {
+        case ZQSO::SNAP_STATUS_NOT_MAPPED:
+        case ZQSO::SNAP_STATUS_CLONE_NOT_MAPPED:
+            return true;
+        case ZQSO::SNAP_STATUS_NONE:
+            setError(record, kErrorNoSnapDevice, engineLog(record, 2, fn, "%s: Failed, could not find snap device", fn));
+            return false;
+        case ZQSO::SNAP_STATUS_MAPPED_THIS_HOST:
+        case ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST:
+        case ZQSO::SNAP_STATUS_MAPPED_VISIBLE:
+            setError(record, kErrorMapped,
+                     engineLog(record, 2, fn, "%s: Snap Device[%s] has host mappings, Can not perform revert", fn,
+                               fields.snapDev.c_str()));
+            return false;
+        default:
+            setError(record, kErrorMapped,
+                     engineLog(record, 2, fn, "%s: Snap Device[%s] mapped state unknown, Can not perform revert", fn,
+                               fields.snapDev.c_str()));
+            return false;
+    }
+}
+
+int prepareWait(ZQSO::SnapInfo* record) {
+    const char* key = "SMCONFIG_NAME_SYNCHRONOUS_FLASHCOPY_OPERATION_WAIT_INTERVAL_IN_SEC";
+    int wait = 0;
+    record->getConfigInt(key, &wait);
+    engineLog(record, 0, "processRevert", " Array Config [%s:%d]", key, wait);
+    GetRegInt(nullptr, "IBMSVC_PREPARE_WAIT", &wait);
+    return wait < kShortestPrepareWait ? kShortestPrepareWait : wait;
+}
+
+// A reverse mapping that did not start goes again: stopped, then detached.
+void takeBack(IBMSVCSnapshot& snap) {
+    waitMappingStopped(snap, true, StopWait::configured());
+    snap.DetachSnap();
+}
+
+// Steps 7 to 13 for a copy that may be reverted.
+Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
+    const char* fn = "processRevert";
+    const int lookup = snap.GetSyncPathFromTarget();
+    const std::string sourceName = snap.GetSnapObjectProperty(fields.srcDevPath, "ElementName");
+    const std::string targetName = snap.GetSnapObjectProperty(fields.snapDevPath, "ElementName");
+    if (lookup != 0) {
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn,
+                           lookup == 1 ? "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy "
+                                         "mapping deleted externally "
+                                       : "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as its "
+                                         "FlashCopy mapping could not be read",
+                           fn, sourceName.c_str(), targetName.c_str()));
+        return Outcome::Failed;
+    }
+    if (strcasecmp(snap.m_SourceDev.c_str(), fields.srcDev.c_str()) != 0) {
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn,
+                           "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as its FlashCopy mapping "
+                           "leads from another volume [%s]",
+                           fn, sourceName.c_str(), targetName.c_str(), snap.m_SourceDev.c_str()));
+        return Outcome::Failed;
+    }
+    int state = -1, percent = -1;
+    snap.GetSyncState(state, percent);
+    // A copying mapping's target presents its point in time; an idle one
+    // holds an image only when its copy completed.
+    if (state != SYNC_STATE_RESYNC_IN_PROGRESS && !isCompleteCopy(state, percent)) {
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn,
+                           "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy [%s] state "
+                           "[%d] is not good",
+                           fn, sourceName.c_str(), targetName.c_str(), targetName.c_str(), state));
+        return Outcome::Failed;
+    }
+
+    // The reverse relationship.
+    snap.m_SyncPath.clear();
+    ZQ_SMIS_SNAP::ZqSnapParams reverse;
+    reverse.SnapName = record->snapName();
+    reverse.SnapOp = 5;
+    reverse.ServicePath = fields.snapServicePath;
+    reverse.SourceDev = fields.snapDev;
+    reverse.SourceDevPath = fields.snapDevPath;
+    reverse.TargetDev = fields.srcDev;
+    reverse.TargetDevPath = fields.srcDevPath;
+    snap.SetSnapInfo(reverse);
+
+    const bool attached = snap.AttachCloneVolume(kReverseCopyType) == 1;
+    bool prepared = false;
+    int wait = 0;
+    if (attached) {
+        engineLog(record, 0, fn, "Attach of FlashCopy success, going to prepare FlashCopy");
+        wait = prepareWait(record);
+        engineLog(record, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
+        sleepSeconds(wait);
+        prepared = snap.SnapSyncOp(SYNC_OP_PREPARE, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+    } else {
+        engineLog(record, 2, fn, "Attach of FlashCopy volume failed");
+    }
+    if (!prepared) {
+        if (attached) takeBack(snap);
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn,
+                           "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy Prepare failed",
+                           fn, sourceName.c_str(), targetName.c_str()));
+        return Outcome::Failed;
+    }
+    engineLog(record, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
+    sleepSeconds(wait);
+    const bool started = snap.SnapSyncOp(SYNC_OP_RESYNC, true, true) == ZQSO::SNAP_STATUS_SNAP_STARTED &&
+                         confirmStarted(snap, record, fn);
+    if (!started) {
+        engineLog(record, 2, fn, "Starting FlashCopy failed, going to delete FlashCopy");
+        takeBack(snap);
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn, "%s: Source Device [%s] FAILED to restore from Snap Device[%s] ", fn,
+                           sourceName.c_str(), targetName.c_str()));
+        return Outcome::Failed;
+    }
+    engineLog(record, 1, fn, "%s: Source Device [%s] RESTORED from Snap Device[%s] ", fn, fields.srcDev.c_str(),
+              fields.snapDev.c_str());
+    return Outcome::Restored;
+}
+
+// Steps 1 to 13 for one record.
+Outcome revertRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
+    const char* fn = "processRevert";
+    std::string text;
+    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
+        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
+    UniqueId fields;
+    if (!parseUniqueId(record, text, fields)) {
+        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
+        return Outcome::Skipped;
+    }
+    if (!unmappedCopy(record, fields)) return Outcome::Skipped;
+    record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+    refreshArrayId(os, record, fields);
+    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
+              fields.srcDev.c_str());
+    IBMSVCSnapshot snap;
+    if (!snapshotOfCopy(snap, record, fields, fn)) return Outcome::Skipped;
+    refreshVolumePaths(snap, record, fields);
+    return restore(snap, record, fields);
+}
+
+}  // namespace
+
+int processRevert(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, int32_t& revertCount) {
+    const char* fn = "processRevert";
+    int stoppedAt = -1;
+    for (int i = 0; i < count; ++i) {
+        ZQSO::SnapInfo* record = records[i];
+        if (!record) continue;
+        if (stoppedAt >= 0) {
+            record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+            setError(record, kErrorRestore,
+                     engineLog(record, 2, fn, "%s: Not attempted, the revert stopped at the earlier record [%d]", fn,
+                               stoppedAt + 1));
+            continue;
+        }
+        const Outcome outcome = revertRecord(record, os);
+        record->setStatus(outcome == Outcome::Restored ? ZQSO::SNAP_STATUS_RESTORED : ZQSO::SNAP_STATUS_NOT_RESTORED);
+        if (outcome == Outcome::Restored) ++revertCount;
+        if (outcome == Outcome::Failed) stoppedAt = i;
+    }
+    return 0;
+}
+
+int revertSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
+    const char* fn = "zqso_revertSnaps";
+    ZQSO::SnapInfo* first = records[0];
+    ZQSO::SnapInfo* last = records[count - 1];
+    engineLog(first, 1, fn,
+              "Going to restore/reverse sync snap/clone device. If the operation fails, please check IBMSVC provider "
+              "capability");
+    if (!checkBatchHosts(records, count, fn)) return 1;
+    std::string hostId;
+    if (!getHostIdentifier(last, hostId)) {
+        setError(last, kErrorHostIdentifier, engineLog(last, 2, fn, "%s: Failed to get host identifier", fn));
+        return 1;
+    }
+    const std::string arrayId = getStorageArrayId(first);
+    std::vector<std::string> initiators;
+    bool isSCSI = false;
+    if (!detectHbalist(first, os, hostId, arrayId, initiators, isSCSI) || initiators.empty()) {
+        if (isVirtualMachineRecord(first)) {
+            engineLog(last, 2, fn, "%s: Unable to detect initiator info.", fn);
+        } else {
+            setError(first, kErrorInitiators, engineLog(first, 2, fn, "%s: Unable to detect initiator info.", fn));
+            return 1;
+        }
+    }
+    // A copy is reverted only when it is known to be mapped to no host.
+    if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
+    refreshSystemBus(first, os, initiators, {}, hostId);
+
+    int32_t revertCount = 0;
+    std::string response;
+    bool local = false;
+    IBMSVCEngineRemoteHelper helper(records, count, os);
+    const unsigned result = runBatchFrame(fn, helper, first, REMOTE_OP_REVERT, "", response, [&] {
+        local = true;
+        return unsigned(processRevert(records, count, os, revertCount));
+    });
+    if (result != 0) return 1;
+    int restored = 0;
+    for (int i = 0; i < count; ++i)
+        if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_RESTORED) ++restored;
+    if (!local) {
+        int32_t answered = -1;
+        getResponseRevert(response, answered);
+        if (answered != restored)
+            engineLog(first, 1, fn, "%s: [%d] device(s) restored, the proxy counted [%d]", fn, restored, int(answered));
+    }
+    if (restored > 0) refreshSystemBus(first, os, initiators, {}, hostId);
+    if (restored == 0) return 1;
+    return restored < count ? 2 : 0;
+}
+
+}  // namespace ZQSOIBMSVCAPI
