@@ -1,0 +1,195 @@
+// Map and unmap from end to end: copies mapped to the host's initiators and
+// found among its disks after rescans, hidden again and their disks removed,
+// judged by the array's host mappings and the host's disks.
+#include "HostFlowTest.h"
+#include "ZqHostDiskView.h"
+
+namespace flowtest {
+namespace {
+
+using arraysim::Fault;
+
+class MapUnmap : public HostFlowTest {};
+
+TEST_F(MapUnmap, CopiesAreFoundAsDisksAfterRescansAndGoAgain) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    const std::string t0 = targetOf((*batch)[0]), t1 = targetOf((*batch)[1]);
+    fx.hostDisks().setRescansToAppear(t1, 3);
+    const int64_t start = fx.clock().nowMs();
+
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    EXPECT_EQ(fx.clock().nowMs() - start, 30000) << "sleeps of 10 and 20 s";
+    EXPECT_EQ(fx.host().rescans().size(), 3u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ((*batch)[i].status(), ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
+        EXPECT_EQ(volumeOfDisk(diskOf((*batch)[i])), targetOf((*batch)[i]));
+        EXPECT_EQ(fx.hostsOfVolume(targetOf((*batch)[i])), std::set<std::string>{"testhost"});
+    }
+    EXPECT_EQ(hostObjects(), 1u) << "the WWPN given as 21:00:... found the host object";
+    EXPECT_TRUE((*batch)[1].hasLine("zqso_mapSnaps snapDevice Path: [" + diskOf((*batch)[1]) + "]", 1));
+
+    ASSERT_EQ(isMapped(*batch), 0);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{12, 12}));
+    const std::vector<std::string> disks{diskOf((*batch)[0]), diskOf((*batch)[1])};
+    ASSERT_EQ(unmap(*batch), 0) << dump(*batch);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 14}));
+    EXPECT_TRUE(fx.hostsOfVolume(t0).empty() && fx.hostsOfVolume(t1).empty());
+    EXPECT_EQ(fx.host().rescans().back().removedPaths, disks);
+    EXPECT_TRUE(fx.hostDisks().luns().empty());
+    ASSERT_EQ(isMapped(*batch), 0);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 14}));
+}
+
+TEST_F(MapUnmap, CopiesTheHostAlreadySeesNeedNoRescan) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    for (size_t i = 0; i < 2; ++i) fx.mapToHost("testhost", targetOf((*batch)[i]));
+    fx.hostDisks().rescan();
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    EXPECT_TRUE(fx.host().rescans().empty());
+    EXPECT_EQ(calls("ExposePaths"), 0u);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{12, 12}));
+    EXPECT_EQ(volumeOfDisk(diskOf((*batch)[1])), targetOf((*batch)[1]));
+    EXPECT_TRUE((*batch)[0].hasLine("Found all the device(s)[size-2] mapped to the host.", 0));
+
+    // Unmapped behind the host's back: its disk is still listed until a rescan.
+    fx.unmapFromHost("testhost", targetOf((*batch)[0]));
+    ASSERT_EQ(volumeOfDisk(diskOf((*batch)[0])), targetOf((*batch)[0]));
+    ASSERT_EQ(isMapped(*batch), 0);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 12})) << "a stale disk is no mapped copy";
+}
+
+TEST_F(MapUnmap, ADiskThatNeverAppearsEndsAtTheTimeLimit) {
+    auto batch = snapshots(3);
+    fibreChannelHost();
+    fx.hostDisks().setRescansToAppear(targetOf((*batch)[2]), zq::platform::HostDiskView::kNever);
+    fx.config().set("HostModule", "nMountRetrySeconds", "120");
+    int64_t start = fx.clock().nowMs();
+    EXPECT_EQ(map(*batch), 2) << dump(*batch);
+    EXPECT_EQ(fx.clock().nowMs() - start, 300000) << "120 s is taken as 300 s, and no sleep runs past it";
+    EXPECT_EQ(fx.host().rescans().size(), 9u) << "passes at 0, 10, 30, 60, 100, 150, 210, 280 and 300 s";
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{12, 12, 9}));
+    EXPECT_EQ((*batch)[2].errorCode(), 60509u);
+    EXPECT_EQ((*batch)[0].errorCode(), 0u);
+
+    // Alone, with 600 s: none found.
+    auto alone = fx.makeBatch(1);
+    (*alone)[0].setState((*batch)[2].state());
+    (*alone)[0].setError(0, "");
+    fx.config().set("HostModule", "nMountRetrySeconds", "600");
+    const size_t rescans = fx.host().rescans().size();
+    start = fx.clock().nowMs();
+    EXPECT_EQ(map(*alone), 1);
+    EXPECT_EQ(fx.clock().nowMs() - start, 600000);
+    EXPECT_EQ(fx.host().rescans().size() - rescans, 12u);
+    EXPECT_EQ((*alone)[0].errorCode(), 60509u);
+    EXPECT_EQ((*alone)[0].errorMessage(), "Unable to find OS device(s) corresponding to snap(s)/clone(s)");
+}
+
+TEST_F(MapUnmap, AMixedCaseIscsiNameIsMappedAndReallyUnmapped) {
+    auto batch = snapshots(1);
+    fx.host().setInitiators({{"iqn.1994-05.com.RedHat:Db01", true}});
+    const std::string target = targetOf((*batch)[0]);
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    ASSERT_EQ(fx.hostsOfVolume(target).size(), 1u);
+    ASSERT_EQ(isMapped(*batch), 0);
+    EXPECT_EQ((*batch)[0].status(), ZQSO::SNAP_STATUS_MAPPED_VISIBLE) << "the array keeps the name in lower case";
+    const int unmapped = unmap(*batch);
+    EXPECT_TRUE(unmapped != 0 || fx.hostsOfVolume(target).empty()) << "never a false success";
+    EXPECT_EQ(unmapped, 0) << dump(*batch);
+    EXPECT_TRUE(fx.hostsOfVolume(target).empty());
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    EXPECT_EQ(hostObjects(), 1u) << "the host object made by the first map is found again";
+}
+
+TEST_F(MapUnmap, VirtualMachineModeMapsToTheHypervisorAndTheLocalHost) {
+    auto batch = snapshots(1);
+    fibreChannelHost();
+    fx.addHost("esx01", {"10000090FA123456"});
+    auto& esx = fx.addVirtualHost("esx01", {"10:00:00:90:fa:12:34:56", false});
+    TestSnapInfo& r = (*batch)[0];
+    r.setSourceDevicePath("{idatype:vmware,name:vm01}");
+    r.setVirtualHostName("esx01");
+    const std::string target = targetOf(r);
+    // The local host's mapping fails: the call does not.
+    r.setLineHook([&](const zqtest::LogLine& line) {
+        const std::string& t = line.text;
+        if (t.find("Successfully mapped the device-") != std::string::npos && t.size() > 7 &&
+            t.compare(t.size() - 7, 7, "to host") == 0)
+            fx.sim().faults().add(Fault::returns("ExposePaths", 4, 1));
+    });
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    r.setLineHook(nullptr);
+    EXPECT_EQ(r.status(), ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
+    EXPECT_EQ(diskOf(r).rfind("{idatype:vmware", 0), 0u);
+    EXPECT_EQ(volumeOfDisk(diskOf(r)), target);
+    EXPECT_EQ(fx.hostsOfVolume(target), std::set<std::string>{"esx01"});
+    EXPECT_EQ(r.errorCode(), 0u);
+    EXPECT_TRUE(r.hasLine("to local host, ignoring the error", 2));
+    EXPECT_GE(esx.rescans(), 1u);
+
+    // Mapped again, the local host gets its mapping.
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    EXPECT_EQ(fx.hostsOfVolume(target), (std::set<std::string>{"esx01", "testhost"}));
+    ASSERT_EQ(unmap(*batch), 0) << dump(*batch);
+    EXPECT_TRUE(fx.hostsOfVolume(target).empty());
+    EXPECT_TRUE(fx.host().rescans().back().removedPaths.empty());
+}
+
+TEST_F(MapUnmap, AProviderFaultLeavesTheCopyMappedAndSaysSo) {
+    auto batch = snapshots(1);
+    fibreChannelHost();
+    const std::string target = targetOf((*batch)[0]);
+    fx.mapToHost("testhost", target);
+    fx.sim().faults().add(Fault::http("*", 500, -1));
+    EXPECT_EQ(isMapped(*batch), 0);
+    EXPECT_EQ((*batch)[0].status(), ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED);
+    EXPECT_EQ(unmap(*batch), 1);
+    EXPECT_EQ((*batch)[0].status(), ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
+    fx.sim().faults().clear();
+    EXPECT_EQ(fx.hostsOfVolume(target), std::set<std::string>{"testhost"});
+}
+
+TEST_F(MapUnmap, OneOfTwoUnmapsFails) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    const std::string disk0 = diskOf((*batch)[0]);
+    (*batch)[1].setLineHook([&](const zqtest::LogLine& line) {
+        if (line.text.rfind("processUnMapSnaps: Snap Device[", 0) == 0)
+            fx.sim().faults().add(Fault::returns("HidePaths", 4, 1));
+    });
+    EXPECT_EQ(unmap(*batch), 2) << dump(*batch);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 15}));
+    EXPECT_EQ(fx.host().rescans().back().removedPaths, std::vector<std::string>{disk0});
+    EXPECT_TRUE(fx.hostsOfVolume(targetOf((*batch)[0])).empty());
+    EXPECT_EQ(fx.hostsOfVolume(targetOf((*batch)[1])), std::set<std::string>{"testhost"});
+}
+
+TEST_F(MapUnmap, CopiesThatMustNotBeMappedStopTheBatchBeforeAnything) {
+    auto batch = snapshots(3);
+    fibreChannelHost();
+    fx.addHost("otherhost", {"10000000C9AABB09"});
+    fx.mapToHost("otherhost", targetOf((*batch)[1]));
+    const std::string gone = targetOf((*batch)[2]);
+    ASSERT_TRUE(fx.sim().vanish("volume", gone));
+    EXPECT_EQ(map(*batch), 1);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 10, 0}));
+    EXPECT_EQ((*batch)[1].errorCode(), 60551u);
+    EXPECT_EQ((*batch)[2].errorCode(), 60558u);
+    EXPECT_EQ(calls("ExposePaths"), 0u);
+    EXPECT_EQ(fx.hostsOfVolume(targetOf((*batch)[1])), std::set<std::string>{"otherhost"});
+
+    // A batch that names two kinds of host is refused before the array is asked.
+    fx.sim().requestLog().clear();
+    (*batch)[0].setSourceDevicePath("{idatype:vmware,name:vm01}");
+    (*batch)[0].setVirtualHostName("esx01");
+    (*batch)[0].setError(0, "");
+    EXPECT_EQ(map(*batch), 1);
+    EXPECT_EQ((*batch)[0].errorCode(), 62002u);
+    EXPECT_EQ(fx.sim().requestLog().size(), 0u);
+}
+
+}  // namespace
+}  // namespace flowtest
