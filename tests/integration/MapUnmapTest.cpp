@@ -167,6 +167,53 @@ TEST_F(MapUnmap, OneOfTwoUnmapsFails) {
     EXPECT_EQ(fx.hostsOfVolume(targetOf((*batch)[1])), std::set<std::string>{"testhost"});
 }
 
+TEST_F(MapUnmap, AFullCloneIsMappedOnlyOnceItsCopyHasCompleted) {
+    fx.setEngineId(kCloneEngine);
+    sources = addSources(1, "cl");
+    auto batch = batchFor(sources, "full");
+    ASSERT_EQ(prepare(*batch), 0) << dump(*batch);
+    ASSERT_EQ(snap(*batch), 0) << dump(*batch);
+    fibreChannelHost();
+    TestSnapInfo& r = (*batch)[0];
+    const std::string target = targetOf(r);
+    const auto mapping = fx.mappingOfTarget(target);
+    ASSERT_TRUE(mapping);
+    ASSERT_EQ(fx.syncState(mapping->name), 5) << "copying after the start";
+    // Mapped only when complete: the array's progress is read when the map is made.
+    int percentWhenMapped = -1;
+    r.setLineHook([&](const zqtest::LogLine& line) {
+        if (line.text.find("Successfully mapped the device-") == std::string::npos) return;
+        percentWhenMapped = fx.sim().withModel([&](arraysim::Model& m, int64_t now) {
+            const auto* fc = m.state.mappingOfTarget(m.state.volumeByName(target)->id);
+            return fc ? int(m.copies.progressAt(*fc, now)) : 100;
+        });
+    });
+    const int64_t start = fx.clock().nowMs();
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    r.setLineHook(nullptr);
+    EXPECT_EQ(percentWhenMapped, 100);
+    EXPECT_GE(fx.clock().nowMs() - start, 480 * 1000) << "1 GiB at copy rate 50 takes 512 s";
+    EXPECT_GE(r.countLines("Resync still in progress, waiting 30 seconds"), 16u);
+    EXPECT_EQ(r.status(), ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
+    EXPECT_EQ(fx.hostsOfVolume(target), std::set<std::string>{"testhost"});
+    ASSERT_EQ(unmap(*batch), 0) << dump(*batch);
+
+    // A copy at rate 0 never completes: it is not waited for, nor mapped.
+    auto again = batchFor(sources, "again");
+    ASSERT_EQ(prepare(*again), 0) << dump(*again);
+    ASSERT_EQ(snap(*again), 0) << dump(*again);
+    const std::string stuck = targetOf((*again)[0]);
+    fx.sim().withModel([&](arraysim::Model& m, int64_t now) {
+        return m.copies.setCopyRate(m.state.mappingOfTarget(m.state.volumeByName(stuck)->id)->id, 0, now);
+    });
+    const size_t exposes = calls("ExposePaths");
+    EXPECT_EQ(map(*again), 1) << dump(*again);
+    EXPECT_EQ((*again)[0].errorCode(), 60558u);
+    EXPECT_TRUE((*again)[0].hasLine("copies at rate 0 and never completes, not mapped", 2));
+    EXPECT_EQ(calls("ExposePaths"), exposes);
+    EXPECT_TRUE(fx.hostsOfVolume(stuck).empty());
+}
+
 TEST_F(MapUnmap, CopiesThatMustNotBeMappedStopTheBatchBeforeAnything) {
     auto batch = snapshots(3);
     fibreChannelHost();

@@ -32,9 +32,8 @@ TEST_F(RevertReconcile, ASourceGetsItsSnapshotsImageBack) {
         EXPECT_EQ((*batch)[i].status(), ZQSO::SNAP_STATUS_RESTORED);
         EXPECT_EQ(fx.sim().generation(sources[i]), atSnap[i]);
         const auto reverse = fx.mappingOfTarget(sources[i]);
-        if (reverse) {
-            EXPECT_EQ(fx.syncState(reverse->name), 5) << "the reverse copy runs on";
-        }
+        ASSERT_TRUE(reverse) << "the reverse mapping";
+        EXPECT_EQ(fx.syncState(reverse->name), 5) << "the reverse copy runs on";
     }
     EXPECT_EQ(fx.host().rescans().size(), 2u) << "before and after the array step";
 }
