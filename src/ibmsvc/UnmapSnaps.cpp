@@ -119,10 +119,13 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     }
 
     // The host's disks of the unmapped copies go. A host that lists no disk
-    // of the array has nothing to forget.
+    // of the array has nothing to forget; one that cannot list its disks
+    // keeps disks of copies that are gone, which fails the call.
     std::vector<std::string> devices, removed;
-    if (!facts.isVM && queryDeviceList(first, os, facts.hostId, devices) < 0)
+    if (!facts.isVM && queryDeviceList(first, os, facts.hostId, devices) < 0) {
         engineLog(first, 2, fn, "%s: getDeviceList failure", fn);
+        return 1;
+    }
     int unmapCount = 0;
     for (int i = 0; i < count; ++i) {
         ZQSO::SnapInfo* record = records[i];

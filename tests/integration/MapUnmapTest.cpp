@@ -165,6 +165,19 @@ TEST_F(MapUnmap, OneOfTwoUnmapsFails) {
     EXPECT_EQ(fx.host().rescans().back().removedPaths, std::vector<std::string>{disk0});
     EXPECT_TRUE(fx.hostsOfVolume(targetOf((*batch)[0])).empty());
     EXPECT_EQ(fx.hostsOfVolume(targetOf((*batch)[1])), std::set<std::string>{"testhost"});
+
+    // A host that cannot list its disks after the array step keeps the
+    // disk of a copy that is gone: no success.
+    fx.sim().faults().clear();
+    (*batch)[1].setLineHook([&](const zqtest::LogLine& line) {
+        if (line.text.find("Successfully unmapped the device") != std::string::npos) fx.host().setDeviceListFailure(true);
+    });
+    const size_t rescans = fx.host().rescans().size();
+    EXPECT_EQ(unmap(*batch), 1) << dump(*batch);
+    fx.host().setDeviceListFailure(false);
+    EXPECT_TRUE((*batch)[0].hasLine("zqso_unmapSnaps: getDeviceList failure", 2));
+    EXPECT_TRUE(fx.hostsOfVolume(targetOf((*batch)[1])).empty());
+    EXPECT_EQ(fx.host().rescans().size(), rescans);
 }
 
 TEST_F(MapUnmap, AFullCloneIsMappedOnlyOnceItsCopyHasCompleted) {
