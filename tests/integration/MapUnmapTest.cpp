@@ -60,6 +60,24 @@ TEST_F(MapUnmap, CopiesTheHostAlreadySeesNeedNoRescan) {
     EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 12})) << "a stale disk is no mapped copy";
 }
 
+TEST_F(MapUnmap, ADiskListedBeforeMappingIsFoundInTheFifthPass) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    const std::string t0 = targetOf((*batch)[0]);
+    // The host still lists the disk of an earlier mapping of the first copy.
+    fx.mapToHost("testhost", t0);
+    fx.hostDisks().rescan();
+    fx.unmapFromHost("testhost", t0);
+    const int64_t start = fx.clock().nowMs();
+    ASSERT_EQ(map(*batch), 0) << dump(*batch);
+    // The second copy's disk is new from the first pass on, so only the
+    // fifth pass looks at every disk.
+    EXPECT_EQ(fx.host().rescans().size(), 5u);
+    EXPECT_EQ(fx.clock().nowMs() - start, 100000) << "sleeps of 10, 20, 30 and 40 s";
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{12, 12}));
+    EXPECT_EQ(volumeOfDisk(diskOf((*batch)[0])), t0);
+}
+
 TEST_F(MapUnmap, ADiskThatNeverAppearsEndsAtTheTimeLimit) {
     auto batch = snapshots(3);
     fibreChannelHost();
@@ -176,6 +194,7 @@ TEST_F(MapUnmap, OneOfTwoUnmapsFails) {
     EXPECT_EQ(unmap(*batch), 1) << dump(*batch);
     fx.host().setDeviceListFailure(false);
     EXPECT_TRUE((*batch)[0].hasLine("zqso_unmapSnaps: getDeviceList failure", 2));
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{14, 14})) << "a copy already unmapped is unmapped again";
     EXPECT_TRUE(fx.hostsOfVolume(targetOf((*batch)[1])).empty());
     EXPECT_EQ(fx.host().rescans().size(), rescans);
 }
