@@ -358,7 +358,7 @@ TEST_F(SvcsnapCli, ProxyExecRunsTheEnginesProxySide) {
         R"("group":false,"label":"","labelOnly":false,"pool":"","incremental":false,"smartClone":false,"proxy":"px1",)"
         R"("byUid":false,"copyRate":null,"cleanRate":null}},"records":[{"id":8,"position":0,"device":"/dev/sdb",)"
         R"("status":0,"errorCode":0,"errorText":"","snapDevicePath":"","arrayId":"","lunUid":"","flags":0,)"
-        R"("metadata":{"61":"4","91":"{}"}}]})";
+        R"("metadata":{"61":"9","91":"{}"}}]})";
     // The engine's proxy side refuses a message it has no handler for, and
     // says so in the record it sends back.
     CliRun run = svcsnap("proxy-exec --as-host px1", batch);
@@ -368,7 +368,7 @@ TEST_F(SvcsnapCli, ProxyExecRunsTheEnginesProxySide) {
     ASSERT_EQ(answer["records"].size(), 1u);
     EXPECT_EQ(answer["records"][0]["id"], 8);
     std::string lines = answer["records"][0]["lines"].dump();
-    EXPECT_NE(lines.find("Unknown Remote PX Msg-Id [4]"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("Unknown Remote PX Msg-Id [9]"), std::string::npos) << lines;
 
     for (const std::string& bad : {std::string("not json"), std::string(R"({"protocol":1})"),
                                    batch.substr(0, batch.size() / 2)}) {
