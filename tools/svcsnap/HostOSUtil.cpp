@@ -53,6 +53,12 @@ bool HostOSUtil::arrayInfo(const std::string& arrayId, int engineId, std::string
     return false;
 }
 
+std::optional<ArrayEntry> HostOSUtil::array(const std::string& arrayId) const {
+    for (const auto& a : arrays_)
+        if (strcasecmp(a.arrayId.c_str(), arrayId.c_str()) == 0) return a;
+    return std::nullopt;
+}
+
 void HostOSUtil::noteActivity(const std::string& device, const std::string& text) {
     context_.activity->note(device, text);
 }

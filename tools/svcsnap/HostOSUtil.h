@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,6 +43,8 @@ public:
     void setCurrentOperation(uint16_t code) { operation_ = code; }
     // The array information text of a known array; false when unknown.
     bool arrayInfo(const std::string& arrayId, int engineId, std::string* info) const;
+    // The catalogue's array of that id.
+    std::optional<ArrayEntry> array(const std::string& arrayId) const;
     // The last line a record logged from the calling thread (for progress).
     void noteActivity(const std::string& device, const std::string& text);
     bool lastActivity(std::string* device, std::string* text) const;

@@ -9,6 +9,7 @@
 #include "HostOSUtil.h"
 #include "ZqClock.h"
 #include "ZqDeviceTree.h"
+#include "zqso/ZqsoTypes.h"
 
 namespace svcsnap {
 
@@ -44,7 +45,7 @@ std::map<std::string, std::string> recordSettings(const JobEntry& job) {
 HostRecord::HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
                        std::map<std::string, std::string> settings)
     : entry_(std::move(entry)),
-      snapName_(job.name),
+      snapName_(job.name + "_" + std::to_string(entry_.position + 1)),
       engineId_(job.engineId),
       controlHostId_(job.controlHostId),
       byUid_(job.options.byUid),
@@ -85,8 +86,13 @@ int HostRecord::getSnapName(char* buf, uint16_t* len) { return copyOut(snapName_
 int HostRecord::getArrayInfo(char* buf, uint16_t* len) {
     std::string selected;
     {
+        // The array chosen for the record, else the one its copy lives on
+        // (the first field of the copy's unique identifier).
         std::lock_guard<std::mutex> lock(mutex_);
         selected = selectedArray_;
+        auto uniqueId = entry_.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
+        if (selected.empty() && uniqueId != entry_.metadata.end())
+            selected = uniqueId->second.substr(0, uniqueId->second.find('*'));
     }
     std::string info;
     if (selected.empty() || !host_.arrayInfo(selected, engineId_, &info)) return 1;
@@ -98,6 +104,7 @@ int HostRecord::selectArray(const char* arrayId) {
     if (!arrayId || !host_.arrayInfo(arrayId, engineId_, &info)) return 1;
     std::lock_guard<std::mutex> lock(mutex_);
     selectedArray_ = arrayId;
+    entry_.arrayId = arrayId;  // kept for the job's later steps
     return 0;
 }
 
@@ -185,6 +192,20 @@ void HostRecord::logFormatted(int level, const char* function, const char* forma
 }
 
 int HostRecord::getConfigInt(const char* key, int* value) {
+    // The provider's port and scheme are the record's array's.
+    if (key && value &&
+        (std::strcmp(key, "SMCONFIG_NAME_SMIS_SERVER_PORT") == 0 ||
+         std::strcmp(key, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER") == 0)) {
+        std::string id;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            id = selectedArray_.empty() ? entry_.arrayId : selectedArray_;
+        }
+        auto array = id.empty() ? std::nullopt : host_.array(id);
+        if (!array) return 1;
+        *value = std::strcmp(key, "SMCONFIG_NAME_SMIS_SERVER_PORT") == 0 ? array->port : (array->https ? 1 : 0);
+        return 0;
+    }
     auto it = key ? settings_.find(key) : settings_.end();
     if (it == settings_.end() || !value) return 1;
     char* end = nullptr;

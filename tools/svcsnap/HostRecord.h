@@ -17,7 +17,9 @@ class HostOSUtil;
 
 class HostRecord : public ZQSO::SnapInfo {
 public:
-    // `host` answers the array selection and information; `settings` are the
+    // The copy's name is the job's name and the record's place in it
+    // ("nightly_1"); the engine names target volumes and the batch's group
+    // after it. `host` answers the array selection and information; `settings` are the
     // record configuration values ("SMCONFIG_NAME_...") of the job.
     HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
                std::map<std::string, std::string> settings);

@@ -37,6 +37,9 @@ StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const s
         std::vector<ZQSO::SnapInfo*> pointers;
         std::vector<HostRecord*> batch;
         for (auto& r : jobs.records(job.id)) {
+            // An error belongs to the step that set it.
+            r.errorCode = 0;
+            r.errorText.clear();
             records.push_back(std::make_unique<HostRecord>(std::move(r), job, os, settings));
             pointers.push_back(records.back().get());
             batch.push_back(records.back().get());
@@ -46,7 +49,8 @@ StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const s
         for (const auto& r : records) outcome.records.push_back(r->entry());
 
         KnownCopies copies(catalogue_);
-        jobs.finishStep(job.id, step, outcome.result, stateAfter, outcome.records, [&] {
+        const std::string& state = outcome.result == 1 ? job.state : stateAfter;
+        jobs.finishStep(job.id, step, outcome.result, state, outcome.records, [&] {
             for (const auto& r : outcome.records) {
                 auto uniqueId = r.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
                 copies.forgetRecord(r.id);

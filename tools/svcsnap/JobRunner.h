@@ -26,7 +26,8 @@ public:
     JobRunner(Catalogue& catalogue, const Plugin& plugin, HostContext host);
 
     // `entry` is a batch entry point ("zqso_prepareDevices", ...); the job's
-    // state becomes `stateAfter` when the step ends. A failure while writing
+    // state becomes `stateAfter` when the step ends with a result other than
+    // 1. Each record's error is cleared before the step. A failure while writing
     // back leaves the records as they were and the step marked failed.
     StepOutcome run(const JobEntry& job, const std::string& step, const std::string& entry,
                     const std::string& stateAfter, uint16_t operation = 0);

@@ -47,20 +47,28 @@ void Output::table(const Table& table) {
     order_.push_back(1);
 }
 
+void Output::flush() {
+    if (json_) return;
+    size_t line = 0, table = 0;
+    for (size_t kind : order_) {
+        if (kind == 0)
+            std::cout << lines_[line++] << "\n";
+        else
+            printTable(std::cout, tables_[table++]);
+    }
+    lines_.clear();
+    tables_.clear();
+    order_.clear();
+    std::cout.flush();
+}
+
 int Output::finish(int exitStatus, const std::string& reason) {
     if (json_) {
         doc_["exitStatus"] = exitStatus;
         if (!reason.empty()) doc_["error"] = reason;
         std::cout << doc_.dump(2) << "\n";
-    } else {
-        size_t line = 0, table = 0;
-        for (size_t kind : order_) {
-            if (kind == 0)
-                std::cout << lines_[line++] << "\n";
-            else
-                printTable(std::cout, tables_[table++]);
-        }
     }
+    flush();
     std::cout.flush();
     if (exitStatus != kExitOk && !reason.empty()) std::cerr << "svcsnap: " << reason << "\n";
     return exitStatus;

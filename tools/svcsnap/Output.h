@@ -52,6 +52,9 @@ public:
     // The JSON document (always built; printed with --json).
     nlohmann::json& doc() { return doc_; }
 
+    // Human form: prints what was given so far (long commands show their
+    // steps as they end). Nothing with --json.
+    void flush();
     // Prints the result (standard output) and the reason of a failure
     // (standard error); returns `exitStatus`.
     int finish(int exitStatus, const std::string& reason = std::string());

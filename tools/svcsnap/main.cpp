@@ -10,6 +10,8 @@
 #include "ArrayCheck.h"
 #include "Catalogue.h"
 #include "Commands.h"
+#include "Demo.h"
+#include "Flows.h"
 #include "Output.h"
 
 using namespace svcsnap;
@@ -63,6 +65,58 @@ int main(int argc, char** argv) {
     hostCmd->require_subcommand(1);
     auto* hostShowCmd = hostCmd->add_subcommand("show", "the host back end, its initiators and disks");
     auto* hostRescanCmd = hostCmd->add_subcommand("rescan", "rescan the host's buses");
+    // A new job: snapshot and clone (prepare and snap), prepare.
+    NewJobOptions newJob;
+    bool cloneKind = false;
+    auto addNewJob = [&](CLI::App* cmd, bool clone) {
+        cmd->add_option("job", newJob.name, "name of the new job")->required();
+        cmd->add_option("devices", newJob.devices, "source devices as this host names them (/dev/sdb), or their "
+                                                     "unique ids with --by-uid")->required();
+        cmd->add_flag("--group", newJob.options.useGroup, "gather the copies into one consistency group");
+        cmd->add_option("--label", newJob.options.label, "reuse or name target volumes with this label");
+        cmd->add_flag("--label-only", newJob.options.labelOnly, "only targets that carry the label");
+        cmd->add_option("--pool", newJob.options.pool, "take or create targets in this pool only");
+        cmd->add_option("--proxy", newJob.options.proxy, "run the array work on this proxy host");
+        cmd->add_flag("--by-uid", newJob.options.byUid, "devices are named by their volume unique ids");
+        if (clone) {
+            cmd->add_flag("--incremental", newJob.options.incremental, "an incremental clone");
+            cmd->add_flag("--smart-clone", newJob.options.smartClone, "a smart clone");
+            cmd->add_option("--copy-rate", newJob.options.copyRate, "background copy rate (0 to 150)");
+            cmd->add_option("--clean-rate", newJob.options.cleanRate, "clean rate (0 to 150)");
+        }
+    };
+    auto* snapshotCmd = app.add_subcommand("snapshot", "snapshots of devices: prepare and snap in one");
+    addNewJob(snapshotCmd, false);
+    auto* cloneCmd = app.add_subcommand("clone", "clones of devices: prepare and snap in one");
+    addNewJob(cloneCmd, true);
+    auto* prepareCmd = app.add_subcommand("prepare", "prepare copies of devices (a new job); start them with snap");
+    addNewJob(prepareCmd, true);
+    prepareCmd->add_flag("--clone", cloneKind, "clones instead of snapshots");
+
+    FlowOptions flow;
+    std::vector<std::pair<CLI::App*, std::string>> flows;
+    auto addFlow = [&](const std::string& name, const std::string& what) {
+        auto* cmd = app.add_subcommand(name, what);
+        cmd->add_option("job", jobName, "job name or id")->required();
+        flows.emplace_back(cmd, name);
+        return cmd;
+    };
+    addFlow("snap", "start the prepared copies of a job");
+    addFlow("status", "whether the job's copies are mapped to a host");
+    addFlow("map", "map the job's copies to this host and find them as disks");
+    addFlow("unmap", "unmap the job's copies from this host");
+    addFlow("revert", "restore the job's source devices from their copies");
+    auto* deleteCmd = addFlow("delete", "delete the job's copies (unmapped from this host first)");
+    deleteCmd->add_flag("--no-unmap", [&](int64_t) { flow.unmapFirst = false; }, "do not unmap first");
+    deleteCmd->add_flag("--forget", flow.forget, "remove the job from the catalogue once no copy is left");
+    addFlow("reconcile", "mark the copies deleted on the array behind the agent's back");
+
+    DemoOptions demo;
+    auto* demoCmd = app.add_subcommand("demo", "the main job against an in-process simulator, step by step");
+    demoCmd->add_option("--time-scale", demo.timeScale, "real seconds per engine second")
+        ->check(CLI::Range(0.00001, 1.0));
+    demoCmd->add_flag("--keep", demo.keep, "keep the demo's catalogue and log directory");
+
     std::string asHost;
     auto* proxyExecCmd = app.add_subcommand(
         "proxy-exec", "the proxy side of remote execution: a batch as JSON on standard input, the records back "
@@ -98,6 +152,15 @@ int main(int argc, char** argv) {
         if (versionCmd->parsed()) return version(agent, out);
         if (hostShowCmd->parsed()) return hostShow(agent, out);
         if (hostRescanCmd->parsed()) return hostRescan(agent, out);
+        if (snapshotCmd->parsed()) return createJob(agent, out, "snapshot", newJob);
+        if (cloneCmd->parsed()) return createJob(agent, out, "clone", newJob);
+        if (prepareCmd->parsed()) {
+            newJob.options.kind = cloneKind ? "clone" : "snapshot";
+            return createJob(agent, out, "prepare", newJob);
+        }
+        for (const auto& [cmd, flowName] : flows)
+            if (cmd->parsed()) return runFlow(agent, out, flowName, jobName, flow);
+        if (demoCmd->parsed()) return runDemo(g, out, demo);
         if (proxyExecCmd->parsed()) {
             if (!asHost.empty()) agent.poseAs(asHost);
             return proxyExec(agent, std::cin, std::cout);
