@@ -14,12 +14,15 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 
 #include <httplib.h>
 
+#include "Agent.h"
 #include "Catalogue.h"
+#include "Flows.h"
 #include "HostOSUtil.h"
 #include "HostRecord.h"
 #include "Jobs.h"
@@ -104,7 +107,7 @@ protected:
     CliRun svcsnap(const std::string& args, const std::string& input = "", const std::string& env = "") {
         std::string inFile = dir_ + "/stdin", errFile = dir_ + "/stderr";
         std::ofstream(inFile) << input;
-        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' " + env + " " + SVCSNAP_PATH + " " + args +
+        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' ZQ_TIME_SCALE=0.002 " + env + " " + SVCSNAP_PATH + " " + args +
                               " <'" + inFile + "' 2>'" + errFile + "'";
         CliRun r;
         FILE* p = popen(command.c_str(), "r");
@@ -134,6 +137,59 @@ protected:
         auto r = c.Post(("/sim/" + path).c_str(), body.dump(), "application/json");
         EXPECT_TRUE(r && r->status == 200) << path;
         return r ? json::parse(r->body, nullptr, false) : json();
+    }
+
+    static json simState() {
+        httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
+        c.enable_server_certificate_verification(false);
+        c.set_basic_auth("admin", kPassword);
+        auto r = c.Get("/sim/state");
+        EXPECT_TRUE(r && r->status == 200);
+        return r ? json::parse(r->body, nullptr, false) : json();
+    }
+
+    // A simulated host of its own with `n` source volumes "<prefix>0".. mapped
+    // to it, the array added, and the host rescanned: the sources are
+    // /dev/sdb, /dev/sdc, ...
+    void simulatedHost(const std::string& prefix, const std::string& wwpn, int n) {
+        std::ofstream(config_, std::ios::app) << "devices = simulated\nsim_initiators = " << wwpn << "\n";
+        ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
+        ASSERT_EQ(simPost("hosts", {{"name", prefix + "host"}, {"ports", {wwpn}}})["returnValue"], 0);
+        for (int i = 0; i < n; ++i) {
+            const std::string name = prefix + std::to_string(i);
+            ASSERT_EQ(simPost("volumes", {{"name", name}, {"sizeGiB", 1}})["returnValue"], 0);
+            ASSERT_EQ(simPost("hostmappings", {{"host", prefix + "host"}, {"volume", name}})["returnValue"], 0);
+            ASSERT_TRUE(simPost("write", {{"volume", name}, {"percent", 100}})["generation"].is_number());
+        }
+        ASSERT_EQ(svcsnap("host rescan").status, 0);
+    }
+    // The FlashCopy mappings on the array whose source starts with `prefix`.
+    static std::vector<json> copiesOf(const std::string& prefix) {
+        std::vector<json> out;
+        const json state = simState();
+        for (const auto& m : state["fcMappings"])
+            if (m["source"].get<std::string>().rfind(prefix, 0) == 0) out.push_back(m);
+        return out;
+    }
+    static std::set<std::string> hostsOfVolume(const std::string& volume) {
+        std::set<std::string> out;
+        const json state = simState();
+        for (const auto& m : state["hostMappings"])
+            if (m["volume"] == volume) out.insert(m["host"].get<std::string>());
+        return out;
+    }
+    static uint64_t generationOf(const std::string& volume) {
+        const json state = simState();
+        for (const auto& v : state["volumes"])
+            if (v["name"] == volume) return v["generation"].get<uint64_t>();
+        return 0;
+    }
+    // The records of the last step of a flow command's JSON.
+    static json lastRecords(const CliRun& run) { return run.doc()["steps"].back()["records"]; }
+    static std::vector<int> statuses(const json& records) {
+        std::vector<int> out;
+        for (const auto& r : records) out.push_back(r["status"].get<int>());
+        return out;
     }
 
     static Svcsim* sim_;
@@ -438,4 +494,181 @@ TEST_F(SvcsnapCli, RemoteExecutionCarriesTheBatchToTheProxyAndBack) {
     ASSERT_EQ(kept.newLines.size(), 1u);
     EXPECT_NE(kept.newLines[0].text.find("remote execution on [px-lab1] failed"), std::string::npos)
         << kept.newLines[0].text;
+}
+
+// The main job through the command line: each step a process of its own,
+// judged by what it leaves on the array.
+TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
+    simulatedHost("fl_db", "21000024FF4AF001", 2);
+
+    CliRun snapshot = svcsnap("snapshot nightly /dev/sdb /dev/sdc --group --quiet --json");
+    ASSERT_EQ(snapshot.status, 0) << snapshot.out << snapshot.err;
+    json doc = snapshot.doc();
+    ASSERT_EQ(doc["steps"].size(), 2u);
+    EXPECT_EQ(doc["steps"][0]["step"], "prepare");
+    EXPECT_EQ(doc["steps"][1]["step"], "snap");
+    EXPECT_EQ(statuses(lastRecords(snapshot)), (std::vector<int>{5, 5}));
+    EXPECT_EQ(doc["job"]["state"], "snapped");
+    EXPECT_TRUE(snapshot.err.empty()) << "--quiet: " << snapshot.err;
+    auto copies = copiesOf("fl_db");
+    ASSERT_EQ(copies.size(), 2u);
+    std::set<std::string> sources, targets;
+    for (const auto& c : copies) {
+        sources.insert(c["source"].get<std::string>());
+        targets.insert(c["target"].get<std::string>());
+        EXPECT_EQ(c["group"], "nightly_1_CG");
+        EXPECT_EQ(c["state"], "copying");
+    }
+    EXPECT_EQ(sources, (std::set<std::string>{"fl_db0", "fl_db1"}));
+
+    // The next process reads what this one wrote.
+    json jobs = svcsnap("list --json").doc()["jobs"];
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0]["state"], "snapped");
+    EXPECT_EQ(jobs[0]["statuses"]["copy started"], 2);
+
+    CliRun status = svcsnap("status nightly");
+    EXPECT_EQ(status.status, 0) << status.err;
+    EXPECT_NE(status.out.find("14 not mapped"), std::string::npos) << status.out;
+
+    CliRun map = svcsnap("map nightly --json");
+    ASSERT_EQ(map.status, 0) << map.out << map.err;
+    json mapped = lastRecords(map);
+    EXPECT_EQ(statuses(mapped), (std::vector<int>{12, 12}));
+    json disks = svcsnap("host show --json").doc()["disks"];
+    std::set<std::string> diskPaths;
+    for (const auto& d : disks) diskPaths.insert(d["device"].get<std::string>());
+    for (const auto& r : mapped) EXPECT_EQ(diskPaths.count(r["snapDevicePath"].get<std::string>()), 1u) << r.dump();
+    for (const auto& t : targets) EXPECT_EQ(hostsOfVolume(t), (std::set<std::string>{"fl_dbhost"})) << t;
+
+    CliRun unmap = svcsnap("unmap nightly");
+    EXPECT_EQ(unmap.status, 0) << unmap.out << unmap.err;
+    for (const auto& t : targets) EXPECT_TRUE(hostsOfVolume(t).empty()) << t;
+
+    // A copy deleted on the array behind the agent's back.
+    const std::string goneTarget = copiesOf("fl_db1").at(0)["target"];
+    ASSERT_EQ(simPost("vanish", {{"kind", "volume"}, {"name", goneTarget}})["vanished"], true);
+    CliRun reconcile = svcsnap("reconcile nightly --json");
+    EXPECT_EQ(reconcile.status, 0) << reconcile.out << reconcile.err;
+    EXPECT_EQ(statuses(lastRecords(reconcile)), (std::vector<int>{14, 24}));
+
+    CliRun remove = svcsnap("delete nightly --json");
+    EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
+    EXPECT_EQ(statuses(lastRecords(remove))[0], 20);
+    for (const auto& r : lastRecords(remove)) EXPECT_TRUE(r["succeeded"].get<bool>()) << r.dump();
+    EXPECT_TRUE(copiesOf("fl_db").empty());
+    const json after = simState();
+    for (const auto& v : after["volumes"]) EXPECT_EQ(targets.count(v["name"].get<std::string>()), 0u) << v;
+    for (const auto& g : after["consistencyGroups"]) EXPECT_NE(g["name"], "nightly_1_CG");
+
+    // Every step's lines are kept; no password in them or the debug log.
+    CliRun shown = svcsnap("show nightly -v");
+    EXPECT_NE(shown.out.find("deleteSnaps"), std::string::npos);
+    std::ifstream log(dir_ + "/data/debug.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    EXPECT_FALSE(text.str().empty());
+    EXPECT_EQ(text.str().find(kPassword), std::string::npos);
+
+    CliRun forget = svcsnap("delete nightly --forget");
+    EXPECT_EQ(forget.status, 0) << forget.err;
+    EXPECT_EQ(svcsnap("show nightly").status, 1);
+}
+
+TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLines) {
+    simulatedHost("pt_db", "21000024FF4AF002", 2);
+
+    // One copy's target is deleted on the array between prepare and snap.
+    ASSERT_EQ(svcsnap("prepare half /dev/sdb /dev/sdc --quiet").status, 0);
+    ASSERT_EQ(copiesOf("pt_db").size(), 2u);
+    const std::string gone = copiesOf("pt_db1").at(0)["target"];
+    ASSERT_EQ(simPost("vanish", {{"kind", "volume"}, {"name", gone}})["vanished"], true);
+    CliRun partial = svcsnap("snap half --json --quiet");
+    EXPECT_EQ(partial.status, 2) << partial.out << partial.err;
+    json records = lastRecords(partial);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["succeeded"], true);
+    EXPECT_EQ(records[1]["succeeded"], false);
+    EXPECT_EQ(partial.doc()["exitStatus"], 2);
+    EXPECT_EQ(std::count(partial.err.begin(), partial.err.end(), '\n'), 1) << partial.err;
+    EXPECT_NE(partial.err.find("1 of 2"), std::string::npos) << partial.err;
+    EXPECT_EQ(copiesOf("pt_db0").at(0)["state"], "copying");
+
+    CliRun none = svcsnap("prepare nothing /dev/sdq /dev/sdr");
+    EXPECT_EQ(none.status, 1) << none.out;
+    EXPECT_NE(none.out.find("0 of 2 devices prepared"), std::string::npos) << none.out;
+    EXPECT_EQ(svcsnap("map missing").status, 1);
+    EXPECT_EQ(svcsnap("snapshot half /dev/sdb").status, 1) << "the name is taken";
+
+    for (const char* bad : {"snapshot 1st /dev/sdb", "snapshot a/b /dev/sdb", "snapshot dup /dev/sdb /dev/sdb",
+                            "snapshot norate /dev/sdb --copy-rate 50", "clone fast /dev/sdb --copy-rate 151",
+                            "prepare inc /dev/sdb --incremental", "snapshot nodevices", "delete",
+                            "snapshot px /dev/sdb --proxy -oProxyCommand=x"}) {
+        CliRun r = svcsnap(bad);
+        EXPECT_EQ(r.status, 64) << bad << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": " << r.err;
+    }
+    // Nothing was written by the refused commands.
+    EXPECT_EQ(svcsnap("list --json").doc()["jobs"].size(), 2u);
+}
+
+TEST_F(SvcsnapCli, RevertRestoresTheSourcesDataFromTheCopy) {
+    simulatedHost("rv_db", "21000024FF4AF003", 1);
+    ASSERT_EQ(svcsnap("snapshot before /dev/sdb --quiet").status, 0);
+    const uint64_t snapped = generationOf("rv_db0");
+    ASSERT_TRUE(simPost("write", {{"volume", "rv_db0"}, {"percent", 30}})["generation"].is_number());
+    ASSERT_NE(generationOf("rv_db0"), snapped);
+
+    CliRun revert = svcsnap("revert before --json --quiet");
+    ASSERT_EQ(revert.status, 0) << revert.out << revert.err;
+    ASSERT_EQ(revert.doc()["steps"].size(), 2u);
+    EXPECT_EQ(revert.doc()["steps"][0]["step"], "status");
+    EXPECT_EQ(statuses(lastRecords(revert)), (std::vector<int>{22}));
+    EXPECT_EQ(generationOf("rv_db0"), snapped);
+}
+
+TEST_F(SvcsnapCli, AProxyRunsTheArrayWorkAndTheRecordsComeBack) {
+    simulatedHost("px_db", "21000024FF4AF004", 1);
+    CliRun snapshot = svcsnap("snapshot viaproxy /dev/sdb --proxy px-cli --json");
+    ASSERT_EQ(snapshot.status, 0) << snapshot.out << snapshot.err;
+    EXPECT_EQ(statuses(lastRecords(snapshot)), (std::vector<int>{5}));
+    EXPECT_NE(snapshot.err.find("svcsnap (proxy px-cli): waiting"), std::string::npos) << snapshot.err;
+    ASSERT_EQ(copiesOf("px_db").size(), 1u);
+    // The lines logged on the proxy come back into the host's records.
+    const std::string lines = svcsnap("show viaproxy -v").out;
+    EXPECT_NE(lines.find("Sending request to Remote Snap PX:[px-cli]"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("performRequestedOperation"), std::string::npos) << lines;
+
+    CliRun remove = svcsnap("delete viaproxy --json --quiet");
+    EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
+    EXPECT_TRUE(copiesOf("px_db").empty());
+}
+
+// A step whose outcome cannot be written leaves the catalogue as it was
+// before the step, with the step shown as failed.
+TEST_F(SvcsnapCli, AFailureWhileWritingAStepLeavesTheCatalogueAsBefore) {
+    simulatedHost("tx_db", "21000024FF4AF005", 2);
+    ASSERT_EQ(svcsnap("snapshot tx /dev/sdb /dev/sdc --quiet").status, 0);
+    {
+        svcsnap::GlobalOptions options;
+        options.config = config_;
+        options.quiet = true;
+        svcsnap::Agent agent(options);
+        int writes = 0;
+        agent.catalogue().setFaultHook([&](const std::string& point) {
+            if (point == "write-record" && ++writes == 2) throw std::runtime_error("disk full");
+        });
+        svcsnap::Output out("status", true, true);
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(svcsnap::runFlow(agent, out, "status", "tx"), std::runtime_error);
+        testing::internal::GetCapturedStdout();
+    }
+    json job = svcsnap("show tx --json").doc()["job"];
+    EXPECT_EQ(job["step"]["name"], "status");
+    EXPECT_EQ(job["step"]["state"], "failed");
+    EXPECT_EQ(statuses(job["records"]), (std::vector<int>{5, 5}));
+    EXPECT_EQ(job["state"], "snapped");
+    CliRun again = svcsnap("status tx --json");
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(statuses(lastRecords(again)), (std::vector<int>{14, 14}));
 }
