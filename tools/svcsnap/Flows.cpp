@@ -165,6 +165,8 @@ int createJob(Agent& agent, Output& out, const std::string& command, NewJobOptio
     agent.plugin();  // refuses a missing plug-in before the job is written
     JobEntry job = jobs.create(n.name, n.options, engineId, agent.config().controlHostId(), n.devices);
 
+    out.line("job " + job.name + ": " + job.options.kind + " of " + std::to_string(n.devices.size()) + " device(s)" +
+             (job.options.useGroup ? " in a consistency group" : ""));
     StepReport last = runStep(agent, out, job, "prepare");
     if (command != "prepare" && last.succeeded > 0) {
         job = findJob(agent, n.name);
@@ -180,6 +182,7 @@ int runFlow(Agent& agent, Output& out, const std::string& command, const std::st
     JobEntry job = findJob(agent, name);
     requireRecords(agent, job);
     agent.plugin();
+    out.line("job " + job.name + ": " + job.options.kind + ", state " + job.state);
 
     StepReport last;
     if (command == "map" || command == "revert") {
