@@ -83,17 +83,18 @@ void HostRecord::addLine(int level, const std::string& function, const std::stri
 
 int HostRecord::getSnapName(char* buf, uint16_t* len) { return copyOut(snapName_, buf, len); }
 
+std::string HostRecord::arrayOfRecord() const {
+    // The array chosen for the record, else the one its copy lives on (the
+    // first field of the copy's unique identifier).
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!selectedArray_.empty()) return selectedArray_;
+    auto uniqueId = entry_.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
+    if (uniqueId != entry_.metadata.end()) return uniqueId->second.substr(0, uniqueId->second.find('*'));
+    return std::string();
+}
+
 int HostRecord::getArrayInfo(char* buf, uint16_t* len) {
-    std::string selected;
-    {
-        // The array chosen for the record, else the one its copy lives on
-        // (the first field of the copy's unique identifier).
-        std::lock_guard<std::mutex> lock(mutex_);
-        selected = selectedArray_;
-        auto uniqueId = entry_.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
-        if (selected.empty() && uniqueId != entry_.metadata.end())
-            selected = uniqueId->second.substr(0, uniqueId->second.find('*'));
-    }
+    const std::string selected = arrayOfRecord();
     std::string info;
     if (selected.empty() || !host_.arrayInfo(selected, engineId_, &info)) return 1;
     return copyOut(info, buf, len);
@@ -196,11 +197,7 @@ int HostRecord::getConfigInt(const char* key, int* value) {
     if (key && value &&
         (std::strcmp(key, "SMCONFIG_NAME_SMIS_SERVER_PORT") == 0 ||
          std::strcmp(key, "SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER") == 0)) {
-        std::string id;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            id = selectedArray_.empty() ? entry_.arrayId : selectedArray_;
-        }
+        const std::string id = arrayOfRecord();
         auto array = id.empty() ? std::nullopt : host_.array(id);
         if (!array) return 1;
         *value = std::strcmp(key, "SMCONFIG_NAME_SMIS_SERVER_PORT") == 0 ? array->port : (array->https ? 1 : 0);

@@ -62,6 +62,7 @@ public:
     void setLunUniqueId(const char* lunId) override;
 
 private:
+    std::string arrayOfRecord() const;
     void addLine(int level, const std::string& function, const std::string& text);
     int writeMeta(int id, const char* text);
 

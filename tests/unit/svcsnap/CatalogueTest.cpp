@@ -9,6 +9,8 @@
 #include "Arrays.h"
 #include "Catalogue.h"
 #include "EngineEnvironment.h"
+#include "HostOSUtil.h"
+#include "HostRecord.h"
 #include "JobRunner.h"
 #include "Jobs.h"
 #include "KnownCopies.h"
@@ -208,4 +210,42 @@ TEST(PluginLoader, ChecksTheFileItsExportsAndItsVersion) {
     } catch (const PluginError& e) {
         EXPECT_NE(std::string(e.what()).find("give its path with --plugin"), std::string::npos);
     }
+}
+
+// What a record tells the engine of its copy: a name of its own in the job,
+// the provider port and scheme of its array, and that array in later steps.
+TEST(HostRecordTest, NamesItsCopyAndAnswersItsArraysProvider) {
+    ArrayEntry plain = anArray("0000020060C14A2C", "pw");
+    plain.port = 15988;
+    plain.https = false;
+    HostOSUtil os({plain, anArray("00000200AAAAAAAA", "pw2")}, 20,
+                  HostContext{std::make_shared<NoHost>(), nullptr, nullptr});
+    JobEntry job;
+    job.name = "nightly";
+    RecordEntry entry;
+    entry.position = 2;
+    entry.device = "/dev/sdd";
+    HostRecord record(entry, job, os, recordSettings(job));
+    EXPECT_EQ(record.snapName(), "nightly_3");
+
+    int value = -1;
+    EXPECT_NE(record.getConfigInt("SMCONFIG_NAME_SMIS_SERVER_PORT", &value), 0) << "no array chosen yet";
+    ASSERT_EQ(record.selectArray("0000020060c14a2c"), 0);
+    ASSERT_EQ(record.getConfigInt("SMCONFIG_NAME_SMIS_SERVER_PORT", &value), 0);
+    EXPECT_EQ(value, 15988);
+    ASSERT_EQ(record.getConfigInt("SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", &value), 0);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(record.entry().arrayId, "0000020060c14a2c");
+    EXPECT_NE(record.selectArray("00000200FFFFFFFF"), 0);
+
+    // A record loaded for a later step finds its array through its copy.
+    RecordEntry later;
+    later.metadata[1] = "00000200AAAAAAAA*4*svc*src*path**snap*snappath*0";
+    HostRecord next(later, job, os, recordSettings(job));
+    char buf[512];
+    uint16_t len = sizeof buf;
+    ASSERT_EQ(next.getArrayInfo(buf, &len), 0);
+    EXPECT_NE(std::string(buf).find("arrayId:00000200AAAAAAAA"), std::string::npos) << buf;
+    ASSERT_EQ(next.getConfigInt("SMCONFIG_NAME_USE_SECURE_CONNECTION_TO_SMIS_SERVER", &value), 0);
+    EXPECT_EQ(value, 1);
 }
