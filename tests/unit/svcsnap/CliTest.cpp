@@ -107,7 +107,7 @@ protected:
     CliRun svcsnap(const std::string& args, const std::string& input = "", const std::string& env = "") {
         std::string inFile = dir_ + "/stdin", errFile = dir_ + "/stderr";
         std::ofstream(inFile) << input;
-        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' ZQ_TIME_SCALE=0.002 " + env + " " + SVCSNAP_PATH + " " + args +
+        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' " + env + " " + SVCSNAP_PATH + " " + args +
                               " <'" + inFile + "' 2>'" + errFile + "'";
         CliRun r;
         FILE* p = popen(command.c_str(), "r");
@@ -124,6 +124,10 @@ protected:
         EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
         return r;
     }
+
+    // A command that runs the engine, at a compressed time scale (the CIM
+    // client's time-outs shrink with it, down to one second).
+    CliRun flow(const std::string& args) { return svcsnap(args, "", "ZQ_TIME_SCALE=0.01"); }
 
     std::string addHttps() {
         return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
@@ -153,7 +157,8 @@ protected:
     // /dev/sdb, /dev/sdc, ...
     void simulatedHost(const std::string& prefix, const std::string& wwpn, int n) {
         std::ofstream(config_, std::ios::app) << "devices = simulated\nsim_initiators = " << wwpn << "\n";
-        ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
+        CliRun add = svcsnap(addHttps(), std::string(kPassword) + "\n");
+        ASSERT_EQ(add.status, 0) << add.err;
         ASSERT_EQ(simPost("hosts", {{"name", prefix + "host"}, {"ports", {wwpn}}})["returnValue"], 0);
         for (int i = 0; i < n; ++i) {
             const std::string name = prefix + std::to_string(i);
@@ -501,7 +506,7 @@ TEST_F(SvcsnapCli, RemoteExecutionCarriesTheBatchToTheProxyAndBack) {
 TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
     simulatedHost("fl_db", "21000024FF4AF001", 2);
 
-    CliRun snapshot = svcsnap("snapshot nightly /dev/sdb /dev/sdc --group --quiet --json");
+    CliRun snapshot = flow("snapshot nightly /dev/sdb /dev/sdc --group --quiet --json");
     ASSERT_EQ(snapshot.status, 0) << snapshot.out << snapshot.err;
     json doc = snapshot.doc();
     ASSERT_EQ(doc["steps"].size(), 2u);
@@ -527,11 +532,11 @@ TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
     EXPECT_EQ(jobs[0]["state"], "snapped");
     EXPECT_EQ(jobs[0]["statuses"]["copy started"], 2);
 
-    CliRun status = svcsnap("status nightly");
+    CliRun status = flow("status nightly");
     EXPECT_EQ(status.status, 0) << status.err;
     EXPECT_NE(status.out.find("14 not mapped"), std::string::npos) << status.out;
 
-    CliRun map = svcsnap("map nightly --json");
+    CliRun map = flow("map nightly --json");
     ASSERT_EQ(map.status, 0) << map.out << map.err;
     json mapped = lastRecords(map);
     EXPECT_EQ(statuses(mapped), (std::vector<int>{12, 12}));
@@ -541,18 +546,18 @@ TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
     for (const auto& r : mapped) EXPECT_EQ(diskPaths.count(r["snapDevicePath"].get<std::string>()), 1u) << r.dump();
     for (const auto& t : targets) EXPECT_EQ(hostsOfVolume(t), (std::set<std::string>{"fl_dbhost"})) << t;
 
-    CliRun unmap = svcsnap("unmap nightly");
+    CliRun unmap = flow("unmap nightly");
     EXPECT_EQ(unmap.status, 0) << unmap.out << unmap.err;
     for (const auto& t : targets) EXPECT_TRUE(hostsOfVolume(t).empty()) << t;
 
     // A copy deleted on the array behind the agent's back.
     const std::string goneTarget = copiesOf("fl_db1").at(0)["target"];
     ASSERT_EQ(simPost("vanish", {{"kind", "volume"}, {"name", goneTarget}})["vanished"], true);
-    CliRun reconcile = svcsnap("reconcile nightly --json");
+    CliRun reconcile = flow("reconcile nightly --json");
     EXPECT_EQ(reconcile.status, 0) << reconcile.out << reconcile.err;
     EXPECT_EQ(statuses(lastRecords(reconcile)), (std::vector<int>{14, 24}));
 
-    CliRun remove = svcsnap("delete nightly --json");
+    CliRun remove = flow("delete nightly --json");
     EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
     EXPECT_EQ(statuses(lastRecords(remove))[0], 20);
     for (const auto& r : lastRecords(remove)) EXPECT_TRUE(r["succeeded"].get<bool>()) << r.dump();
@@ -570,7 +575,7 @@ TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
     EXPECT_FALSE(text.str().empty());
     EXPECT_EQ(text.str().find(kPassword), std::string::npos);
 
-    CliRun forget = svcsnap("delete nightly --forget");
+    CliRun forget = flow("delete nightly --forget");
     EXPECT_EQ(forget.status, 0) << forget.err;
     EXPECT_EQ(svcsnap("show nightly").status, 1);
 }
@@ -579,11 +584,11 @@ TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLin
     simulatedHost("pt_db", "21000024FF4AF002", 2);
 
     // One copy's target is deleted on the array between prepare and snap.
-    ASSERT_EQ(svcsnap("prepare half /dev/sdb /dev/sdc --quiet").status, 0);
+    ASSERT_EQ(flow("prepare half /dev/sdb /dev/sdc --quiet").status, 0);
     ASSERT_EQ(copiesOf("pt_db").size(), 2u);
     const std::string gone = copiesOf("pt_db1").at(0)["target"];
     ASSERT_EQ(simPost("vanish", {{"kind", "volume"}, {"name", gone}})["vanished"], true);
-    CliRun partial = svcsnap("snap half --json --quiet");
+    CliRun partial = flow("snap half --json --quiet");
     EXPECT_EQ(partial.status, 2) << partial.out << partial.err;
     json records = lastRecords(partial);
     ASSERT_EQ(records.size(), 2u);
@@ -594,11 +599,11 @@ TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLin
     EXPECT_NE(partial.err.find("1 of 2"), std::string::npos) << partial.err;
     EXPECT_EQ(copiesOf("pt_db0").at(0)["state"], "copying");
 
-    CliRun none = svcsnap("prepare nothing /dev/sdq /dev/sdr");
+    CliRun none = flow("prepare nothing /dev/sdq /dev/sdr");
     EXPECT_EQ(none.status, 1) << none.out;
     EXPECT_NE(none.out.find("0 of 2 devices prepared"), std::string::npos) << none.out;
-    EXPECT_EQ(svcsnap("map missing").status, 1);
-    EXPECT_EQ(svcsnap("snapshot half /dev/sdb").status, 1) << "the name is taken";
+    EXPECT_EQ(flow("map missing").status, 1);
+    EXPECT_EQ(flow("snapshot half /dev/sdb").status, 1) << "the name is taken";
 
     for (const char* bad : {"snapshot 1st /dev/sdb", "snapshot a/b /dev/sdb", "snapshot dup /dev/sdb /dev/sdb",
                             "snapshot norate /dev/sdb --copy-rate 50", "clone fast /dev/sdb --copy-rate 151",
@@ -614,12 +619,12 @@ TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLin
 
 TEST_F(SvcsnapCli, RevertRestoresTheSourcesDataFromTheCopy) {
     simulatedHost("rv_db", "21000024FF4AF003", 1);
-    ASSERT_EQ(svcsnap("snapshot before /dev/sdb --quiet").status, 0);
+    ASSERT_EQ(flow("snapshot before /dev/sdb --quiet").status, 0);
     const uint64_t snapped = generationOf("rv_db0");
     ASSERT_TRUE(simPost("write", {{"volume", "rv_db0"}, {"percent", 30}})["generation"].is_number());
     ASSERT_NE(generationOf("rv_db0"), snapped);
 
-    CliRun revert = svcsnap("revert before --json --quiet");
+    CliRun revert = flow("revert before --json --quiet");
     ASSERT_EQ(revert.status, 0) << revert.out << revert.err;
     ASSERT_EQ(revert.doc()["steps"].size(), 2u);
     EXPECT_EQ(revert.doc()["steps"][0]["step"], "status");
@@ -629,7 +634,7 @@ TEST_F(SvcsnapCli, RevertRestoresTheSourcesDataFromTheCopy) {
 
 TEST_F(SvcsnapCli, AProxyRunsTheArrayWorkAndTheRecordsComeBack) {
     simulatedHost("px_db", "21000024FF4AF004", 1);
-    CliRun snapshot = svcsnap("snapshot viaproxy /dev/sdb --proxy px-cli --json");
+    CliRun snapshot = flow("snapshot viaproxy /dev/sdb --proxy px-cli --json");
     ASSERT_EQ(snapshot.status, 0) << snapshot.out << snapshot.err;
     EXPECT_EQ(statuses(lastRecords(snapshot)), (std::vector<int>{5}));
     EXPECT_NE(snapshot.err.find("svcsnap (proxy px-cli): waiting"), std::string::npos) << snapshot.err;
@@ -639,7 +644,7 @@ TEST_F(SvcsnapCli, AProxyRunsTheArrayWorkAndTheRecordsComeBack) {
     EXPECT_NE(lines.find("Sending request to Remote Snap PX:[px-cli]"), std::string::npos) << lines;
     EXPECT_NE(lines.find("performRequestedOperation"), std::string::npos) << lines;
 
-    CliRun remove = svcsnap("delete viaproxy --json --quiet");
+    CliRun remove = flow("delete viaproxy --json --quiet");
     EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
     EXPECT_TRUE(copiesOf("px_db").empty());
 }
@@ -648,7 +653,7 @@ TEST_F(SvcsnapCli, AProxyRunsTheArrayWorkAndTheRecordsComeBack) {
 // before the step, with the step shown as failed.
 TEST_F(SvcsnapCli, AFailureWhileWritingAStepLeavesTheCatalogueAsBefore) {
     simulatedHost("tx_db", "21000024FF4AF005", 2);
-    ASSERT_EQ(svcsnap("snapshot tx /dev/sdb /dev/sdc --quiet").status, 0);
+    ASSERT_EQ(flow("snapshot tx /dev/sdb /dev/sdc --quiet").status, 0);
     {
         svcsnap::GlobalOptions options;
         options.config = config_;
@@ -668,7 +673,7 @@ TEST_F(SvcsnapCli, AFailureWhileWritingAStepLeavesTheCatalogueAsBefore) {
     EXPECT_EQ(job["step"]["state"], "failed");
     EXPECT_EQ(statuses(job["records"]), (std::vector<int>{5, 5}));
     EXPECT_EQ(job["state"], "snapped");
-    CliRun again = svcsnap("status tx --json");
+    CliRun again = flow("status tx --json");
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(statuses(lastRecords(again)), (std::vector<int>{14, 14}));
 }
