@@ -22,8 +22,11 @@ function(zq_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE ZQ_SHARED_DIR="${ZQ_SHARED_DIR}"
                                              ZQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # several labels: escaped for each level of the discovery scripts, so that
+  # the list reaches the tests whole
+  string(REPLACE ";" "\\\\\\\\\\\\\\;" _labels "${ARG_LABELS}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES LABELS "${_labels}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()
