@@ -57,7 +57,8 @@ ZqCimConnection::ZqCimConnection(const ZqCimConnection& other)
       cimom(other.cimom),
       httpFaultCount(other.httpFaultCount),
       httpFaultLimit(other.httpFaultLimit),
-      connState(other.connState) {
+      connState(other.connState),
+      knownPaths(other.knownPaths) {
     cimom.SetConnState(ZQ_CIM_DISCONNECTED);
 }
 
@@ -70,7 +71,19 @@ ZqCimConnection& ZqCimConnection::operator=(const ZqCimConnection& other) {
     httpFaultCount = other.httpFaultCount;
     httpFaultLimit = other.httpFaultLimit;
     connState = other.connState;
+    knownPaths = other.knownPaths;
     return *this;
+}
+
+bool ZqCimConnection::KnownPath(const std::string& key, Pegasus::CIMObjectPath& path) const {
+    auto it = knownPaths.find(key);
+    if (it == knownPaths.end()) return false;
+    path = it->second;
+    return true;
+}
+
+void ZqCimConnection::RememberPath(const std::string& key, const Pegasus::CIMObjectPath& path) {
+    knownPaths[key] = path;
 }
 
 ZqCimConnection::~ZqCimConnection() = default;

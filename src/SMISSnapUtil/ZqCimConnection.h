@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -25,7 +26,10 @@ public:
 
     ZqCimom& GetCimom() { return cimom; }
     const ZqCimom& GetCimom() const { return cimom; }
-    void SetCimom(const ZqCimomParams& params) { cimom.SetCimom(params); }
+    void SetCimom(const ZqCimomParams& params) {
+        cimom.SetCimom(params);
+        knownPaths.clear();
+    }
 
     // 0 connected, 1 not. Retries a refused connection up to the maximum
     // retries, without pause.
@@ -61,6 +65,12 @@ public:
     // The endpoint's namespace.
     Pegasus::CIMNamespaceName GetNameSpace() const;
 
+    // Paths of objects that stay while the provider serves (the system, its
+    // services), found once for this connection and its copies and reused by
+    // their later operations. Forgotten when the endpoint changes.
+    bool KnownPath(const std::string& key, Pegasus::CIMObjectPath& path) const;
+    void RememberPath(const std::string& key, const Pegasus::CIMObjectPath& path);
+
     ZQ_CIM_CONNECTION_STATE GetConnState() const { return connState; }
     uint16_t GetHttpFaultCount() const { return httpFaultCount; }
 
@@ -86,4 +96,5 @@ private:
     uint16_t httpFaultCount = 0;
     uint16_t httpFaultLimit = 3;
     ZQ_CIM_CONNECTION_STATE connState = ZQ_CIM_DISCONNECTED;
+    std::map<std::string, Pegasus::CIMObjectPath> knownPaths;
 };

@@ -50,11 +50,16 @@ void ZqCimUtil::ClearHardwareIdCache() { SharedHardwareIds().clear(); }
 
 CIMObjectPath ZqCimUtil::FindSystem(ZqCimConnection& conn, const char* label, const std::string& systemName) {
     static const char* const kClass = "CIM_ComputerSystem";
+    const std::string key = std::string(kClass) + "|" + systemName;
+    CIMObjectPath known;
+    if (conn.KnownPath(key, known)) return known;
     Array<CIMObjectPath> names = conn.GetInstanceNames(kClass);
     DEBUG_TRACE_NORMAL(label, "Class <%s> got %d instance names", kClass, int(names.size()));
     for (Uint32 i = 0; i < names.size(); ++i)
-        if (GetPropByObjPath(names[i], "Name") == systemName && IsSystemClass(names[i].getClassName().getString()))
+        if (GetPropByObjPath(names[i], "Name") == systemName && IsSystemClass(names[i].getClassName().getString())) {
+            conn.RememberPath(key, names[i]);
             return names[i];
+        }
     DEBUG_TRACE(label, "%s instance for systemName %s not found", kClass, systemName.c_str());
     return CIMObjectPath();
 }
@@ -87,10 +92,16 @@ std::string ZqCimUtil::GetVendorNamespaceByName(ZqCimConnection& conn, std::stri
 
 CIMObjectPath ZqCimUtil::FindBySystemName(ZqCimConnection& conn, const char* label, const std::string& systemName,
                                           const String& className) {
+    const std::string key = className.toStdString() + "|" + systemName;
+    CIMObjectPath known;
+    if (conn.KnownPath(key, known)) return known;
     Array<CIMObjectPath> names = conn.GetInstanceNames(Pegasus::CIMName(className));
     DEBUG_TRACE_NORMAL(label, "Class <%s> got %d instance names", className.c_str(), int(names.size()));
     for (Uint32 i = 0; i < names.size(); ++i)
-        if (GetPropByObjPath(names[i], "SystemName") == systemName) return names[i];
+        if (GetPropByObjPath(names[i], "SystemName") == systemName) {
+            conn.RememberPath(key, names[i]);
+            return names[i];
+        }
     return CIMObjectPath();
 }
 

@@ -42,7 +42,7 @@ public:
     int GetSyncState(int& state, int& percent);
 
     // --- consistency groups (m_SyncSetName, m_SyncSetPath)
-    // 1 the group exists (made now or found), 0 failed.
+    // 1 the group exists (made now, or found: m_SyncSetFound), 0 failed.
     int CreateSyncSet(bool& created, int copyType);
     // ModifySynchronizedSet `operation` (0 add m_SyncPath, 1 remove it, 4, 6, 8).
     // 0 done, 1 no such group, -1 failed.
@@ -97,6 +97,7 @@ public:
     IBMSVCCimUtil m_SvcCimUtil;
     std::string m_SyncSetName;
     std::string m_SyncSetPath;
+    bool m_SyncSetFound = false;  // CreateSyncSet found the group instead of making it
 
 private:
     // The consistency group of that name; empty when none.

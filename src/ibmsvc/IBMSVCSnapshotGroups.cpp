@@ -51,6 +51,7 @@ int IBMSVCSnapshot::FinishSetMethod(const char* label, int retVal, const std::st
 int IBMSVCSnapshot::CreateSyncSet(bool& created, int copyType) {
     static const char* const kLabel = "CreateSyncSet";
     ClearLastError();
+    m_SyncSetFound = false;
     if (m_SystemName.empty() || m_SyncSetName.empty()) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
         return 0;
@@ -65,6 +66,7 @@ int IBMSVCSnapshot::CreateSyncSet(bool& created, int copyType) {
     if (!path.empty()) {
         DEBUG_TRACE_NORMAL(kLabel, "SyncSet Path [%s] already created, skipping the creation", path.c_str());
         m_SyncSetPath = path;
+        m_SyncSetFound = true;
         created = true;
         return 1;
     }

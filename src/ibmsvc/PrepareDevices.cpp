@@ -515,21 +515,16 @@ bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, bool& ma
     const char* fn = "prepareDevices";
     groupSnap.m_SyncSetName = name;
     groupSnap.m_SyncSetPath.clear();
-    const int exists = groupSnap.SyncSetExists(name);
-    if (exists < 0) return false;
-    if (exists == 1) {
-        std::vector<std::string> members;
-        if (groupSnap.GetSyncSetMembers(name, members) != 0) return false;
-        if (!members.empty()) {
-            engineLog(groupSnap.m_SnapInfo, 2, fn, "%s: Consistency Group [%s] already holds [%d] mappings", fn,
-                      name.c_str(), int(members.size()));
-            return false;
-        }
-    }
     bool created = false;
     if (groupSnap.CreateSyncSet(created, kGroupCopyType) != 1) return false;
-    madeHere = exists == 0;
-    return true;
+    madeHere = !groupSnap.m_SyncSetFound;
+    if (madeHere) return true;
+    std::vector<std::string> members;
+    if (groupSnap.GetSyncSetMembers(name, members) != 0) return false;
+    if (members.empty()) return true;
+    engineLog(groupSnap.m_SnapInfo, 2, fn, "%s: Consistency Group [%s] already holds [%d] mappings", fn, name.c_str(),
+              int(members.size()));
+    return false;
 }
 
 // Runs the workers: at most "IBMSVC_PREPARE_MAX_THREADS" threads at once, or
