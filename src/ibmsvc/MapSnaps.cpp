@@ -352,6 +352,15 @@ int processMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os,
     return 0;
 }
 
+LocalDataMap mapDataFromFacts(const HostFacts& facts) {
+    LocalDataMap data;
+    data.initiatorIds = facts.initiatorIds;
+    data.isSCSI = facts.isSCSI;
+    data.localinitiatorIds = facts.localinitiatorIds;
+    data.localisSCSI = facts.localisSCSI;
+    return data;
+}
+
 int mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     const char* fn = "zqso_mapSnaps";
     ZQSO::SnapInfo* first = records[0];
@@ -363,11 +372,7 @@ int mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     logDevices(first, before);
     if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
 
-    LocalDataMap data;
-    data.initiatorIds = facts.initiatorIds;
-    data.isSCSI = facts.isSCSI;
-    data.localinitiatorIds = facts.localinitiatorIds;
-    data.localisSCSI = facts.localisSCSI;
+    LocalDataMap data = mapDataFromFacts(facts);
     std::string request, response;
     fillRequestMap(data, request);
     bool local = false;

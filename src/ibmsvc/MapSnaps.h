@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "HostDiscovery.h"
+
 #include "zqso/SnapInfo.h"
 #include "zqso/ZQOSUtil.h"
 
@@ -23,6 +25,9 @@ struct LocalDataMap {
     int32_t availCount = 0;  // records the host already lists as a disk (12)
     int32_t unmapCount = 0;  // records unmapped
 };
+
+// The request data of map and unmap: the initiators of the host facts.
+LocalDataMap mapDataFromFacts(const HostFacts& facts);
 
 // The array step, here or on a proxy. Records at 0 or 11 (copy not found,
 // mapped state unknown) and records mapped to another host fail the whole

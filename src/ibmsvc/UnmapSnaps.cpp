@@ -98,11 +98,7 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     if (!gatherHostFacts(records, count, os, fn, facts)) return 1;
     if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
 
-    LocalDataMap data;
-    data.initiatorIds = facts.initiatorIds;
-    data.isSCSI = facts.isSCSI;
-    data.localinitiatorIds = facts.localinitiatorIds;
-    data.localisSCSI = facts.localisSCSI;
+    LocalDataMap data = mapDataFromFacts(facts);
     std::string request, response;
     fillRequestUnMap(data, request);
     bool local = false;
