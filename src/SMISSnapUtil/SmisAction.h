@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,11 @@ public:
     // --- replica synchronization (SmisActionSync.cpp)
     // args: system name, copy type, source, replica (paths or "Name").
     int AttachModRep(ZqCimConnection& conn, std::vector<std::string>& args, std::string& syncPath);
-    // args: system name, operation, source, replica, ["Restore"].
-    int ModifySync(ZqCimConnection& conn, std::vector<std::string>& args, bool noWait);
+    // args: system name, operation, source, replica, ["Restore"]. `known`:
+    // the mapping's "SyncState" and "CopyRate" as the caller has just read
+    // them, taken by a stop instead of reading them again.
+    int ModifySync(ZqCimConnection& conn, std::vector<std::string>& args, bool noWait,
+                   const std::map<std::string, std::string>* known = nullptr);
     // args: system name, source, replica.
     int DetachVol(ZqCimConnection& conn, std::vector<std::string>& args);
     // Resynchronization step of 3PAR providers; raises the client's errors.

@@ -116,7 +116,8 @@ int SmisAction::AttachModRep(ZqCimConnection& conn, std::vector<std::string>& ar
     return 1;
 }
 
-int SmisAction::ModifySync(ZqCimConnection& conn, std::vector<std::string>& args, bool noWait) {
+int SmisAction::ModifySync(ZqCimConnection& conn, std::vector<std::string>& args, bool noWait,
+                           const std::map<std::string, std::string>* known) {
     static const char* const kLabel = "SMIS::ModifySync";
     static const CatchFrame kCatch{kLabel, kLabel, CatchLine::FileLine, CatchLine::FileLine, UnknownLine::Named};
     if (args.size() < 4) {
@@ -180,7 +181,12 @@ int SmisAction::ModifySync(ZqCimConnection& conn, std::vector<std::string>& args
                 bool force = true;
                 if (operation == SYNC_OP_STOP) {
                     std::map<std::string, std::string> props{{"SyncState", ""}, {"CopyRate", ""}};
-                    GetCIMPropList(conn, sync, props);
+                    if (known && known->count("SyncState") && known->count("CopyRate")) {
+                        props["SyncState"] = known->at("SyncState");
+                        props["CopyRate"] = known->at("CopyRate");
+                    } else {
+                        GetCIMPropList(conn, sync, props);
+                    }
                     const std::string& stateText = props["SyncState"];
                     const std::string& rateText = props["CopyRate"];
                     const long state = DecimalPrefix(stateText);

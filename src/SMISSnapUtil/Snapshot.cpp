@@ -127,7 +127,10 @@ void Snapshot::ThrowAwayCall(const char* label, const std::function<void()>& cal
 
 std::string Snapshot::IdentifyTarget(const char* label, std::string* friendlyName) {
     std::string friendly;
-    if (!m_TargetDevPath.empty()) {
+    if (TargetReadHolds()) {
+        if (m_TargetDev.empty()) m_TargetDev = m_TargetRead.name;
+        friendly = m_TargetRead.label;
+    } else if (!m_TargetDevPath.empty()) {
         if (m_TargetDev.empty()) {
             m_TargetDev = GetCIMProp(m_Conn, m_TargetDevPath, "Name");
             DEBUG_TRACE_NORMAL(label, "Target Device UUID %s\n", m_TargetDev.c_str());

@@ -164,6 +164,17 @@ public:
     std::string m_ServicePath;
     std::string m_SyncPath;
 
+    // The target volume as the current turn of a flow read it: later steps
+    // of the turn take its "Name" and "ElementName" instead of reading the
+    // volume again. It holds while m_TargetDevPath is that path.
+    struct TargetRead {
+        std::string path;
+        std::string name;   // "Name", the unique id
+        std::string label;  // "ElementName"
+    };
+    TargetRead m_TargetRead;
+    bool TargetReadHolds() const { return !m_TargetRead.path.empty() && m_TargetRead.path == m_TargetDevPath; }
+
 protected:
     // Connects m_Conn for one operation and disconnects it when the scope
     // ends, whatever the path. A failed connect is reported as error 3,

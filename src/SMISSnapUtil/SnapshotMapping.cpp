@@ -258,7 +258,8 @@ int Snapshot::GetSyncPathFromTarget() {
     }
     Session session(*this, kLabel);
     if (!session.connected()) return -1;
-    return ZqCimUtil::GetSyncPathFromTarget(m_Conn, m_TargetDevPath, m_SyncPath, m_SourceDevPath, m_SourceDev);
+    return ZqCimUtil::GetSyncPathFromTarget(m_Conn, m_TargetDevPath, m_SyncPath, m_SourceDevPath, m_SourceDev,
+                                            TargetReadHolds() ? &m_TargetRead.name : nullptr);
 }
 
 int Snapshot::GetSyncPathFromSource(std::map<std::string, std::string>& targets, bool, std::string namePart) {
@@ -307,7 +308,14 @@ int Snapshot::SetSnapObjectProperty(std::string objectPath, std::string property
     }
     Session session(*this, kLabel);
     if (!session.connected()) return -1;
-    return UpdateInstanceProp(m_Conn, objectPath, property, value) ? 0 : -1;
+    const bool done = UpdateInstanceProp(m_Conn, objectPath, property, value);
+    if (objectPath == m_TargetRead.path && property == "ElementName") {
+        if (done)
+            m_TargetRead.label = value;
+        else
+            m_TargetRead = TargetRead();
+    }
+    return done ? 0 : -1;
 }
 
 }  // namespace ZQ_SMIS_SNAP

@@ -86,6 +86,16 @@ void ZqCimConnection::RememberPath(const std::string& key, const Pegasus::CIMObj
     knownPaths[key] = path;
 }
 
+void ZqCimConnection::TakeKnownPaths(const ZqCimConnection& other) {
+    if (this == &other) return;
+    const ZqCimom& a = cimom;
+    const ZqCimom& b = other.cimom;
+    if (a.GetAddress() != b.GetAddress() || a.GetPort() != b.GetPort() || a.GetUseSSL() != b.GetUseSSL() ||
+        a.GetNameSpace() != b.GetNameSpace() || a.GetUserName() != b.GetUserName())
+        return;
+    for (const auto& known : other.knownPaths) knownPaths.insert(known);
+}
+
 ZqCimConnection::~ZqCimConnection() = default;
 
 Pegasus::CIMClient& ZqCimConnection::GetClient() {

@@ -70,6 +70,9 @@ public:
     // their later operations. Forgotten when the endpoint changes.
     bool KnownPath(const std::string& key, Pegasus::CIMObjectPath& path) const;
     void RememberPath(const std::string& key, const Pegasus::CIMObjectPath& path);
+    // Takes the paths another connection found, when it serves the same
+    // endpoint (address, port, scheme, namespace and user).
+    void TakeKnownPaths(const ZqCimConnection& other);
 
     ZQ_CIM_CONNECTION_STATE GetConnState() const { return connState; }
     uint16_t GetHttpFaultCount() const { return httpFaultCount; }

@@ -127,8 +127,10 @@ public:
                              const Pegasus::String& secondRole, const Pegasus::CIMObjectPath& second);
     // 0 found (outputs set), 1 none, -1 error, several, or a target that is
     // now the source of its only synchronization (outputs unchanged).
+    // `targetName`: the target's "Name" when the caller has just read it.
     int GetSyncPathFromTarget(ZqCimConnection& conn, std::string targetPath, std::string& syncPath,
-                              std::string& sourcePath, std::string& sourceId);
+                              std::string& sourcePath, std::string& sourceId,
+                              const std::string* targetName = nullptr);
     // 0 found, 1 none, -1 error or another source.
     int GetSyncPathFromTargetAndSource(ZqCimConnection& conn, const std::string& targetPath,
                                        const std::string& sourcePath, std::string& syncPath);
@@ -238,7 +240,8 @@ private:
     std::string ConciseVolumePath(ZqCimConnection& conn, const std::string& uuid, const std::string& systemName);
     int CheckByUniqueId(ZqCimConnection& conn, const std::string& systemName, const std::string& uuid);
     int SyncOfTarget(ZqCimConnection& conn, const char* label, const std::string& targetPath,
-                     Pegasus::CIMObjectPath& sync, Pegasus::CIMObjectPath& source, std::string& sourceId);
+                     Pegasus::CIMObjectPath& sync, Pegasus::CIMObjectPath& source, std::string& sourceId,
+                     const std::string* targetName = nullptr);
     Pegasus::Array<Pegasus::CIMObjectPath> HardwareIdsOfInitiators(ZqCimConnection& conn, const std::string& clusterId,
                                                                    const Pegasus::Array<Pegasus::String>& initiators);
     Pegasus::Array<Pegasus::CIMObjectPath> InitiatorControllers(ZqCimConnection& conn,

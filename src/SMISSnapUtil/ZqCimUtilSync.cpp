@@ -79,10 +79,19 @@ CIMObjectPath ZqCimUtil::GetSyncPath(ZqCimConnection& conn, String nameSpace, st
 }
 
 int ZqCimUtil::SyncOfTarget(ZqCimConnection& conn, const char* label, const std::string& targetPath,
-                            CIMObjectPath& sync, CIMObjectPath& source, std::string& sourceId) {
+                            CIMObjectPath& sync, CIMObjectPath& source, std::string& sourceId,
+                            const std::string* knownName) {
     CIMObjectPath target;
     std::string targetName;
-    if (!ReadVolumeName(*this, conn, label, targetPath, target, targetName)) return -1;
+    if (knownName && !knownName->empty()) {
+        if (!ParseInstancePath(targetPath, target)) {
+            DEBUG_TRACE(label, "[%s] is not an object path", targetPath.c_str());
+            return -1;
+        }
+        targetName = *knownName;
+    } else if (!ReadVolumeName(*this, conn, label, targetPath, target, targetName)) {
+        return -1;
+    }
     Array<CIMObjectPath> refs = SyncReferences(conn, target);
     DEBUG_TRACE_NORMAL(label, "Sync paths size [%d] for target dev [%s]", int(refs.size()), targetPath.c_str());
     if (refs.size() > 1) {
@@ -109,12 +118,12 @@ int ZqCimUtil::SyncOfTarget(ZqCimConnection& conn, const char* label, const std:
 }
 
 int ZqCimUtil::GetSyncPathFromTarget(ZqCimConnection& conn, std::string targetPath, std::string& syncPath,
-                                     std::string& sourcePath, std::string& sourceId) {
+                                     std::string& sourcePath, std::string& sourceId, const std::string* targetName) {
     static const char* const kLabel = "SMIS::GetSyncPathFromTarget";
     try {
         CIMObjectPath sync, source;
         std::string id;
-        int result = SyncOfTarget(conn, kLabel, targetPath, sync, source, id);
+        int result = SyncOfTarget(conn, kLabel, targetPath, sync, source, id, targetName);
         if (result != 0) return result;
         syncPath = sync.toString().toStdString();
         sourcePath = source.toString().toStdString();

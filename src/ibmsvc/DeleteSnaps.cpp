@@ -53,6 +53,7 @@ struct DeleteBatch {
     std::set<std::string> namedGroups;  // groups named by the records (metadata 102)
     IBMSVCSnapshot groupSnap;          // endpoint for the groups' own operations
     bool haveGroupSnap = false;
+    ZqCimConnection paths;             // the system and service paths the records found
 };
 
 // One record's copy as it stands on the array.
@@ -138,13 +139,13 @@ bool leaveGroup(DeleteBatch& batch, IBMSVCSnapshot& snap, ZQSO::SnapInfo* record
     snap.m_SyncSetName = copy.group;
     snap.m_SyncSetPath.clear();
     int state = -1, percent = -1;
-    const int r = snap.GetSyncState(state, percent);
+    const int r = snap.ReadSyncState(state, percent);
     if (r == 0 && !isStoppedState(state)) {
         if (group.ours && !group.stopped) {
             snap.ModifySyncSet(SET_OP_STOP);
             group.stopped = true;
         } else if (!group.ours) {
-            snap.SnapSyncOp(SYNC_OP_STOP, false, false);
+            snap.SnapSyncOp(SYNC_OP_STOP, false, false, true);
         }
         if (!waitMappingStopped(snap, false, batch.settings.wait)) {
             engineLog(record, 0, fn, "Failed to remove [%s] from CG [%s]", copy.fields.snapDev.c_str(),
@@ -197,9 +198,9 @@ bool keepForReuse(DeleteBatch& batch, IBMSVCSnapshot& snap, ZQSO::SnapInfo* reco
     }
     if (!leaveGroup(batch, snap, record, copy)) return false;
     if (incrementalClone) {
-        const std::string incremental = snap.GetSnapObjectProperty(snap.m_SyncPath, "Incremental");
-        const std::string copyRate = snap.GetSnapObjectProperty(snap.m_SyncPath, "CopyRate");
-        const std::string cleanRate = snap.GetSnapObjectProperty(snap.m_SyncPath, "CleanRate");
+        const std::string incremental = snap.MappingProperty("Incremental");
+        const std::string copyRate = snap.MappingProperty("CopyRate");
+        const std::string cleanRate = snap.MappingProperty("CleanRate");
         // A mapping that a later prepare would not take as incremental is no use kept.
         if (incremental != "TRUE" || copyRate.empty() || copyRate == "0" || cleanRate.empty() || cleanRate == "0") {
             engineLog(record, 2, fn, "Deleting FlashCopy as it was not created as incremental");
@@ -244,7 +245,7 @@ ZQSO::SnapStatus deletePhysically(DeleteBatch& batch, IBMSVCSnapshot& snap, ZQSO
         return ZQSO::SNAP_STATUS_DELETE_FAILED;
     }
     if (copy.mapping) {
-        snap.SnapSyncOp(SYNC_OP_STOP, false, false);
+        snap.SnapSyncOp(SYNC_OP_STOP, false, false, true);
         if (batch.settings.stopWait) {
             if (!waitMappingStopped(snap, false, batch.settings.wait)) {
                 engineLog(record, 2, fn, "%s: Stop did not complete, the device %s is not deleted", fn, device.c_str());
@@ -285,6 +286,12 @@ ZQSO::SnapStatus deleteRecord(DeleteBatch& batch, ZQSO::SnapInfo* record) {
               f.srcDev.c_str(), record->snapName().c_str());
 
     IBMSVCSnapshot snap;
+    // The paths of the system and its services this record finds serve the next one.
+    struct KeepPaths {
+        DeleteBatch& batch;
+        IBMSVCSnapshot& snap;
+        ~KeepPaths() { batch.paths = snap.m_Conn; }
+    } keepPaths{batch, snap};
     ZQ_SMIS_SNAP::ZqSnapViewParams view;
     view.TargetDev = f.snapDev;
     view.TargetDevPath = f.snapDevPath;
@@ -294,13 +301,15 @@ ZQSO::SnapStatus deleteRecord(DeleteBatch& batch, ZQSO::SnapInfo* record) {
         return ZQSO::SNAP_STATUS_DELETE_FAILED;
     }
     setSnapFromUniqueId(snap, record, f);
+    snap.m_Conn.TakeKnownPaths(batch.paths);
     if (!batch.haveGroupSnap) {
         batch.groupSnap = snap;
         batch.haveGroupSnap = true;
     }
 
-    // Step 5: the copy may be gone already.
-    int status = snap.GetSnapStatus();
+    // Step 5: the copy may be gone already. The target read here serves the
+    // rest of the record's turn.
+    int status = snap.ReadTargetVolume();
     if (status == ZQSO::SNAP_STATUS_DELETED_OUTSIDE) {
         engineLog(record, 1, fn, "Got the status as snap device delete externally with object path, rechecking with uuid");
         std::string path;

@@ -42,6 +42,7 @@ int IBMSVCSnapshot::AttachCloneVolume(std::string mode) {
     DEBUG_TRACE_NORMAL(kLabel, "Going to perform attach replica operation\n");
     std::vector<std::string> args{m_SystemName, mode, SourceRef(), TargetRef()};
     m_SyncPath.clear();
+    ForgetMapping();
     const int r = AttachModRep(m_Conn, args, m_SyncPath);
     if (r != 0) {
         m_SyncPath.clear();
@@ -53,9 +54,12 @@ int IBMSVCSnapshot::AttachCloneVolume(std::string mode) {
     return 1;
 }
 
-int IBMSVCSnapshot::SnapSyncOp(unsigned short operation, bool noWait, bool restore) {
+int IBMSVCSnapshot::SnapSyncOp(unsigned short operation, bool noWait, bool restore, bool knownState) {
     static const char* const kLabel = "Snapshot::SnapSyncOp";
     ClearLastError();
+    std::map<std::string, std::string> known;
+    if (knownState && MappingRead()) known = m_Mapping;
+    ForgetMapping();
     if ((m_SnapOp != 4 && m_SnapOp != 5) || m_SystemName.empty() || m_SourceDev.empty() || !HasTarget()) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
         m_SnapStatus = ZQSO::SNAP_STATUS_NOT_RESTORED;
@@ -74,10 +78,99 @@ int IBMSVCSnapshot::SnapSyncOp(unsigned short operation, bool noWait, bool resto
         marker[1] = "55";
         ThrowAwayCall(kLabel, [&] { ModifySync(m_Conn, marker, noWait); });
     }
-    if (ModifySync(m_Conn, args, noWait) != 0) return m_SnapStatus;
+    if (ModifySync(m_Conn, args, noWait, known.empty() ? nullptr : &known) != 0) return m_SnapStatus;
     DEBUG_TRACE_NORMAL(kLabel, "Success\n");
     m_SnapStatus = ZQSO::SNAP_STATUS_SNAP_STARTED;
     return m_SnapStatus;
+}
+
+int IBMSVCSnapshot::DetachSnap() {
+    ForgetMapping();
+    return Snapshot::DetachSnap();
+}
+
+void IBMSVCSnapshot::KeepMapping(const std::string& path, const Pegasus::CIMInstance& mapping) {
+    m_Mapping.clear();
+    for (Pegasus::Uint32 i = 0; i < mapping.getPropertyCount(); ++i) {
+        const Pegasus::CIMProperty property = mapping.getProperty(i);
+        m_Mapping[property.getName().getString().toStdString()] = property.getValue().toString().toStdString();
+    }
+    m_MappingReadPath = path;
+}
+
+std::string IBMSVCSnapshot::MappingProperty(const std::string& name) {
+    static const char* const kLabel = "IBMSVCSnapshot::MappingProperty";
+    if (!MappingRead()) {
+        if (m_SystemName.empty() || m_SyncPath.empty()) {
+            DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+            return std::string();
+        }
+        Session session(*this, kLabel);
+        if (!session.connected()) return std::string();
+        try {
+            KeepMapping(m_SyncPath, m_Conn.GetInstance(Pegasus::CIMObjectPath(Pegasus::String(m_SyncPath))));
+        } catch (...) {
+            TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+            return std::string();
+        }
+    }
+    auto it = m_Mapping.find(name);
+    const std::string value = it == m_Mapping.end() ? std::string() : it->second;
+    DEBUG_TRACE_NORMAL(kLabel, "Property [%s], Value [%s]", name.c_str(), value.c_str());
+    return value;
+}
+
+int IBMSVCSnapshot::ReadSyncState(int& state, int& percent) {
+    if (!MappingRead()) return GetSyncState(state, percent);
+    state = -1;
+    percent = -1;
+    const std::string stateText = m_Mapping["SyncState"];
+    const std::string percentText = m_Mapping["PercentSynced"];
+    if (IsDecimal(stateText) && stateText.size() < 6) state = std::stoi(stateText);
+    if (IsDecimal(percentText) && percentText.size() < 6) percent = std::stoi(percentText);
+    return 0;
+}
+
+int IBMSVCSnapshot::ReadTargetVolume() {
+    static const char* const kLabel = "IBMSVCSnapshot::ReadTargetVolume";
+    ClearLastError();
+    m_TargetRead = TargetRead();
+    if (m_TargetDevPath.empty()) return GetSnapStatus();
+    if (m_SystemName.empty()) {
+        DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+        return -1;
+    }
+    Pegasus::CIMObjectPath path;
+    if (!ParseInstancePath(m_TargetDevPath, path)) return GetSnapStatus();
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
+    try {
+        const Pegasus::CIMInstance volume = m_Conn.GetInstance(path);
+        const std::string name = GetCIMProp(volume, "Name");
+        if (name.empty() && !m_TargetDev.empty()) {
+            DEBUG_TRACE(kLabel, "Name property not found for object path [%s]", m_TargetDevPath.c_str());
+            return -1;
+        }
+        if (!m_TargetDev.empty() && !Pegasus::equalNoCaseAscii(name, m_TargetDev)) {
+            DEBUG_TRACE(kLabel, "Object path [%s] holds the volume [%s], not [%s]", m_TargetDevPath.c_str(),
+                        name.c_str(), m_TargetDev.c_str());
+            return ZQSO::SNAP_STATUS_DELETED_OUTSIDE;
+        }
+        m_TargetRead.path = m_TargetDevPath;
+        m_TargetRead.name = name;
+        m_TargetRead.label = GetCIMProp(volume, "ElementName");
+        return 0;
+    } catch (const Pegasus::CIMException& e) {
+        if (e.getCode() == Pegasus::CIM_ERR_NOT_FOUND ||
+            e.getMessage().find("CIM_ERR_NOT_FOUND") != PEG_NOT_FOUND) {
+            DEBUG_TRACE_NORMAL(kLabel, "Volume [%s] not found", m_TargetDevPath.c_str());
+            return ZQSO::SNAP_STATUS_DELETED_OUTSIDE;
+        }
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return -1;
 }
 
 int IBMSVCSnapshot::GetSyncState(int& state, int& percent) {
@@ -100,6 +193,7 @@ int IBMSVCSnapshot::GetSyncState(int& state, int& percent) {
     if (!session.connected()) return -1;
     try {
         const Pegasus::CIMInstance mapping = m_Conn.GetInstance(sync);
+        if (!m_SyncPath.empty()) KeepMapping(m_SyncPath, mapping);
         std::string text = GetCIMProp(mapping, "SyncState");
         if (IsDecimal(text) && text.size() < 6) state = std::stoi(text);
         text = GetCIMProp(mapping, "PercentSynced");

@@ -34,12 +34,29 @@ public:
     int AttachCloneVolume(std::string mode) override;
     using Snapshot::SnapSyncOp;
     // ModifySynchronization `operation` on the mapping (6 prepare, 4 start, 8
-    // stop), with "Restore" for a start that restores. 5 done, 6 failed, 23 invalid.
-    int SnapSyncOp(unsigned short operation, bool noWait, bool restore);
+    // stop), with "Restore" for a start that restores. 5 done, 6 failed, 23
+    // invalid. `knownState`: a stop decides whether to force from the
+    // mapping as this turn read it (MappingRead) instead of reading it again.
+    int SnapSyncOp(unsigned short operation, bool noWait, bool restore, bool knownState = false);
+    int DetachSnap() override;
     // "SyncState" and "PercentSynced" of the mapping (m_SyncPath, else the
     // one between m_SourceDevPath and m_TargetDevPath). 0 read, 1 the mapping
     // does not exist, -1 failed; -1 stands for a value that is not given.
     int GetSyncState(int& state, int& percent);
+
+    // --- what one record's turn has read of its copy
+    // The target at m_TargetDevPath, checked against m_TargetDev: 0 it is
+    // there (kept in m_TargetRead), 24 it is gone or the path holds another
+    // volume, -1 it cannot be read. Without a path, as GetSnapStatus.
+    int ReadTargetVolume();
+    // The mapping m_SyncPath as last read through this object (GetSyncState,
+    // GetSyncSetName, MappingProperty), until this object sends it a change.
+    bool MappingRead() const { return !m_MappingReadPath.empty() && m_MappingReadPath == m_SyncPath; }
+    // A property of the mapping m_SyncPath: as read (MappingRead), else read
+    // now. Empty when it cannot be read.
+    std::string MappingProperty(const std::string& name);
+    // GetSyncState from the mapping as read (MappingRead), else read now.
+    int ReadSyncState(int& state, int& percent);
 
     // --- consistency groups (m_SyncSetName, m_SyncSetPath)
     // 1 the group exists (made now, or found: m_SyncSetFound), 0 failed.
@@ -100,6 +117,8 @@ public:
     bool m_SyncSetFound = false;  // CreateSyncSet found the group instead of making it
 
 private:
+    void KeepMapping(const std::string& path, const Pegasus::CIMInstance& mapping);
+    void ForgetMapping() { m_MappingReadPath.clear(); m_Mapping.clear(); }
     // The consistency group of that name; empty when none.
     std::string FindSyncSet(const std::string& name);
     // A set method's answer: 4096 is followed to the job's end (7 counts as
@@ -107,4 +126,7 @@ private:
     int FinishSetMethod(const char* label, int retVal, const std::string& jobPath);
     // True when no host sees the target; otherwise reports 650006.
     bool TargetHasNoHostMappings(const char* label);
+
+    std::string m_MappingReadPath;
+    std::map<std::string, std::string> m_Mapping;  // its properties as text
 };

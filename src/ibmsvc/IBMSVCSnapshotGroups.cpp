@@ -95,6 +95,7 @@ int IBMSVCSnapshot::CreateSyncSet(bool& created, int copyType) {
 int IBMSVCSnapshot::ModifySyncSet(int operation) {
     static const char* const kLabel = "ModifySyncSet";
     ClearLastError();
+    ForgetMapping();
     if (m_SystemName.empty() || m_SyncSetName.empty()) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
         return -1;
@@ -210,6 +211,14 @@ int IBMSVCSnapshot::GetSyncSetName() {
     const Pegasus::CIMObjectPath sync =
         GetSyncPath(m_Conn, m_Conn.GetNameSpace().getString(), m_SystemName, source, target);
     m_SyncPath = sync.getClassName().isNull() ? std::string() : sync.toString().toStdString();
-    m_SyncSetName = m_SyncPath.empty() ? std::string() : GetCIMProp(m_Conn, m_SyncPath, "SynchronizedSetName");
+    m_SyncSetName.clear();
+    if (m_SyncPath.empty()) return 0;
+    try {
+        const Pegasus::CIMInstance mapping = m_Conn.GetInstance(sync);
+        KeepMapping(m_SyncPath, mapping);
+        m_SyncSetName = GetCIMProp(mapping, "SynchronizedSetName");
+    } catch (...) {
+        TraceCaughtException(*this, "SMIS::GetCIMProp", ZQ_SOURCE_FILE, __LINE__);
+    }
     return m_SyncSetName.empty() ? 0 : 1;
 }

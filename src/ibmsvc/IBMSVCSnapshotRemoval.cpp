@@ -84,10 +84,10 @@ int IBMSVCSnapshot::DeleteDependentSnaps() {
         // A host disk whose data would no longer be valid: touch nothing.
         if (!TargetHasNoHostMappings(kLabel)) return 0;
 
-        const std::string name = GetSnapObjectProperty(m_SyncPath, "ElementName");
+        const std::string name = MappingProperty("ElementName");
         const bool marked = name.find(kToBeDeleted) != std::string::npos;
         bool stopAccepted = false;
-        if (!marked) stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+        if (!marked) stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
 
         const int r = WaitDetachAndDelete(*this, !marked);
         if (r == 0) return 1;
@@ -133,19 +133,28 @@ int IBMSVCSnapshot::WaitDetachAndDelete(IBMSVCSnapshot& snap, bool wait) {
     enum class Seen { Stopping, Stopped, Gone, Other };
     int state = -1;
     auto poll = [&]() {
-        const int r = snap.GetSyncPathFromTarget();
-        if (r == 1) {
-            DEBUG_TRACE(kLabel, "FlashCopy deleted as autodelete is enabled");
-            return Seen::Gone;
+        // The mapping is read through its path. Only when that fails does
+        // the target's lookup tell whether the mapping is gone.
+        int r = -1;
+        if (!snap.m_SyncPath.empty()) {
+            int percent = -1;
+            r = snap.GetSyncState(state, percent);
         }
-        // A state that cannot be read is no proof of anything: read it again.
         if (r != 0) {
-            DEBUG_TRACE(kLabel, "Mapping of the target [%s] could not be read", snap.m_TargetDev.c_str());
-            return Seen::Stopping;
+            r = snap.GetSyncPathFromTarget();
+            if (r == 1) {
+                DEBUG_TRACE(kLabel, "FlashCopy deleted as autodelete is enabled");
+                return Seen::Gone;
+            }
+            // A state that cannot be read is no proof of anything: read it again.
+            if (r != 0) {
+                DEBUG_TRACE(kLabel, "Mapping of the target [%s] could not be read", snap.m_TargetDev.c_str());
+                return Seen::Stopping;
+            }
+            if (!ParseState(snap.MappingProperty("SyncState"), state)) state = -1;
         }
-        if (!ParseState(snap.GetSnapObjectProperty(snap.m_SyncPath, "SyncState"), state)) {
+        if (state < 0) {
             DEBUG_TRACE(kLabel, "Sync state of [%s] could not be read", snap.m_SyncPath.c_str());
-            state = -1;
             return Seen::Stopping;
         }
         DEBUG_TRACE(kLabel, "Sync state [%d]", state);

@@ -135,6 +135,7 @@ int IBMSVCSnapshot::CheckForIncrementalMapping(std::map<std::string, std::string
 int IBMSVCSnapshot::setElementNameForMapping(ZqCimConnection& conn, std::map<std::string, std::string>& args) {
     static const char* const kLabel = "IBMSVCSnapshot::setElementNameForMapping";
     static const char* const kMethod = "SetElementName";
+    ForgetMapping();
     if (args.size() < 3) {
         DEBUG_TRACE(kLabel, "%s: Validation Failed: Insufficient Parameters", kMethod);
         return -1;
