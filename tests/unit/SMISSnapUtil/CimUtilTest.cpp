@@ -151,6 +151,31 @@ TEST(CimConnection, CopyStartsDisconnectedWithTheEndpoint) {
     EXPECT_EQ(assigned.GetCimom().GetConnState(), ZQ_CIM_DISCONNECTED);
 }
 
+TEST(CimConnection, KnownPathsPassOnlyBetweenConnectionsOfOneEndpoint) {
+    ZqCimConnection found;
+    found.SetCimom(Params());
+    found.RememberPath("CIM_ComputerSystem|0000020060C14E9C", CIMObjectPath(kVolume));
+    CIMObjectPath path;
+
+    ZqCimConnection same;
+    same.SetCimom(Params());
+    same.TakeKnownPaths(found);
+    EXPECT_TRUE(same.KnownPath("CIM_ComputerSystem|0000020060C14E9C", path));
+    EXPECT_EQ(path.toString(), CIMObjectPath(kVolume).toString());
+
+    // Another provider, port or user may show other objects under the same names.
+    for (int change = 0; change < 3; ++change) {
+        ZqCimomParams p = Params();
+        if (change == 0) p.Address = "127.0.0.2";
+        if (change == 1) p.Port = 6000;
+        if (change == 2) p.UserName = "other";
+        ZqCimConnection other;
+        other.SetCimom(p);
+        other.TakeKnownPaths(found);
+        EXPECT_FALSE(other.KnownPath("CIM_ComputerSystem|0000020060C14E9C", path)) << change;
+    }
+}
+
 TEST(CimUtilResults, GetRetValReadsOnlyNumbers) {
     TestSnapInfo record;
     ZqCimUtil util;
