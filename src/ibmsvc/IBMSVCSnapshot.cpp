@@ -122,12 +122,12 @@ std::string IBMSVCSnapshot::MappingProperty(const std::string& name) {
 
 int IBMSVCSnapshot::ReadSyncState(int& state, int& percent) {
     if (!MappingRead()) return GetSyncState(state, percent);
-    state = -1;
-    percent = -1;
-    const std::string stateText = m_Mapping["SyncState"];
-    const std::string percentText = m_Mapping["PercentSynced"];
-    if (IsDecimal(stateText) && stateText.size() < 6) state = std::stoi(stateText);
-    if (IsDecimal(percentText) && percentText.size() < 6) percent = std::stoi(percentText);
+    auto number = [this](const char* name) {
+        auto it = m_Mapping.find(name);
+        return it != m_Mapping.end() && IsDecimal(it->second) && it->second.size() < 6 ? std::stoi(it->second) : -1;
+    };
+    state = number("SyncState");
+    percent = number("PercentSynced");
     return 0;
 }
 

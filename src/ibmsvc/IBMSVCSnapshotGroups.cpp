@@ -124,6 +124,7 @@ int IBMSVCSnapshot::ModifySyncSet(int operation) {
 int IBMSVCSnapshot::DeleteSyncSet(std::string name) {
     static const char* const kLabel = "DeleteSyncSet";
     ClearLastError();
+    ForgetMapping();
     const std::string group = name.empty() ? m_SyncSetName : name;
     if (m_SystemName.empty() || group.empty()) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
