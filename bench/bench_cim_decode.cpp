@@ -5,12 +5,15 @@
 // Figures: MB/s and instances/s (Google Benchmark counters), and the peak
 // heap while parsing, the input document included; the summary at the end
 // gives the ratios to pugixml's in-place parse.
+//
+//   bench_cim_decode [--summary-only] [--csv FILE] [Google Benchmark flags]
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
 
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,8 +187,9 @@ BENCHMARK_TEMPLATE(benchParse, parsePugixmlCopy)->Name("pugixml_copy")->Arg(1000
 BENCHMARK_TEMPLATE(benchParse, decodeInstances)->Name("zqcim_decode")->Arg(10000)->Arg(50000)
     ->Unit(benchmark::kMillisecond);
 
-// Best of five for each side, then the ratios.
-void summary() {
+// Best of five for each side, then the ratios; rows of the report to csv
+// when given (section,item,size,value,unit,ratio,against).
+void summary(FILE* csv) {
     std::printf("\nsummary (best of 5, thread CPU time; peak heap includes the input document)\n");
     std::printf("%-8s %-18s %9s %9s %12s %10s\n", "volumes", "parser", "cpu ms", "MB/s", "instances/s", "peak MB");
     for (int volumes : {10000, 50000}) {
@@ -209,17 +213,49 @@ void summary() {
         row("pugixml in place", floor);
         row("pugixml copying", copy);
         row("zqcim decode", ours);
+        const double timeRatio = ours.seconds / floor.seconds;
+        const double memoryRatio = double(ours.peakWithInput) / double(floor.peakWithInput);
         std::printf("%-8d ratio to pugixml in place: time %.2fx (aim 2x), peak memory %.2fx (aim 1.5x)\n", volumes,
-                    ours.seconds / floor.seconds, double(ours.peakWithInput) / double(floor.peakWithInput));
+                    timeRatio, memoryRatio);
+        if (csv) {
+            std::fprintf(csv, "cim_decode,pugixml in place,%d,%.1f,cpu ms,1.00,pugixml in place\n", volumes,
+                         floor.seconds * 1e3);
+            std::fprintf(csv, "cim_decode,pugixml copying,%d,%.1f,cpu ms,%.2f,pugixml in place\n", volumes,
+                         copy.seconds * 1e3, copy.seconds / floor.seconds);
+            std::fprintf(csv, "cim_decode,zqcim decode,%d,%.1f,cpu ms,%.2f,pugixml in place\n", volumes,
+                         ours.seconds * 1e3, timeRatio);
+            std::fprintf(csv, "cim_decode,zqcim decode peak memory,%d,%.1f,MB,%.2f,pugixml in place\n", volumes,
+                         double(ours.peakWithInput) / 1e6, memoryRatio);
+        }
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    summary();
+    bool summaryOnly = false;
+    FILE* csv = nullptr;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--summary-only") == 0) {
+            summaryOnly = true;
+        } else if (std::strcmp(argv[i], "--csv") == 0 && i + 1 < argc) {
+            csv = std::fopen(argv[++i], "a");
+            if (!csv) {
+                std::perror(argv[i]);
+                return 1;
+            }
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    if (!summaryOnly) {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    summary(csv);
+    if (csv) std::fclose(csv);
     return 0;
 }

@@ -4,7 +4,7 @@
 // flows' steps need, the parallel prepare counted as it runs, times the
 // latency; the mandated sleeps run on the virtual clock and are reported apart).
 //
-//   bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests]
+//   bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests] [--csv FILE]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -33,6 +33,7 @@ struct Options {
     std::vector<int> sizes{1, 8, 64, 256};
     bool breakdown = false;
     bool requests = false;  // every request of the first size, in order
+    std::string csv;        // rows of the report appended (section,item,size,value,unit,ratio,against)
 };
 
 Options parse(int argc, char** argv) {
@@ -49,8 +50,10 @@ Options parse(int argc, char** argv) {
             o.breakdown = true;
         } else if (arg == "--requests") {
             o.requests = true;
+        } else if (arg == "--csv" && i + 1 < argc) {
+            o.csv = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests]\n");
+            std::fprintf(stderr, "usage: bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests] [--csv FILE]\n");
             std::exit(64);
         }
     }
@@ -134,6 +137,11 @@ Phase measure(EngineSimFixture& fx, bool trace, Run&& run) {
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     zq::platform::registry().debugLog.replace(std::make_shared<zq::platform::FileDebugLog>("/dev/null"));
+    FILE* csv = nullptr;
+    if (!options.csv.empty() && !(csv = std::fopen(options.csv.c_str(), "a"))) {
+        std::perror(options.csv.c_str());
+        return 1;
+    }
     std::printf("latency %d ms per request; snapshot batch in one group; prepare + snap + delete\n",
                 options.latencyMs);
     std::printf("%8s %10s %10s %8s %10s %12s %10s %7s\n", "devices", "wall s", "floor s", "ratio", "req/dev",
@@ -172,6 +180,20 @@ int main(int argc, char** argv) {
                     wall / floorSeconds, double(requests) / devices, floorRequests / devices,
                     prepare.virtualSeconds + snap.virtualSeconds + remove.virtualSeconds,
                     f.sleepsPrepare + f.sleepsDelete);
+        if (csv) {
+            std::fprintf(csv, "engine,wall time,%d,%.2f,s,%.2f,floor %.2f s at %d ms per request\n", devices, wall,
+                         wall / floorSeconds, floorSeconds, options.latencyMs);
+            std::fprintf(csv, "engine,requests per device,%d,%.1f,requests,%.2f,floor %.1f\n", devices,
+                         double(requests) / devices, double(requests) / floorRequests, floorRequests / devices);
+            const double phaseFloor[] = {f.prepareDevice * devices + f.prepareBatch, f.snapDevice * devices + f.snapBatch,
+                                         f.deleteDevice * devices + f.deleteBatch};
+            const Phase* phases[] = {&prepare, &snap, &remove};
+            const char* names[] = {"prepare", "snap", "delete"};
+            for (int i = 0; i < 3; ++i)
+                std::fprintf(csv, "engine,%s requests per device,%d,%.1f,requests,%.2f,floor %.1f\n", names[i], devices,
+                             double(phases[i]->requests) / devices, double(phases[i]->requests) / phaseFloor[i],
+                             phaseFloor[i] / devices);
+        }
         if (options.breakdown) {
             for (const auto* phase : {&prepare, &snap, &remove}) {
                 const char* name = phase == &prepare ? "prepare" : phase == &snap ? "snap" : "delete";
@@ -182,5 +204,6 @@ int main(int argc, char** argv) {
             }
         }
     }
+    if (csv) std::fclose(csv);
     return 0;
 }

@@ -5,6 +5,8 @@
 # Prints, per tool, the best wall time of the runs, its ratio to curl, the
 # peak resident memory and the instances it printed.
 #   bench/zqcim_vs_tools.sh [build dir (build-bench)] [volumes (50000)] [runs (3)]
+# With BENCH_CSV set, rows of the report are appended to that file
+# (section,item,size,value,unit,ratio,against).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-bench}
@@ -94,4 +96,9 @@ for line in "${results[@]}"; do
   read -r name secs kb bytes count <<<"$line"
   printf "%-12s %9.2f %9.2f %10.0f %12.1f %10s\n" "$name" "$secs" "$(awk "BEGIN{print $secs / $raw}")" \
     "$(awk "BEGIN{print $kb / 1024}")" "$(awk "BEGIN{print $bytes / 1000000}")" "$count"
+  if [ -n "${BENCH_CSV:-}" ]; then
+    awk -v n="$name" -v v="$volumes" -v s="$secs" -v r="$raw" -v kb="$kb" 'BEGIN {
+      printf "tools,%s,%d,%.2f,s,%.2f,curl\n", n, v, s, s / r
+      printf "tools,%s peak memory,%d,%.0f,MB,,\n", n, v, kb / 1024 }' >>"$BENCH_CSV"
+  fi
 done
