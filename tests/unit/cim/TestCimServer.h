@@ -155,9 +155,12 @@ private:
                 if (n <= 0) break;
                 got.append(buf, size_t(n));
             }
+            {
+                // kept before the close: the client sees the close and may ask at once
+                std::lock_guard<std::mutex> lock(_mutex);
+                _received += got;
+            }
             close(c);
-            std::lock_guard<std::mutex> lock(_mutex);
-            _received += got;
         }
     }
     std::mutex _mutex;
