@@ -11,6 +11,15 @@ namespace {
 constexpr uint16_t kMapReadWrite = 2;
 }  // namespace
 
+bool readCopyUniqueId(ZQSO::SnapInfo* record, const char* fn, UniqueId& fields) {
+    std::string text;
+    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
+        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
+    if (parseUniqueId(record, text, fields)) return true;
+    engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
+    return false;
+}
+
 void refreshArrayId(ZQSO::ZQOSUtil* os, ZQSO::SnapInfo* record, UniqueId& fields) {
     int fromDb = 0;
     GetRegInt(nullptr, "IBMSVC_GET_ARRAYID_FROM_DB", &fromDb);

@@ -11,6 +11,11 @@
 
 namespace ZQSOIBMSVCAPI {
 
+// The record's unique identifier (metadata 1) split into its fields. An
+// unreadable metadata item is logged and read as empty text; false after
+// "%s: Failed to parse unique identifier [%s]" (both at level 2).
+bool readCopyUniqueId(ZQSO::SnapInfo* record, const char* fn, UniqueId& fields);
+
 // With "IBMSVC_GET_ARRAYID_FROM_DB" at 1 or more, the array that holds the
 // copy is looked up again among the host's arrays; a different answer
 // replaces fields.arrayId ("IBMSVC cluster IP changed from [%s] to [%s]").

@@ -164,14 +164,8 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fi
 // Steps 1 to 13 for one record.
 Outcome revertRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
     const char* fn = "processRevert";
-    std::string text;
-    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
-        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
     UniqueId fields;
-    if (!parseUniqueId(record, text, fields)) {
-        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
-        return Outcome::Skipped;
-    }
+    if (!readCopyUniqueId(record, fn, fields)) return Outcome::Skipped;
     if (!unmappedCopy(record, fields)) return Outcome::Skipped;
     record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
     refreshArrayId(os, record, fields);

@@ -28,14 +28,8 @@ ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool is
         return ZQSO::SNAP_STATUS_NOT_MAPPED;
     }
     record->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
-    std::string text;
-    if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
-        engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
     UniqueId fields;
-    if (!parseUniqueId(record, text, fields)) {
-        engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
-        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
-    }
+    if (!readCopyUniqueId(record, fn, fields)) return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
     refreshArrayId(os, record, fields);
     engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
               fields.srcDev.c_str());
