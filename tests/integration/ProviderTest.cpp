@@ -27,6 +27,7 @@
 namespace {
 
 using zqtest::ProviderTarget;
+using zqtest::sameObject;
 
 constexpr uint64_t GiB = uint64_t(1) << 30;
 
@@ -35,17 +36,6 @@ std::string keyOf(const Pegasus::CIMObjectPath& path, const char* name) {
     for (const auto& key : path.getKeyBindings())
         if (key.getName().equal(Pegasus::CIMName(name))) return key.getValue().toStdString();
     return "";
-}
-
-// The same object: class and keys, whatever the host and namespace.
-bool sameObject(const std::string& text, Pegasus::CIMObjectPath expected) {
-    if (text.empty()) return false;
-    Pegasus::CIMObjectPath path{Pegasus::String(text)};
-    for (Pegasus::CIMObjectPath* p : {&path, &expected}) {
-        p->setHost(Pegasus::String());
-        p->setNameSpace(Pegasus::CIMNamespaceName());
-    }
-    return path.identical(expected);
 }
 
 class Provider : public ::testing::Test {

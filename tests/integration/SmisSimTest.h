@@ -22,17 +22,7 @@ const char* const kCluster = "0000020060C14A2C";
 
 // The same object: class and keys, whatever the host and namespace.
 inline ::testing::AssertionResult SameObject(const std::string& text, const Pegasus::CIMObjectPath& expected) {
-    Pegasus::CIMObjectPath a, b = expected;
-    try {
-        a = Pegasus::CIMObjectPath(Pegasus::String(text));
-    } catch (const Pegasus::Exception& e) {
-        return ::testing::AssertionFailure() << "[" << text << "] is no path";
-    }
-    for (Pegasus::CIMObjectPath* p : {&a, &b}) {
-        p->setHost(Pegasus::String());
-        p->setNameSpace(Pegasus::CIMNamespaceName());
-    }
-    if (a.identical(b)) return ::testing::AssertionSuccess();
+    if (zqtest::sameObject(text, expected)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "[" << text << "] is not [" << expected.toString() << "]";
 }
 

@@ -6,12 +6,7 @@ using snaptest::SnapshotTest;
 
 namespace {
 
-TEST_F(SnapshotTest, DefaultsAndParameters) {
-    IBMSVCSnapshot fresh;
-    EXPECT_EQ(fresh.m_SnapOp, 99);
-    EXPECT_EQ(fresh.m_MapParam, 99);
-    EXPECT_TRUE(fresh.m_SyncSetName.empty());
-
+TEST_F(SnapshotTest, ParametersKeepTheArrayAndAnOperationThatIsNoCopyIsRefused) {
     IBMSVCSnapshot snap = Snap(99);
     ZQ_SMIS_SNAP::ZqSnapParams params;
     params.SnapName = "db01_s0";

@@ -14,19 +14,6 @@
 
 namespace snaptest {
 
-// The same object: class and keys, whatever the host and namespace.
-inline ::testing::AssertionResult SamePath(const std::string& text, const std::string& expected) {
-    Pegasus::CIMObjectPath a, b;
-    if (!ZqCimUtil::ParseInstancePath(text, a) || !ZqCimUtil::ParseInstancePath(expected, b))
-        return ::testing::AssertionFailure() << "[" << text << "] or [" << expected << "] is no path";
-    for (Pegasus::CIMObjectPath* p : {&a, &b}) {
-        p->setHost(Pegasus::String());
-        p->setNameSpace(Pegasus::CIMNamespaceName());
-    }
-    if (a.identical(b)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "[" << text << "] is not [" << expected << "]";
-}
-
 class SnapshotTest : public ::testing::Test {
 protected:
     SnapshotTest() { ZqCimUtil::ClearSharedCaches(); }

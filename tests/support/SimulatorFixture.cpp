@@ -90,4 +90,18 @@ std::string SimulatorFixture::volumeUid(const std::string& name) {
     });
 }
 
+bool sameObject(const std::string& text, Pegasus::CIMObjectPath expected) {
+    Pegasus::CIMObjectPath path;
+    try {
+        path = Pegasus::CIMObjectPath(Pegasus::String(text));
+    } catch (const Pegasus::Exception&) {
+        return false;
+    }
+    for (Pegasus::CIMObjectPath* p : {&path, &expected}) {
+        p->setHost(Pegasus::String());
+        p->setNameSpace(Pegasus::CIMNamespaceName());
+    }
+    return !text.empty() && path.identical(expected);
+}
+
 }  // namespace zqtest

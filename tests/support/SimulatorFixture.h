@@ -80,4 +80,9 @@ private:
     std::unique_ptr<arraysim::SimHttpServer> server_;
 };
 
+// Whether `text` is a path of the same object as `expected`: class and keys,
+// whatever the host and namespace (an empty text or one that does not parse
+// is not).
+bool sameObject(const std::string& text, Pegasus::CIMObjectPath expected);
+
 }  // namespace zqtest

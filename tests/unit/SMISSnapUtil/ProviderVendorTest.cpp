@@ -40,6 +40,14 @@ TEST(ProviderVendor, ClassNamesClassifyByFirstMarkerFound) {
     }
 }
 
+TEST(ProviderVendor, PathsClassifyByTheirClass) {
+    Pegasus::CIMObjectPath svc("root/ibm:IBMTSSVC_StorageVolume.DeviceID=\"12\"");
+    EXPECT_EQ(ZQProviderVendor::GetVendorId(svc), VENDOR_IBMSVC);
+    EXPECT_EQ(ZQProviderVendor::GetVendorPrefix(svc), "IBMTSSVC");
+    EXPECT_EQ(ZQProviderVendor::GetVendorNameSpace(svc), "root/ibm");
+    EXPECT_EQ(ZQProviderVendor::GetVendorId(Pegasus::CIMObjectPath()), VENDOR_OTHER);
+}
+
 TEST(ProviderVendor, NumbersWithoutRowHaveNoPrefixOrNamespace) {
     for (ZQ_PROVIDER_VENDOR vendor : {0, 3, 4, 5, 6, 14, -1, 99}) {
         EXPECT_EQ(ZQProviderVendor::GetVendorPrefix(vendor), "") << vendor;
