@@ -34,6 +34,11 @@ CIMValue Call::outParam(const std::string& name) const {
     return CIMValue();
 }
 
+std::string propText(const CIMInstance& instance, const char* name) {
+    Uint32 i = instance.findProperty(CIMName(name));
+    return i == PEG_NOT_FOUND ? "" : instance.getProperty(i).getValue().toString().toStdString();
+}
+
 CIMObjectPath Call::outRef(const std::string& name) const {
     CIMValue v = outParam(name);
     CIMObjectPath p;

@@ -34,6 +34,9 @@ struct Call {
     CIMObjectPath outRef(const std::string& name) const;
 };
 
+// A property's value as text; empty when the instance has no such property.
+std::string propText(const CIMInstance& instance, const char* name);
+
 // The CIM status code `fn` fails with, or CIM_ERR_SUCCESS.
 CIMStatusCode cimCode(const std::function<void()>& fn);
 
