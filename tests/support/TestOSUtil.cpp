@@ -50,19 +50,10 @@ std::vector<std::string> listOf(const char* const* items) {
 TestOSUtil::TestOSUtil(std::string hostName) : hostName_(std::move(hostName)) {}
 
 void TestOSUtil::setDeviceSource(std::shared_ptr<zq::platform::DeviceSource> source) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    devices_ = std::move(source);
+    set(devices_, std::move(source));
 }
 
-std::shared_ptr<zq::platform::DeviceSource> TestOSUtil::deviceSource() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return devices_;
-}
-
-void TestOSUtil::setHostDiskView(std::shared_ptr<zq::platform::HostDiskView> view) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    view_ = std::move(view);
-}
+void TestOSUtil::setHostDiskView(std::shared_ptr<zq::platform::HostDiskView> view) { set(view_, std::move(view)); }
 
 void TestOSUtil::addVirtualHost(const std::string& name, Initiator initiator,
                                 std::shared_ptr<zq::platform::HostDiskView> disks) {
@@ -82,15 +73,9 @@ const TestOSUtil::VirtualHost* TestOSUtil::virtualHostLocked(const char* hostId)
     return it == virtualHosts_.end() ? nullptr : &it->second;
 }
 
-void TestOSUtil::setDeviceListText(std::optional<std::string> text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    deviceListText_ = std::move(text);
-}
+void TestOSUtil::setDeviceListText(std::optional<std::string> text) { set(deviceListText_, std::move(text)); }
 
-void TestOSUtil::setDeviceListFailure(bool fail) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    deviceListFailure_ = fail;
-}
+void TestOSUtil::setDeviceListFailure(bool fail) { set(deviceListFailure_, fail); }
 
 void TestOSUtil::addArray(const std::string& arrayId, const std::string& vendor, const std::string& infoText) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,20 +102,11 @@ std::string TestOSUtil::infoText(const std::string& arrayId, const std::string& 
            ",engineId:" + std::to_string(engineId) + "}";
 }
 
-void TestOSUtil::setInitiators(std::vector<Initiator> initiators) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    initiators_ = std::move(initiators);
-}
+void TestOSUtil::setInitiators(std::vector<Initiator> initiators) { set(initiators_, std::move(initiators)); }
 
-void TestOSUtil::setInitiatorTypeBytes(std::optional<std::vector<uint8_t>> types) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    typeBytes_ = std::move(types);
-}
+void TestOSUtil::setInitiatorTypeBytes(std::optional<std::vector<uint8_t>> types) { set(typeBytes_, std::move(types)); }
 
-std::vector<TestOSUtil::Initiator> TestOSUtil::initiators() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return initiators_;
-}
+std::vector<TestOSUtil::Initiator> TestOSUtil::initiators() const { return get(initiators_); }
 
 std::vector<std::string> TestOSUtil::initiatorNames() const {
     std::vector<std::string> names;
@@ -139,29 +115,19 @@ std::vector<std::string> TestOSUtil::initiatorNames() const {
 }
 
 void TestOSUtil::setVirtualHostInitiator(std::optional<Initiator> initiator) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    virtualInitiator_ = std::move(initiator);
+    set(virtualInitiator_, std::move(initiator));
 }
 
-void TestOSUtil::setCurrentOperation(uint16_t code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    currentOperation_ = code;
-}
+void TestOSUtil::setCurrentOperation(uint16_t code) { set(currentOperation_, code); }
 
-std::vector<TestOSUtil::Rescan> TestOSUtil::rescans() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return rescans_;
-}
+std::vector<TestOSUtil::Rescan> TestOSUtil::rescans() const { return get(rescans_); }
 
 void TestOSUtil::addProxy(const std::string& name, TestOSUtil* proxy) {
     std::lock_guard<std::mutex> lock(mutex_);
     proxies_[lower(name)] = proxy;
 }
 
-void TestOSUtil::setEngine(EngineOp engine) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    engine_ = std::move(engine);
-}
+void TestOSUtil::setEngine(EngineOp engine) { set(engine_, std::move(engine)); }
 
 RecordBatch* TestOSUtil::setCurrentBatch(RecordBatch* batch) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -169,15 +135,7 @@ RecordBatch* TestOSUtil::setCurrentBatch(RecordBatch* batch) {
     return batch;
 }
 
-std::vector<std::string> TestOSUtil::remoteRuns() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return remoteRuns_;
-}
-
-int TestOSUtil::lastProxyResult() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastProxyResult_;
-}
+std::vector<std::string> TestOSUtil::remoteRuns() const { return get(remoteRuns_); }
 
 // --- ZQSO::ZQOSUtil ---
 
@@ -306,10 +264,7 @@ int TestOSUtil::getArrayLoginInfo(const char* arrayName, char* buf, uint32_t* si
     return needed;
 }
 
-uint16_t TestOSUtil::getCurrentOperation() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return currentOperation_;
-}
+uint16_t TestOSUtil::getCurrentOperation() { return get(currentOperation_); }
 
 bool TestOSUtil::executeRemote(const char* proxyHost) {
     TestOSUtil* proxy = nullptr;
@@ -330,15 +285,10 @@ bool TestOSUtil::executeRemote(const char* proxyHost) {
     if (!engine) return false;
 
     // Carry every record to the proxy, run there, and carry everything back.
-    int result = 0;
-    {
-        RecordBatch there(*proxy, batch->size());
-        for (size_t i = 0; i < batch->size(); ++i) there[i].setState((*batch)[i].state());
-        result = engine(there.records(), there.count(), proxy);
-        for (size_t i = 0; i < batch->size(); ++i) (*batch)[i].setState(there[i].state());
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    lastProxyResult_ = result;
+    RecordBatch there(*proxy, batch->size());
+    for (size_t i = 0; i < batch->size(); ++i) there[i].setState((*batch)[i].state());
+    engine(there.records(), there.count(), proxy);
+    for (size_t i = 0; i < batch->size(); ++i) (*batch)[i].setState(there[i].state());
     return true;
 }
 

@@ -48,7 +48,6 @@ public:
     // Disks: the host's devices of a vendor are the disks of the source whose
     // vendor the asked vendor text contains.
     void setDeviceSource(std::shared_ptr<zq::platform::DeviceSource> source);
-    std::shared_ptr<zq::platform::DeviceSource> deviceSource() const;
     // The view of the array's mappings that this host's rescans move (its
     // disks are listed through the device source, which may hold it or be it).
     void setHostDiskView(std::shared_ptr<zq::platform::HostDiskView> view);
@@ -90,8 +89,6 @@ public:
     RecordBatch* setCurrentBatch(RecordBatch* batch);
     // Proxy names of the remote runs asked of this host, in order.
     std::vector<std::string> remoteRuns() const;
-    // Result the proxy's engine returned on the last run.
-    int lastProxyResult() const;
 
     // ZQSO::ZQOSUtil
     int rescanHostBus(const char* hostId, const char* const* initiators, const char* const* removedPaths) override;
@@ -115,6 +112,18 @@ private:
         std::shared_ptr<zq::platform::HostDiskView> disks;
     };
 
+    // A field written or read under the host's lock.
+    template <class T, class V>
+    void set(T& field, V&& value) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        field = std::forward<V>(value);
+    }
+    template <class T>
+    T get(const T& field) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return field;
+    }
+
     // The virtual host an id names; null for this host. Caller holds mutex_.
     const VirtualHost* virtualHostLocked(const char* hostId) const;
 
@@ -136,7 +145,6 @@ private:
     EngineOp engine_;
     RecordBatch* batch_ = nullptr;
     std::vector<std::string> remoteRuns_;
-    int lastProxyResult_ = 0;
 };
 
 }  // namespace zqtest

@@ -35,48 +35,31 @@ void TestSnapInfo::setState(const RecordState& state) {
 }
 
 void TestSnapInfo::setSourceDevicePath(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.sourceDevicePath = path;
+    edit([&](RecordState& s) { s.sourceDevicePath = path; });
 }
 
-void TestSnapInfo::setSnapName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.snapName = name;
-}
+void TestSnapInfo::setSnapName(const std::string& name) { edit([&](RecordState& s) { s.snapName = name; }); }
 
-void TestSnapInfo::setFlags(uint32_t flags) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.flags = flags;
-}
+void TestSnapInfo::setFlags(uint32_t flags) { edit([&](RecordState& s) { s.flags = flags; }); }
 
-void TestSnapInfo::setMeta(int id, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.metadata[id] = text;
-}
+void TestSnapInfo::setMeta(int id, const std::string& text) { edit([&](RecordState& s) { s.metadata[id] = text; }); }
 
 void TestSnapInfo::setConfig(const std::string& key, int value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.configInts[key] = value;
+    edit([&](RecordState& s) { s.configInts[key] = value; });
 }
 
 void TestSnapInfo::setConfig(const std::string& key, const std::string& value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.configStrings[key] = value;
+    edit([&](RecordState& s) { s.configStrings[key] = value; });
 }
 
 void TestSnapInfo::setHostValue(int id, const std::string& value) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.hostValues[id] = value;
+    edit([&](RecordState& s) { s.hostValues[id] = value; });
 }
 
-void TestSnapInfo::setControlHostId(int id) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.controlHostId = id;
-}
+void TestSnapInfo::setControlHostId(int id) { edit([&](RecordState& s) { s.controlHostId = id; }); }
 
 void TestSnapInfo::setVirtualHostName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.virtualHostName = name;
+    edit([&](RecordState& s) { s.virtualHostName = name; });
 }
 
 void TestSnapInfo::setScsiPages(const zq::platform::SimulatedDisk& disk) {
@@ -91,35 +74,19 @@ void TestSnapInfo::setScsiPage(int pageCode, std::vector<uint8_t> data) {
     state_.scsiPages[pageCode] = std::move(data);
 }
 
-void TestSnapInfo::setFailMetaDataWrites(bool fail) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.failMetaDataWrites = fail;
-}
+void TestSnapInfo::setFailMetaDataWrites(bool fail) { edit([&](RecordState& s) { s.failMetaDataWrites = fail; }); }
 
-void TestSnapInfo::setMetaDataLimit(size_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.metaDataLimit = bytes;
-}
+void TestSnapInfo::setMetaDataLimit(size_t bytes) { edit([&](RecordState& s) { s.metaDataLimit = bytes; }); }
 
 void TestSnapInfo::selectArrayForTest(const std::string& arrayId) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.selectedArray = arrayId;
+    edit([&](RecordState& s) { s.selectedArray = arrayId; });
 }
 
-ZQSO::SnapStatus TestSnapInfo::status() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.status;
-}
+ZQSO::SnapStatus TestSnapInfo::status() const { return read([](const RecordState& s) { return s.status; }); }
 
-uint32_t TestSnapInfo::errorCode() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.errorCode;
-}
+uint32_t TestSnapInfo::errorCode() const { return read([](const RecordState& s) { return s.errorCode; }); }
 
-std::string TestSnapInfo::errorMessage() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.errorMessage;
-}
+std::string TestSnapInfo::errorMessage() const { return read([](const RecordState& s) { return s.errorMessage; }); }
 
 std::optional<std::string> TestSnapInfo::meta(int id) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,20 +95,11 @@ std::optional<std::string> TestSnapInfo::meta(int id) const {
     return it->second;
 }
 
-std::string TestSnapInfo::arrayId() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.arrayId;
-}
+std::string TestSnapInfo::arrayId() const { return read([](const RecordState& s) { return s.arrayId; }); }
 
-std::string TestSnapInfo::lunUniqueId() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.lunUniqueId;
-}
+std::string TestSnapInfo::lunUniqueId() const { return read([](const RecordState& s) { return s.lunUniqueId; }); }
 
-std::vector<LogLine> TestSnapInfo::lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.log;
-}
+std::vector<LogLine> TestSnapInfo::lines() const { return read([](const RecordState& s) { return s.log; }); }
 
 size_t TestSnapInfo::countLines(const std::string& fragment, int level) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -194,17 +152,11 @@ void TestSnapInfo::mark(uint32_t value) {
     state_.marks.push_back(value);
 }
 
-uint32_t TestSnapInfo::getFlags() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.flags;
-}
+uint32_t TestSnapInfo::getFlags() { return read([](const RecordState& s) { return s.flags; }); }
 
 ZQSO::SnapStatus TestSnapInfo::getStatus() { return status(); }
 
-void TestSnapInfo::setStatus(ZQSO::SnapStatus status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.status = status;
-}
+void TestSnapInfo::setStatus(ZQSO::SnapStatus status) { edit([&](RecordState& s) { s.status = status; }); }
 
 int TestSnapInfo::getSourceDevicePath(char* buf, uint16_t* len) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -306,15 +258,9 @@ int TestSnapInfo::getHostValue(int id, char* buf, uint16_t* len) {
     return copyOut(it->second, buf, len);
 }
 
-int TestSnapInfo::getControlHostId() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.controlHostId;
-}
+int TestSnapInfo::getControlHostId() { return read([](const RecordState& s) { return s.controlHostId; }); }
 
-std::string TestSnapInfo::snapName() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_.snapName;
-}
+std::string TestSnapInfo::snapName() { return read([](const RecordState& s) { return s.snapName; }); }
 
 bool TestSnapInfo::sourceDevicePath(std::string& out) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -339,13 +285,11 @@ const unsigned char* TestSnapInfo::getScsiPage(int pageCode) {
 }
 
 void TestSnapInfo::setArrayId(const char* arrayId) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.arrayId = arrayId ? arrayId : "";
+    edit([&](RecordState& s) { s.arrayId = arrayId ? arrayId : ""; });
 }
 
 void TestSnapInfo::setLunUniqueId(const char* lunId) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.lunUniqueId = lunId ? lunId : "";
+    edit([&](RecordState& s) { s.lunUniqueId = lunId ? lunId : ""; });
 }
 
 }  // namespace zqtest

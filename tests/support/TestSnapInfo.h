@@ -127,6 +127,17 @@ public:
     void setLunUniqueId(const char* lunId) override;
 
 private:
+    // Runs `f` on the state under the record's lock.
+    template <class F>
+    auto edit(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(state_);
+    }
+    template <class F>
+    auto read(F f) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(state_);
+    }
     int writeMeta(int id, const char* text);
 
     void appendLine(LogLine line);
