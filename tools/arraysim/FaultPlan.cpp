@@ -5,7 +5,7 @@
 namespace arraysim {
 
 namespace {
-const char* const kNames[] = {"latency", "http", "drop", "stall", "return", "job"};
+const char* const kNames[] = {"latency", "http", "drop", "stall", "return", "job", "action"};
 
 bool matches(const Fault& f, const std::string& name) { return f.key == "*" || equalsNoCase(f.key, name); }
 }  // namespace
@@ -63,6 +63,18 @@ Fault Fault::asJob(std::string method, JobScript script, int count) {
     return f;
 }
 
+Fault Fault::onRequest(std::string key, std::function<void()> action, int count) {
+    Fault f = make(Kind::Action, std::move(key), count);
+    f.action = std::move(action);
+    return f;
+}
+
+Fault Fault::after(int n) const {
+    Fault f = *this;
+    f.skip = n > 0 ? n : 0;
+    return f;
+}
+
 void FaultPlan::add(Fault f) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (f.count != 0) faults_.push_back(std::move(f));
@@ -84,6 +96,11 @@ std::vector<Fault> FaultPlan::takeTransport(const std::string& name) {
     for (auto it = faults_.begin(); it != faults_.end();) {
         bool transport = it->kind != Fault::Kind::ReturnValue && it->kind != Fault::Kind::Job;
         if (transport && matches(*it, name)) {
+            if (it->skip > 0) {
+                --it->skip;
+                ++it;
+                continue;
+            }
             hit.push_back(*it);
             if (it->count > 0 && --it->count == 0) {
                 it = faults_.erase(it);
@@ -99,6 +116,10 @@ std::optional<Fault> FaultPlan::takeFirst(Fault::Kind kind, const std::string& n
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (it->kind != kind || !matches(*it, name)) continue;
+        if (it->skip > 0) {
+            --it->skip;
+            return std::nullopt;
+        }
         Fault f = *it;
         if (it->count > 0 && --it->count == 0) faults_.erase(it);
         return f;

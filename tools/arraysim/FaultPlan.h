@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,15 +22,20 @@ struct Fault {
         Stall,           // hold the answer for stallMs of real time, then drop it
         ReturnValue,     // an extrinsic method answers returnValue, changing nothing
         Job,             // an extrinsic method answers 4096 and runs its work as a job
+        Action,          // runs `action` before the request is served (control API only)
     };
     Kind kind = Kind::Latency;
     std::string key = "*";  // operation or method name, case-insensitive
     int count = 1;          // how many requests it hits; -1: persistent
+    int skip = 0;           // matching requests let through before the first hit
     int64_t latencyMs = 0;
     int httpStatus = 500;
     int64_t stallMs = 30000;
     uint32_t returnValue = 4;
     JobScript job;  // Kind::Job
+    // Kind::Action: called on the server thread without the simulator's lock,
+    // so it may use the control API (an object vanishes between two requests).
+    std::function<void()> action;
 
     static Fault latency(std::string key, int64_t ms, int count = -1);
     static Fault http(std::string key, int status, int count = 1);
@@ -37,6 +43,9 @@ struct Fault {
     static Fault stall(std::string key, int64_t ms, int count = 1);
     static Fault returns(std::string method, uint32_t value, int count = 1);
     static Fault asJob(std::string method, JobScript script, int count = -1);
+    static Fault onRequest(std::string key, std::function<void()> action, int count = 1);
+    // The same fault, hitting from the (n+1)-th matching request on.
+    Fault after(int n) const;
 };
 
 const char* faultKindName(Fault::Kind k);

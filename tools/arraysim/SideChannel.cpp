@@ -76,6 +76,8 @@ Fault faultFromJson(const json& j) {
     if (!parseFaultKind(text(j, "kind"), f.kind)) bad("'kind' must be latency, http, drop, stall, return or job");
     f.key = text(j, "key", "*");
     f.count = number<int>(j, "count", f.kind == Fault::Kind::Latency || f.kind == Fault::Kind::Job ? -1 : 1);
+    f.skip = number<int>(j, "skip", 0);
+    if (f.skip < 0) bad("'skip' must not be negative");
     f.latencyMs = number<int64_t>(j, "latencyMs", 0);
     f.httpStatus = number<int>(j, "status", 500);
     if (f.httpStatus < 100 || f.httpStatus > 599) bad("'status' must be an HTTP status");
@@ -87,7 +89,7 @@ Fault faultFromJson(const json& j) {
 }
 
 json faultToJson(const Fault& f) {
-    json j = {{"kind", faultKindName(f.kind)}, {"key", f.key}, {"count", f.count}};
+    json j = {{"kind", faultKindName(f.kind)}, {"key", f.key}, {"count", f.count}, {"skip", f.skip}};
     switch (f.kind) {
         case Fault::Kind::Latency: j["latencyMs"] = f.latencyMs; break;
         case Fault::Kind::HttpStatus: j["status"] = f.httpStatus; break;

@@ -252,6 +252,9 @@ struct SimHttpServer::Impl {
                 case Fault::Kind::Stall:
                     pause(f.stallMs);
                     return drop(res);
+                case Fault::Kind::Action:
+                    if (f.action) f.action();
+                    break;
                 default: break;
             }
         }

@@ -154,4 +154,17 @@ TEST(Faults, ReturnValuesAndTransportFaultsAreCountedPerKey) {
     EXPECT_EQ(plan.takeTransport("GetInstance").size(), 1u) << "the one-shot 500 is spent";
     EXPECT_EQ(plan.takeTransport("ModifySynchronization").size(), 1u);
     EXPECT_FALSE(plan.takeReturnValue("GetInstance").has_value());
+
+    // skip: the third matching request is the one hit, of its own kind only
+    FaultPlan nth;
+    nth.add(Fault::http("GetInstance", 500, 1).after(2));
+    nth.add(Fault::returns("AttachReplica", 4, 1).after(1));
+    nth.takeTransport("EnumerateInstances");
+    EXPECT_TRUE(nth.takeTransport("GetInstance").empty());
+    EXPECT_TRUE(nth.takeTransport("GetInstance").empty());
+    EXPECT_EQ(nth.takeTransport("GetInstance").size(), 1u);
+    EXPECT_TRUE(nth.takeTransport("GetInstance").empty());
+    EXPECT_FALSE(nth.takeReturnValue("AttachReplica").has_value());
+    EXPECT_EQ(nth.takeReturnValue("AttachReplica"), std::optional<uint32_t>(4));
+    EXPECT_TRUE(nth.list().empty());
 }
