@@ -601,9 +601,13 @@ bool stopGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& member
 
 // A failed group operation fails every member: the group is stopped and each
 // member's target taken back.
-void failGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members, const char* fn) {
+void failGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members, const char* fn,
+               const char* why) {
     stopGroup(groupSnap, members);
-    for (PrepareJob* member : members) discardRecord(*member, fn);
+    for (PrepareJob* member : members) {
+        setError(member->record, kErrorGroup, why);
+        discardRecord(*member, fn);
+    }
 }
 
 // Step 11: the group is prepared, and started for normal clones.
@@ -613,16 +617,14 @@ void prepareGroup(IBMSVCSnapshot& groupSnap, std::vector<PrepareJob>& jobs, ZQSO
     const std::vector<PrepareJob*> members = groupMembers(jobs);
     if (members.empty()) return;
     if (groupSnap.ModifySyncSet(SET_OP_PREPARE) != 0) {
-        engineLog(first, 2, fn, "ConsistencyGroup preparation failed ");
-        failGroup(groupSnap, members, fn);
+        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup preparation failed ").c_str());
         return;
     }
     engineLog(first, 1, fn, "ConsistencyGroup preparation success ");
     engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy prepare", wait);
     sleepSeconds(wait);
     if (startIt && groupSnap.ModifySyncSet(SET_OP_START) != 0) {
-        engineLog(first, 2, fn, "ConsistencyGroup resync failed ");
-        failGroup(groupSnap, members, fn);
+        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup resync failed ").c_str());
     }
 }
 
@@ -713,8 +715,7 @@ void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO
     members = groupMembers(jobs);
     if (members.empty()) return;
     if (groupSnap->ModifySyncSet(SET_OP_PREPARE) != 0) {
-        engineLog(first, 2, fn, "%s: prepare failed for FlashCopy syncset", fn);
-        failGroup(*groupSnap, members, fn);
+        failGroup(*groupSnap, members, fn, engineLog(first, 2, fn, "%s: prepare failed for FlashCopy syncset", fn).c_str());
     }
 }
 
@@ -790,14 +791,29 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
                                            : "Received normal clone flag, copy will be monitored");
     if (anyPrepared && clone && !smartClone) followClones(jobs, useGroup ? &groupSnap : nullptr, first, wait);
 
-    int prepared = 0;
-    for (int i = 0; i < count; ++i)
-        if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_PREPARED) ++prepared;
+    auto countPrepared = [&] {
+        int n = 0;
+        for (int i = 0; i < count; ++i)
+            if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_PREPARED) ++n;
+        return n;
+    };
+    int prepared = countPrepared();
     // The last prepare (of the group, or of each clone once copied) has its
     // time too before snap may start the copies.
     if (prepared > 0) {
         engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
         sleepSeconds(wait);
+    }
+    // The group's answer covers the group: a member whose mapping left it (or
+    // never joined) is not prepared, whatever the group says.
+    if (useGroup && prepared > 0) {
+        const std::vector<PrepareJob*> members = groupMembers(jobs);
+        std::vector<Confirm> mappings;
+        for (PrepareJob* member : members) mappings.push_back({&member->snap, member->record});
+        const std::vector<bool> ready = confirmPrepared(mappings, fn);
+        for (size_t i = 0; i < members.size(); ++i)
+            if (!ready[i]) discardRecord(*members[i], fn);
+        prepared = countPrepared();
     }
     // A group this call made and no record uses is not left behind.
     if (groupMadeHere && prepared == 0) {

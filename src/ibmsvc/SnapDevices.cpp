@@ -18,6 +18,7 @@ namespace ZQSOIBMSVCAPI {
 namespace {
 
 constexpr uint32_t kErrorArrayInfo = 62005;
+constexpr uint32_t kErrorGroup = 60540;
 constexpr int kEngineSnapshot = 20;
 constexpr int kEngineClone = 21;
 
@@ -94,7 +95,7 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
     }
     const bool groupMode = !groupName.empty();
 
-    std::vector<ZQSO::SnapInfo*> members;  // group records that were read
+    std::vector<SnapJob> members;  // group records that were read
     IBMSVCSnapshot groupSnap;
     for (int i = 0; i < count; ++i) {
         ZQSO::SnapInfo* record = records[i];
@@ -137,18 +138,27 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
             recordGroup = groupName;
         job.snap.m_SyncSetName = recordGroup;
         if (members.empty()) groupSnap = job.snap;
-        members.push_back(record);
+        members.push_back(job);
     }
 
     // The group starts once, after every record was read.
     if (groupMode && !members.empty()) {
-        ZQSO::SnapInfo* last = members.back();
+        ZQSO::SnapInfo* last = members.back().record;
         groupSnap.m_SyncSetName = groupName;
         if (groupSnap.ModifySyncSet(SET_OP_START) != 0) {
-            engineLog(last, 2, fn, "ConsistencyGroup Resync failed ");
-            for (ZQSO::SnapInfo* member : members) member->setStatus(ZQSO::SNAP_STATUS_SNAP_FAILED);
+            const std::string why = engineLog(last, 2, fn, "ConsistencyGroup Resync failed ");
+            for (SnapJob& member : members) {
+                setError(member.record, kErrorGroup, why);
+                member.record->setStatus(ZQSO::SNAP_STATUS_SNAP_FAILED);
+            }
         } else {
-            for (ZQSO::SnapInfo* member : members) member->setStatus(ZQSO::SNAP_STATUS_SNAP_STARTED);
+            // The group's answer covers the group: each member's mapping must
+            // copy (one that left the group did not start).
+            std::vector<Confirm> mappings;
+            for (SnapJob& member : members) mappings.push_back({&member.snap, member.record});
+            const std::vector<bool> copying = confirmStarted(mappings, fn);
+            for (size_t i = 0; i < members.size(); ++i)
+                members[i].record->setStatus(copying[i] ? ZQSO::SNAP_STATUS_SNAP_STARTED : ZQSO::SNAP_STATUS_SNAP_FAILED);
             engineLog(last, 0, fn, "Successfully Started FlashCopy mapping");
         }
     }

@@ -18,6 +18,10 @@ constexpr int kStartPollSeconds = 10;
 // The start was taken but the mapping is not copying yet.
 bool startPending(int state) { return state == SYNC_STATE_PREPARED || state < 0; }
 
+// The mapping did not reach the state its operation promised: the record
+// fails with the line as its error.
+constexpr uint32_t kErrorNotReached = 60540;
+
 }  // namespace
 
 bool readRecordUniqueId(ZQSO::SnapInfo* record, const char* fn, UniqueId& fields, bool& empty) {
@@ -117,17 +121,62 @@ bool waitMappingStopped(IBMSVCSnapshot& snap, bool stop, const StopWait& wait) {
     }
 }
 
-bool confirmStarted(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const char* fn) {
-    int state = -1, percent = -1;
+namespace {
+
+enum class Reached { Yes, Pending, No };
+
+Reached started(int r, int state) {
+    if (r == 0 && (state == SYNC_STATE_RESYNC_IN_PROGRESS || state == SYNC_STATE_SYNCHRONIZED)) return Reached::Yes;
+    return r != 1 && startPending(state) ? Reached::Pending : Reached::No;
+}
+
+Reached prepared(int r, int state) {
+    if (r == 0 && state == SYNC_STATE_PREPARED) return Reached::Yes;
+    return r == -1 || (r == 0 && state == SYNC_STATE_PREPARE_IN_PROGRESS) ? Reached::Pending : Reached::No;
+}
+
+// Polls every pending mapping once per round, rounds 10 s apart, within the
+// job limits; a mapping that does not get there fails its record.
+std::vector<bool> confirmAll(std::vector<Confirm>& members, Reached (*check)(int, int), const char* what,
+                             const char* fn) {
+    std::vector<bool> done(members.size(), false);
+    std::vector<int> states(members.size(), -1);
+    std::vector<bool> pending(members.size(), true);
     for (int poll = 0;; ++poll) {
-        const int r = snap.GetSyncState(state, percent);
-        if (r == 0 && (state == SYNC_STATE_RESYNC_IN_PROGRESS || state == SYNC_STATE_SYNCHRONIZED)) return true;
-        if (r == 1 || (r == 0 && !startPending(state)) || poll + 1 >= kStartPolls) break;
+        bool waiting = false;
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (!pending[i]) continue;
+            int percent = -1;
+            const int r = members[i].snap->GetSyncState(states[i], percent);
+            const Reached at = check(r, states[i]);
+            done[i] = at == Reached::Yes;
+            pending[i] = at == Reached::Pending;
+            waiting = waiting || pending[i];
+        }
+        if (!waiting || poll + 1 >= kStartPolls) break;
         sleepSeconds(kStartPollSeconds);
     }
-    engineLog(record, 2, fn, "%s: FlashCopy [%s] did not start, sync state [%d]", fn, snap.m_TargetDev.c_str(),
-              state);
-    return false;
+    for (size_t i = 0; i < members.size(); ++i)
+        if (!done[i])
+            setError(members[i].record, kErrorNotReached,
+                     engineLog(members[i].record, 2, fn, "%s: FlashCopy [%s] %s, sync state [%d]", fn,
+                               members[i].snap->m_TargetDev.c_str(), what, states[i]));
+    return done;
+}
+
+}  // namespace
+
+std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn) {
+    return confirmAll(members, started, "did not start", fn);
+}
+
+std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn) {
+    return confirmAll(members, prepared, "is not prepared", fn);
+}
+
+bool confirmStarted(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const char* fn) {
+    std::vector<Confirm> one{{&snap, record}};
+    return confirmStarted(one, fn)[0];
 }
 
 }  // namespace ZQSOIBMSVCAPI

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "IBMSVCSnapshot.h"
 #include "IBMSVCUtility.h"
@@ -52,7 +53,18 @@ bool waitMappingStopped(IBMSVCSnapshot& snap, bool stop, const StopWait& wait);
 
 // A start sent without waiting, confirmed: polls "SyncState" within the job
 // limits (60 polls, 10 s apart) until the mapping copies (5) or has copied
-// (6). True when it did.
+// (6). True when it did; otherwise the record's error is set (60540) with the
+// logged line.
 bool confirmStarted(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const char* fn);
+
+// The mappings of a group, confirmed together after a group operation (one
+// round over the pending ones per poll): started as above, or prepared (4,
+// polled while preparing or unreadable). One answer per member.
+struct Confirm {
+    IBMSVCSnapshot* snap;
+    ZQSO::SnapInfo* record;
+};
+std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn);
+std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn);
 
 }  // namespace ZQSOIBMSVCAPI
