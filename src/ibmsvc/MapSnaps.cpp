@@ -260,7 +260,9 @@ bool mapRecord(const MapStep& step, int index) {
     if (!targetOnline(snap, record, fields.snapDevPath)) return false;
     if (!hostMapped) {
         if (snap.MapSnap() != 0) {
-            engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s]", fn, name.c_str(), fields.snapDev.c_str());
+            setError(record, kErrorNoSnapDevice,
+                     engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s]", fn, name.c_str(),
+                               fields.snapDev.c_str()));
             return false;
         }
         engineLog(record, 0, fn, "%s: Successfully mapped the device-[%s:%s] to host", fn, name.c_str(),

@@ -106,8 +106,10 @@ std::string attachCopyType(const PrepareJob& job, const WorkerSettings& s) {
     return s.incremental ? "5" : "0";
 }
 
+// A failed record always carries an error: the line, when no step set one.
 void fail(PrepareJob& job, const char* fn) {
-    engineLog(job.record, 2, fn, " Prepare snapshot failed for the source device %s", job.snap.m_SourceDev.c_str());
+    setError(job.record, kErrorGroup,
+             engineLog(job.record, 2, fn, " Prepare snapshot failed for the source device %s", job.snap.m_SourceDev.c_str()));
     job.record->setStatus(ZQSO::SNAP_STATUS_PREPARE_FAILED);
 }
 
