@@ -86,10 +86,16 @@ int IBMSVCSnapshot::DeleteDependentSnaps() {
 
         const std::string name = MappingProperty("ElementName");
         const bool marked = name.find(kToBeDeleted) != std::string::npos;
+        // A marked mapping that is prepared or copying was never stopped (the
+        // job of its stop did not end): it is stopped again.
+        int state = -1;
+        const bool restop = marked && ParseState(MappingProperty("SyncState"), state) &&
+                            (state == SYNC_STATE_PREPARED || state == SYNC_STATE_RESYNC_IN_PROGRESS);
         bool stopAccepted = false;
-        if (!marked) stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+        if (!marked || restop)
+            stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
 
-        const int r = WaitDetachAndDelete(*this, !marked);
+        const int r = WaitDetachAndDelete(*this, !marked || restop);
         if (r == 0) return 1;
         if (r != 1 || marked) return 0;
         if (!stopAccepted || name.empty()) {

@@ -147,25 +147,6 @@ int64_t boundSeconds(const Case& c) {
     return waits + (c.kind->kind == Kind::NeverEnds ? jobLimitSeconds(c.when.key) : 0);
 }
 
-// Findings not fixed yet: the case is skipped with its reason.
-struct Finding {
-    Flow flow;
-    std::vector<Kind> kinds;
-    const char* key;  // "" any
-    const char* what;
-};
-const char* knownFinding(const Case& c) {
-    static const std::vector<Finding> open{
-        {Flow::Delete, {Kind::NeverEnds}, "ModifySynchronization",
-         "a stop whose job never ends marks the mapping, and the next delete waits on it without stopping it again"},
-    };
-    for (const Finding& f : open)
-        if (f.flow == c.flow->flow && std::find(f.kinds.begin(), f.kinds.end(), c.kind->kind) != f.kinds.end() &&
-            (!*f.key || std::strcmp(f.key, c.when.key) == 0))
-            return f.what;
-    return nullptr;
-}
-
 class FaultCampaign : public HostFlowTest, public ::testing::WithParamInterface<Case> {
 protected:
     void SetUp() override {
@@ -365,7 +346,6 @@ protected:
 TEST_P(FaultCampaign, RecordsTellTheArraysTruthAndNothingIsLeftBehind) {
     const Case& c = GetParam();
     const Flow flow = c.flow->flow;
-    if (const char* finding = knownFinding(c)) GTEST_SKIP() << "finding: " << finding;
     ASSERT_NO_FATAL_FAILURE(stage(flow));
     if (c.proxy)
         for (size_t i = 0; i < batch->size(); ++i) (*batch)[i].setConfig("SMCONFIG_NAME_REMOTE_SNAP_PX", std::string("proxy-b"));
