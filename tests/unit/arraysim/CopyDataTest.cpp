@@ -1,5 +1,6 @@
-// Data generations, background copy, cleaning and incremental recopy on the
-// simulator's clock, driven through the extrinsic methods.
+// Data generations, background copy, incremental recopy and restore on the
+// simulator's clock, driven through the extrinsic methods. Cleaning and the
+// stop of dependent copies are FlashCopyRulesTest's.
 #include <gtest/gtest.h>
 
 #include "SimTestUtil.h"
@@ -22,9 +23,6 @@ protected:
         b.advanceSeconds(1);
         ASSERT_EQ(b.state(source, target), "prepared");
         ASSERT_EQ(b.sync(source, target, SyncOperation::Start, false, restore), 0u);
-    }
-    uint16_t operationalStatus(const std::string& volume) {
-        return b.sim.withModel([&](Model& m, int64_t) { return m.state.volumeStatus(*m.state.volume(volumeIdIn(m, volume))); });
     }
     SimBench b;
 };
@@ -52,15 +50,6 @@ TEST_F(CopyData, CloneCopiesAtItsRateAndAutodeleteRemovesIt) {
     EXPECT_EQ(b.state("src", "clone"), "copying");
     b.advanceSeconds(3);
     EXPECT_EQ(b.state("src", "clone"), "none") << "autodelete removed the finished mapping";
-
-    ASSERT_EQ(b.attach("src", "s1", 100), 0u);  // 64 MiB/s: 16 s per GiB
-    prepareAndStart("src", "s1");
-    b.advanceSeconds(17);
-    EXPECT_EQ(b.state("src", "s1"), "idle_or_copied");
-    uint16_t syncState = b.sim.withModel([&](Model& m, int64_t) {
-        return m.copies.syncState(*m.state.mappingByPair(volumeIdIn(m, "src"), volumeIdIn(m, "s1")));
-    });
-    EXPECT_EQ(syncState, 6) << "a copied mapping shows Synchronized";
 }
 
 TEST_F(CopyData, IncrementalRestartCopiesOnlyWhatChanged) {
@@ -101,56 +90,6 @@ TEST_F(CopyData, RestoreNeedsTheRestoreFlagAndBringsBackThePointInTime) {
     EXPECT_EQ(b.state("s1", "src"), "prepared") << "a refused start changes nothing";
     EXPECT_EQ(b.sync("s1", "src", SyncOperation::Start, false, true), 0u);
     EXPECT_EQ(b.sim.generation("src"), pointInTime);
-}
-
-TEST_F(CopyData, StoppingANewerSnapshotCleansForTheOlderOne) {
-    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
-    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
-    prepareAndStart("src", "s1");
-    b.sim.hostWrite("src", 10);
-    prepareAndStart("src", "s2");
-    b.sim.hostWrite("src", 10);
-
-    // s1 still needs the grains s2 holds: 10% of 1 GiB at clean rate 0
-    // (cleaned at the default rate 50, 2 MiB/s) takes 51.2 s after the 0.5 s stop.
-    ASSERT_EQ(b.sync("src", "s2", SyncOperation::Stop), 0u);
-    EXPECT_EQ(b.state("src", "s2"), "stopping");
-    EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, true), Rc::SourceNeededByOtherMaps);
-    b.advanceSeconds(51.5);
-    EXPECT_EQ(b.state("src", "s2"), "stopping");
-    b.advanceSeconds(0.3);
-    EXPECT_EQ(b.state("src", "s2"), "stopped");
-    EXPECT_EQ(operationalStatus("s2"), 10) << "the target of an unfinished copy goes offline";
-
-    // The oldest snapshot has no dependents: a short stop.
-    ASSERT_EQ(b.sync("src", "s1", SyncOperation::Stop), 0u);
-    b.advanceSeconds(1);
-    EXPECT_EQ(b.state("src", "s1"), "stopped");
-    EXPECT_EQ(b.sync("src", "s1", SyncOperation::DeleteMapping, true), 0u);
-    EXPECT_EQ(b.state("src", "s1"), "none");
-}
-
-TEST_F(CopyData, DependentsBlockForcedDeleteAndAForcedStopTakesThemAlong) {
-    ASSERT_EQ(b.attach("src", "s1", 0), 0u);
-    ASSERT_EQ(b.attach("src", "s2", 0), 0u);
-    prepareAndStart("src", "s1");
-    prepareAndStart("src", "s2");
-    EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, true), Rc::SourceNeededByOtherMaps);
-    EXPECT_EQ(b.sync("src", "s2", SyncOperation::DeleteMapping, false), Rc::SourceNeededByOtherMaps);
-
-    ASSERT_EQ(b.sync("src", "s2", SyncOperation::Stop, true), 0u);
-    EXPECT_EQ(b.state("src", "s2"), "stopped");
-    EXPECT_EQ(b.state("src", "s1"), "stopped") << "a forced stop stops the mappings that depended on it";
-    EXPECT_EQ(operationalStatus("s1"), 10);
-
-    ASSERT_TRUE(b.sim.addVolume("s3", "Pool0", GiB).ok());
-    ASSERT_EQ(b.attach("src", "s3", 0), 0u);
-    prepareAndStart("src", "s3");
-    EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), Rc::MappingActive)
-        << "no older copy depends on it, but it is copying";
-    ASSERT_EQ(b.sync("src", "s3", SyncOperation::Stop, true), 0u);
-    EXPECT_EQ(operationalStatus("s3"), 10);
-    EXPECT_EQ(b.sync("src", "s3", SyncOperation::DeleteMapping, true), 0u);
 }
 
 TEST_F(CopyData, AMappingStuckInStoppingStaysThereUntilReleased) {

@@ -14,9 +14,6 @@ SimParam uintParam(const std::string& name, uint64_t v, const std::string& type)
 
 SimParam boolParam(const std::string& name, bool v) { return {name, "boolean", SimValue::boolean(v)}; }
 SimParam strParam(const std::string& name, const std::string& v) { return {name, "string", SimValue::str(v)}; }
-SimParam strArrayParam(const std::string& name, const std::vector<std::string>& v) {
-    return {name, "string", SimValue::strArray(v)};
-}
 
 SimPath SimBench::path(const ObjRef& ref) {
     return sim.withModel([&](Model& m, int64_t now) { return m.view(now).pathOf(ref); });

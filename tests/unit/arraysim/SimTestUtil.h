@@ -16,7 +16,6 @@ SimParam refParam(const std::string& name, SimPath p);
 SimParam uintParam(const std::string& name, uint64_t v, const std::string& type = "uint16");
 SimParam boolParam(const std::string& name, bool v);
 SimParam strParam(const std::string& name, const std::string& v);
-SimParam strArrayParam(const std::string& name, const std::vector<std::string>& v);
 
 // The id of a volume, for use inside withModel().
 uint32_t volumeIdIn(const Model& m, const std::string& name);
