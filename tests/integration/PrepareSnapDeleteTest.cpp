@@ -11,11 +11,23 @@ namespace {
 
 class PrepareSnapDelete : public FlowTest {
 protected:
-    void snapshotGroupLifeCycle(RecordBatch& batch, const std::vector<std::string>& sources);
+    // Sources "db0".. for copies of the engine's kind; a batch "<snap>_db<i>" of them.
+    void newSources(int engine, size_t n) {
+        fx.setEngineId(engine);
+        sources = addSources(n);
+    }
+    std::unique_ptr<RecordBatch> newBatch(int engine, size_t n, const std::string& snap,
+                                          const std::function<void(TestSnapInfo&)>& configure = {}) {
+        newSources(engine, n);
+        return batchFor(sources, snap, configure);
+    }
+    std::vector<std::string> sources;
 };
 
 // A batch of three snapshots in one group, from prepare to delete.
-void PrepareSnapDelete::snapshotGroupLifeCycle(RecordBatch& batch, const std::vector<std::string>& sources) {
+TEST_F(PrepareSnapDelete, SnapshotsInOneGroupAreTheImageOfSnapTime) {
+    auto owned = newBatch(kSnapshotEngine, 3, "daily", useGroup);
+    RecordBatch& batch = *owned;
     ASSERT_EQ(prepare(batch), 0) << dump(batch);
     const std::string group = "daily_db0_CG";
     EXPECT_EQ(fx.groupNames(), std::set<std::string>{group});
@@ -54,13 +66,6 @@ void PrepareSnapDelete::snapshotGroupLifeCycle(RecordBatch& batch, const std::ve
     EXPECT_EQ(fx.volumeNames(), std::set<std::string>(sources.begin(), sources.end()));
     EXPECT_TRUE(fx.mappingNames().empty());
     EXPECT_TRUE(fx.groupNames().empty());
-}
-
-TEST_F(PrepareSnapDelete, SnapshotsInOneGroupAreTheImageOfSnapTime) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(3);
-    auto batch = batchFor(sources, "daily", useGroup);
-    snapshotGroupLifeCycle(*batch, sources);
     EXPECT_EQ(calls("CreateSynchronizedSet"), 1u);
     EXPECT_EQ(groupCalls(4), 1u);  // one group start
     EXPECT_EQ(groupCalls(6), 1u);  // one group prepare
@@ -68,9 +73,7 @@ TEST_F(PrepareSnapDelete, SnapshotsInOneGroupAreTheImageOfSnapTime) {
 }
 
 TEST_F(PrepareSnapDelete, ClonesInAGroupAreFollowedUntilCopiedThenPreparedAgain) {
-    fx.setEngineId(kCloneEngine);
-    const auto sources = addSources(2);
-    auto batch = batchFor(sources, "full", useGroup);
+    auto batch = newBatch(kCloneEngine, 2, "full", useGroup);
     const int64_t before = fx.clock().nowMs();
     ASSERT_EQ(prepare(*batch), 0) << dump(*batch);
     // 1 GiB at copy rate 50 copies in 512 s: followed together in passes of 180 s.
@@ -101,8 +104,7 @@ TEST_F(PrepareSnapDelete, ClonesInAGroupAreFollowedUntilCopiedThenPreparedAgain)
 }
 
 TEST_F(PrepareSnapDelete, AnIncrementalCloneIsKeptAndTakenAgainUnderItsLabel) {
-    fx.setEngineId(kCloneEngine);
-    const auto sources = addSources(1);
+    newSources(kCloneEngine, 1);
     std::string target;  // its UID
     for (int cycle = 0; cycle < 3; ++cycle) {
         const std::string name = "inc" + std::to_string(cycle) + "_db0";
@@ -141,8 +143,7 @@ TEST_F(PrepareSnapDelete, AnIncrementalCloneIsKeptAndTakenAgainUnderItsLabel) {
 }
 
 TEST_F(PrepareSnapDelete, ASpaceEfficientTargetWithTheLabelIsTakenAndKept) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(1);
+    newSources(kSnapshotEngine, 1);
     const auto seeded = fx.addSnapshot(sources[0], "spare_keep", EngineSimFixture::CopyStage::Started);
     for (int cycle = 0; cycle < 2; ++cycle) {
         const std::string name = "se" + std::to_string(cycle) + "_db0";
@@ -166,9 +167,7 @@ TEST_F(PrepareSnapDelete, ASpaceEfficientTargetWithTheLabelIsTakenAndKept) {
 }
 
 TEST_F(PrepareSnapDelete, LabelOnlyWithoutALabelledTargetCreatesNothing) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(1);
-    auto batch = batchFor(sources, "lbl", [](TestSnapInfo& r) {
+    auto batch = newBatch(kSnapshotEngine, 1, "lbl", [](TestSnapInfo& r) {
         r.setConfig("SMCONFIG_NAME_TARGET_DEVICE_LABEL", std::string("keep"));
         r.setConfig("SMCONFIG_NAME_USE_LABEL_DEVICE_ONLY", 1);
     });
@@ -181,8 +180,7 @@ TEST_F(PrepareSnapDelete, LabelOnlyWithoutALabelledTargetCreatesNothing) {
 }
 
 TEST_F(PrepareSnapDelete, ADeviceOfAnotherArraySendsNothing) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(2);
+    newSources(kSnapshotEngine, 2);
     fx.env().disks().add(zq::platform::SimulatedDisk::volume(devicePath("db1"), "IBM", "2145", "FFFFFF99999900000001",
                                                              fx.volume("db1")->uid));
     auto batch = batchFor(sources, "two", useGroup);
@@ -195,9 +193,7 @@ TEST_F(PrepareSnapDelete, ADeviceOfAnotherArraySendsNothing) {
 }
 
 TEST_F(PrepareSnapDelete, OneFailingRecordOfThreeLeavesNothingAndTheGroupIntact) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(3);
-    auto batch = batchFor(sources, "part", useGroup);
+    auto batch = newBatch(kSnapshotEngine, 3, "part", useGroup);
     fx.sim().faults().add(arraysim::Fault::returns("AttachReplica", 38844, 1));
     ASSERT_EQ(prepare(*batch), 2) << dump(*batch);
     size_t failed = 3;
@@ -226,9 +222,7 @@ TEST_F(PrepareSnapDelete, OneFailingRecordOfThreeLeavesNothingAndTheGroupIntact)
 }
 
 TEST_F(PrepareSnapDelete, AFailedGroupPrepareFailsEveryRecord) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(3);
-    auto batch = batchFor(sources, "gp", useGroup);
+    auto batch = newBatch(kSnapshotEngine, 3, "gp", useGroup);
     // Once every worker has joined, the group's prepare is refused.
     int joined = 0;
     (*batch)[0].setLineHook([&](const zqtest::LogLine& line) {
@@ -245,9 +239,7 @@ TEST_F(PrepareSnapDelete, AFailedGroupPrepareFailsEveryRecord) {
 }
 
 TEST_F(PrepareSnapDelete, AFailedGroupStartFailsEveryRecord) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(3);
-    auto batch = batchFor(sources, "gs", useGroup);
+    auto batch = newBatch(kSnapshotEngine, 3, "gs", useGroup);
     ASSERT_EQ(prepare(*batch), 0);
     fx.sim().faults().add(arraysim::Fault::returns("ModifySynchronizedSet", 38818, 1));
     EXPECT_EQ(snap(*batch), 1);
@@ -259,8 +251,7 @@ TEST_F(PrepareSnapDelete, AFailedGroupStartFailsEveryRecord) {
 }
 
 TEST_F(PrepareSnapDelete, CopiesGoneOrStoppedOnTheArrayAreDeleted) {
-    fx.setEngineId(kCloneEngine);
-    const auto sources = addSources(3);
+    newSources(kCloneEngine, 3);
     // Smart clones: started by snap, not followed at prepare.
     auto clones = batchFor(sources, "c", [](TestSnapInfo& r) { r.setConfig("SMCONFIG_NAME_SMART_CLONE_OP", 1); });
     ASSERT_EQ(prepare(*clones), 0) << dump(*clones);
@@ -290,9 +281,7 @@ TEST_F(PrepareSnapDelete, CopiesGoneOrStoppedOnTheArrayAreDeleted) {
 }
 
 TEST_F(PrepareSnapDelete, AStopThatNeverEndsIsBoundedMarkedAndFinishedLater) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(1);
-    auto batch = batchFor(sources, "s");
+    auto batch = newBatch(kSnapshotEngine, 1, "s");
     ASSERT_EQ(prepare(*batch), 0);
     ASSERT_EQ(snap(*batch), 0);
     const std::string mapping = fx.mappingOfTarget("s_db0")->name;
@@ -312,8 +301,7 @@ TEST_F(PrepareSnapDelete, AStopThatNeverEndsIsBoundedMarkedAndFinishedLater) {
 }
 
 TEST_F(PrepareSnapDelete, DeletingANewerCloneLeavesAnOlderSnapshotValid) {
-    fx.setEngineId(kCloneEngine);
-    const auto sources = addSources(1);
+    newSources(kCloneEngine, 1);
     for (bool forced : {false, true}) {
         SCOPED_TRACE(forced ? "forced stop configured" : "default stop");
         if (forced) fx.config().set("HostModule", "nIBMSVCDisableForceFCStop", "0");
@@ -338,8 +326,7 @@ TEST_F(PrepareSnapDelete, DeletingANewerCloneLeavesAnOlderSnapshotValid) {
 }
 
 TEST_F(PrepareSnapDelete, AGroupHoldingOtherMappingsIsNotTaken) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(2);
+    newSources(kSnapshotEngine, 2);
     const auto other = fx.addSnapshot(sources[0], "other", EngineSimFixture::CopyStage::Idle);
     fx.addGroup("g_db0_CG", {other.mapping});
     auto batch = batchFor(sources, "g", useGroup);
@@ -355,9 +342,7 @@ TEST_F(PrepareSnapDelete, AGroupHoldingOtherMappingsIsNotTaken) {
 }
 
 TEST_F(PrepareSnapDelete, AFailedMetadataWriteTakesTheTargetBack) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(2);
-    auto batch = batchFor(sources, "m");
+    auto batch = newBatch(kSnapshotEngine, 2, "m");
     (*batch)[1].setFailMetaDataWrites(true);
     EXPECT_EQ(prepare(*batch), 2);
     EXPECT_EQ(statuses(*batch), (std::vector<int>{1, 2}));
@@ -367,9 +352,7 @@ TEST_F(PrepareSnapDelete, AFailedMetadataWriteTakesTheTargetBack) {
 }
 
 TEST_F(PrepareSnapDelete, UnmapFirstLeavesStillMappedCopiesAlone) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(2);
-    auto batch = batchFor(sources, "u");
+    auto batch = newBatch(kSnapshotEngine, 2, "u");
     ASSERT_EQ(prepare(*batch), 0);
     ASSERT_EQ(snap(*batch), 0);
     fx.addHost("testhost", {"10000000C9AABB01"});
@@ -393,9 +376,7 @@ TEST_F(PrepareSnapDelete, UnmapFirstLeavesStillMappedCopiesAlone) {
 }
 
 TEST_F(PrepareSnapDelete, AGroupThatCannotBeRemovedAtOnceIsEmptiedAndRemovedAtTheEnd) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(2);
-    auto batch = batchFor(sources, "cg", useGroup);
+    auto batch = newBatch(kSnapshotEngine, 2, "cg", useGroup);
     ASSERT_EQ(prepare(*batch), 0);
     ASSERT_EQ(snap(*batch), 0);
     fx.sim().faults().add(arraysim::Fault::returns("DeleteSynchronizedSet", 38669, 1));
@@ -411,9 +392,7 @@ TEST_F(PrepareSnapDelete, AGroupThatCannotBeRemovedAtOnceIsEmptiedAndRemovedAtTh
 }
 
 TEST_F(PrepareSnapDelete, ACloneStoppedWhileFollowedFailsAndIsTakenBack) {
-    fx.setEngineId(kCloneEngine);
-    const auto sources = addSources(2);
-    auto batch = batchFor(sources, "f");
+    auto batch = newBatch(kCloneEngine, 2, "f");
     // Someone stops the first clone while prepare follows its copy.
     (*batch)[0].setLineHook([&](const zqtest::LogLine& line) {
         if (line.text.find("Resync still in progress") == std::string::npos) return;
@@ -430,9 +409,7 @@ TEST_F(PrepareSnapDelete, ACloneStoppedWhileFollowedFailsAndIsTakenBack) {
 }
 
 TEST_F(PrepareSnapDelete, AStartThatDoesNotTakeFailsTheRecord) {
-    fx.setEngineId(kSnapshotEngine);
-    const auto sources = addSources(1);
-    auto batch = batchFor(sources, "st");
+    auto batch = newBatch(kSnapshotEngine, 1, "st");
     ASSERT_EQ(prepare(*batch), 0);
     // The start is accepted as a job that never ends: the mapping stays prepared.
     fx.sim().faults().add(arraysim::Fault::asJob("ModifySynchronization", arraysim::JobScript::neverEnding(), 1));
