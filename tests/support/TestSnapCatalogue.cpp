@@ -7,12 +7,8 @@
 namespace zqtest {
 
 void TestSnapCatalogue::addCopy(int engineId, int controlHostId, const std::string& uniqueId) {
-    addMetaData(engineId, controlHostId, SMMetaDataInfo(ZQSO::SM_MDT_UNIQUE_ID, uniqueId));
-}
-
-void TestSnapCatalogue::addMetaData(int engineId, int controlHostId, const SMMetaDataInfo& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back({engineId, controlHostId, entry});
+    entries_.push_back({engineId, controlHostId, SMMetaDataInfo(ZQSO::SM_MDT_UNIQUE_ID, uniqueId)});
 }
 
 bool TestSnapCatalogue::addFromRecord(int engineId, const TestSnapInfo& record) {
@@ -29,16 +25,6 @@ void TestSnapCatalogue::removeCopy(const std::string& uniqueId) {
                    entries_.end());
 }
 
-void TestSnapCatalogue::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entries_.clear();
-}
-
-void TestSnapCatalogue::setFailing(bool failing) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failing_ = failing;
-}
-
 std::vector<TestSnapCatalogue::Query> TestSnapCatalogue::queries() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return queries_;
@@ -52,7 +38,6 @@ int TestSnapCatalogue::getVolumeSnaps(int apiVersion, SMVolSnapInfo& query) {
     asked.retrieveFlags = query.getRetrieveValidFlags();
     for (const auto& host : query.getControlHosts()) asked.controlHosts.push_back(host.getControlHostId());
     queries_.push_back(asked);
-    if (failing_) return 1;
     for (const auto& e : entries_) {
         bool hostAsked = std::find(asked.controlHosts.begin(), asked.controlHosts.end(), e.controlHostId) !=
                          asked.controlHosts.end();

@@ -28,16 +28,11 @@ public:
     // A copy known for the engine and control host: its unique identifier
     // (record metadata 1), answered as a metadata entry of type 1.
     void addCopy(int engineId, int controlHostId, const std::string& uniqueId);
-    // Any metadata entry of a copy.
-    void addMetaData(int engineId, int controlHostId, const SMMetaDataInfo& entry);
     // The copy a record holds (its metadata 1 and control host), as the host
     // records it after a prepare. False when the record has no metadata 1.
     bool addFromRecord(int engineId, const TestSnapInfo& record);
     // Forgets every entry with this text (a deleted or unprepared copy).
     void removeCopy(const std::string& uniqueId);
-    void clear();
-    // While set, every query fails (a database that cannot be read).
-    void setFailing(bool failing);
 
     // The questions asked so far, oldest first.
     std::vector<Query> queries() const;
@@ -54,7 +49,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
     std::vector<Query> queries_;
-    bool failing_ = false;
 };
 
 }  // namespace zqtest

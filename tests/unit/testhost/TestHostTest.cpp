@@ -88,11 +88,9 @@ TEST(TestSnapCatalogue, AnswersTheCopiesOfTheEngineAndControlHostAsked) {
     EXPECT_EQ(ask(21, {8}).size(), 0u);
     catalogue->removeCopy("0000AA*4*svc*src*p*x*UID1*tp*2");
     EXPECT_EQ(ask(20, {7}), (std::vector<std::string>{"0000AA*4*svc*src*p*x*UID4*tp*0"}));
-    catalogue->setFailing(true);
-    EXPECT_EQ(ask(20, {7}), (std::vector<std::string>{"failed"}));
 
     auto queries = catalogue->queries();
-    ASSERT_EQ(queries.size(), 5u);
+    ASSERT_EQ(queries.size(), 4u);
     EXPECT_EQ(queries[1].controlHosts, (std::vector<int>{7, 8}));
     EXPECT_EQ(queries[1].apiVersion, 2);
     EXPECT_EQ(queries[1].retrieveFlags, 6144u);
