@@ -130,24 +130,18 @@ protected:
         return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
     }
 
-    // A request to the simulator's side channel; its JSON answer.
-    static json simPost(const std::string& path, const json& body) {
+    // A request to the simulator's side channel (a GET without a body); its JSON answer.
+    static json simCall(const std::string& path, const json* body) {
         httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
         c.enable_server_certificate_verification(false);
         c.set_basic_auth("admin", kPassword);
-        auto r = c.Post(("/sim/" + path).c_str(), body.dump(), "application/json");
+        const std::string target = "/sim/" + path;
+        auto r = body ? c.Post(target.c_str(), body->dump(), "application/json") : c.Get(target.c_str());
         EXPECT_TRUE(r && r->status == 200) << path;
         return r ? json::parse(r->body, nullptr, false) : json();
     }
-
-    static json simState() {
-        httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
-        c.enable_server_certificate_verification(false);
-        c.set_basic_auth("admin", kPassword);
-        auto r = c.Get("/sim/state");
-        EXPECT_TRUE(r && r->status == 200);
-        return r ? json::parse(r->body, nullptr, false) : json();
-    }
+    static json simPost(const std::string& path, const json& body) { return simCall(path, &body); }
+    static json simState() { return simCall("state", nullptr); }
 
     // A simulated host of its own with `n` source volumes "<prefix>0".. mapped
     // to it, the array added, and the host rescanned: the sources are
