@@ -214,8 +214,8 @@ protected:
 
 private:
     // Volume creation on IBM SVC: I/O group and preferred node of the new
-    // volume (positions 6 and 7), false when the source cannot be read.
-    bool AppendIOGroupAndNode(ZqCimConnection& conn, const Pegasus::CIMObjectPath& source,
+    // volume (positions 6 and 7), from the source volume's instance.
+    void AppendIOGroupAndNode(ZqCimConnection& conn, const Pegasus::CIMInstance& source,
                               const std::string& systemName, std::vector<std::string>& creation);
     // Whether the firmware creates thick volumes without the standard goal.
     bool FirmwareAllowsThickWithoutGoal(ZqCimConnection& conn, const std::string& systemName);

@@ -71,11 +71,25 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
         DEBUG_TRACE_NORMAL(kLabel, "SrcVol: %s", GetObjectPathString(source).c_str());
 
         CIMObjectPath pool;
+        // The pool is read once for its name and its status; a failed read leaves both empty.
+        CIMInstance poolInstance;
+        bool poolRead = false;
+        auto poolProp = [&](const char* name) {
+            if (!poolRead) {
+                poolRead = true;
+                try {
+                    poolInstance = conn.GetInstance(pool);
+                } catch (...) {
+                    TraceCaughtException(*this, "SMIS::GetCIMProp", ZQ_SOURCE_FILE, __LINE__);
+                }
+            }
+            return GetCIMProp(poolInstance, name);
+        };
         std::string poolLabel = poolName;
         if (poolName == "null") {
             pool = PoolOfVolume(conn, kLabel, source);
             if (pool.getClassName().isNull()) return ZQ_SMIS_OBJECT_NOT_FOUND;
-            poolLabel = GetCIMProp(conn, pool, "ElementName");
+            poolLabel = poolProp("ElementName");
             DEBUG_TRACE_NORMAL(kLabel, "Source Volume Pool: [%s] FriendlyName [%s]\n",
                                GetObjectPathString(pool).c_str(), poolLabel.c_str());
             DEBUG_TRACE_NORMAL(kLabel,
@@ -93,7 +107,7 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
         if (skipPoolCheck != 0) {
             DEBUG_TRACE(kLabel, "Pool online check skipped due to registry override");
         } else if (vendor == VENDOR_IBMSVC) {
-            const std::string status = GetCIMProp(conn, pool, "NativeStatus");
+            const std::string status = poolProp("NativeStatus");
             if (status == POOL_NATIVE_STATUS_OFFLINE || status == POOL_NATIVE_STATUS_UNUSABLE) {
                 DEBUG_TRACE(kLabel, "Source Volume Pool: [%s] is not online. Native Status is [%s].",
                             GetObjectPathString(pool).c_str(), status.c_str());
@@ -162,7 +176,7 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
             }
         }
         list.push_back(kind);
-        if (!AppendIOGroupAndNode(conn, source, systemName, list)) return 1;
+        AppendIOGroupAndNode(conn, sourceInstance, systemName, list);
 
         if (kind == kKindThick) {
             CIMObjectPath goal;
@@ -182,15 +196,9 @@ int SmisAction::CreateStorageVolParams(ZqCimConnection& conn, std::vector<std::s
     return 1;
 }
 
-bool SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMObjectPath& source, const std::string& systemName,
+void SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMInstance& source, const std::string& systemName,
                                       std::vector<std::string>& creation) {
     static const char* const kLabel = "SMIS::CreateStorageVolParams";
-    std::map<std::string, std::string> sourceProps{{"GroupName", ""}, {"PreferredNode", ""}};
-    if (!GetCIMPropList(conn, source, sourceProps)) {
-        DEBUG_TRACE_NORMAL("CreateStorageVolParams", "Failed to fetch the properties for the source volume using path-[%s]",
-                           GetObjectPathString(source).c_str());
-        return false;
-    }
     std::string configured;
     bool hasConfigured = PlatformText("IBMSVC_IOGroup", configured);
     if (hasConfigured) {
@@ -204,7 +212,7 @@ bool SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMObjectPath
 
     Array<CIMInstance> groups = conn.GetInstances("IBMTSSVC_IOGroup", Pegasus::CIMPropertyList());
     DEBUG_TRACE_NORMAL(kLabel, "IOGroup count [%d]", int(groups.size()));
-    const std::string& wanted = hasConfigured ? configured : sourceProps["GroupName"];
+    const std::string wanted = hasConfigured ? configured : GetCIMProp(source, "GroupName");
     CIMObjectPath chosen;
     for (Pegasus::Uint32 i = 0; i < groups.size() && chosen.getClassName().isNull(); ++i) {
         std::string name;
@@ -229,9 +237,9 @@ bool SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMObjectPath
     if (chosen.getClassName().isNull() || hasConfigured) {
         DEBUG_TRACE(kLabel, "The storage array will automatically set the preferred node for the target volume.");
         creation.push_back("null");
-        return true;
+        return;
     }
-    const std::string& preferred = sourceProps["PreferredNode"];
+    const std::string preferred = GetCIMProp(source, "PreferredNode");
     DEBUG_TRACE(kLabel, "Setting source preferred node [%s] to target volume", preferred.c_str());
     std::string nodePath;
     if (preferred.empty() || GetPreferredNodeForIBMSVC(conn, systemName, preferred, nodePath) != 1 ||
@@ -242,7 +250,6 @@ bool SmisAction::AppendIOGroupAndNode(ZqCimConnection& conn, const CIMObjectPath
         nodePath = "null";
     }
     creation.push_back(nodePath);
-    return true;
 }
 
 bool SmisAction::FirmwareAllowsThickWithoutGoal(ZqCimConnection& conn, const std::string& systemName) {
