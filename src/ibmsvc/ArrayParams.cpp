@@ -11,7 +11,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorArrayInfo = 62005;
 const char* const kArrayInfoText = "Failed to get array info";
 const char* const kNameSpace = "root/ibm";
 const char* const kArrayVendor = "IBM FlashSystem";

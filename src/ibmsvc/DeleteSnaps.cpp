@@ -26,8 +26,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorStillMapped = 60551;
-constexpr uint32_t kErrorNotDeleted = 60540;
 const char* const kDefaultLabel = "_deleted";
 
 struct DeleteSettings {
@@ -404,7 +402,7 @@ int deleteSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
         record->setStatus(status);
         // a copy left on the array is always told, when no step set an error
         if (status == ZQSO::SNAP_STATUS_DELETE_FAILED)
-            setError(record, kErrorNotDeleted, "deleteSnaps: the copy was not deleted from the Storage Array");
+            setError(record, kErrorStepFailed, "deleteSnaps: the copy was not deleted from the Storage Array");
         if (status == ZQSO::SNAP_STATUS_DELETED) {
             UniqueId fields;
             std::string text;

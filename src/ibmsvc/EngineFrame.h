@@ -22,6 +22,17 @@ EvDebug& processLogger();
 std::string engineLog(ZQSO::SnapInfo* record, int level, const char* function, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
+// The errors the flows set on a record.
+constexpr uint32_t kErrorOtherArray = 60322;      // the device is on another array than the batch
+constexpr uint32_t kErrorNoHostDisk = 60509;      // a mapped copy never showed up as a host disk
+constexpr uint32_t kErrorRestore = 60513;         // a reverse copy refused or not started
+constexpr uint32_t kErrorStepFailed = 60540;      // a step failed; the message says which
+constexpr uint32_t kErrorStillMapped = 60551;     // the copy is mapped to a host (or cannot be told)
+constexpr uint32_t kErrorNoSnapDevice = 60558;    // the copy cannot be exposed to the host
+constexpr uint32_t kErrorHostIdentifier = 62002;  // the host cannot be identified
+constexpr uint32_t kErrorInitiators = 62003;      // the host's initiators cannot be read
+constexpr uint32_t kErrorArrayInfo = 62005;       // "Failed to get array info"
+
 // Stores code and message as the record's error unless it already has one.
 // Nothing happens for a null record or message.
 void setError(ZQSO::SnapInfo* record, uint32_t code, const char* message);

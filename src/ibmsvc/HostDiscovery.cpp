@@ -15,8 +15,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorHostIdentifier = 62002;
-constexpr uint32_t kErrorInitiators = 62003;
 constexpr uint16_t kNameBuffer = 1024;
 constexpr uint32_t kDeviceListBuffer = 4096;
 // A host asked for more than this many bytes is not believed.

@@ -16,8 +16,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorRequest = 60540;
-
 // Message 1 on the proxy: the batch's device data, one entry per record.
 class PrepareMessage : public RemoteMessageHandler {
 public:
@@ -25,7 +23,7 @@ public:
     bool decodeRequest(const std::string& request, ZQSO::SnapInfo** records, int16_t count) override {
         if (!getRequestPrepare(request, devices_)) return false;
         if (devices_.size() == size_t(count)) return true;
-        setError(records[0], kErrorRequest,
+        setError(records[0], kErrorStepFailed,
                  engineLog(records[0], 2, "performRequestedOperation",
                            "The prepare request holds [%d] devices for [%d] records", int(devices_.size()),
                            int(count)));
@@ -53,7 +51,6 @@ public:
 private:
     Operation operation_;
 };
-
 
 jsonxx::Array textArray(const std::vector<std::string>& texts) {
     jsonxx::Array list;

@@ -26,10 +26,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorNoSnapDevice = 60558;
-constexpr uint32_t kErrorMappedElsewhere = 60551;
-constexpr uint32_t kErrorNoHostDisk = 60509;
-constexpr uint32_t kErrorBadAnswer = 60540;
 constexpr uint32_t kSmartCloneFlag = 0x2000;
 constexpr int kGroupSettleSeconds = 30;
 constexpr int kClonePollSeconds = 30;
@@ -73,7 +69,7 @@ bool checkStatuses(const MapStep& step) {
                 // In virtual-machine mode the other host may be the local
                 // host; that is looked at with the copy.
                 if (step.isVM) break;
-                setError(record, kErrorMappedElsewhere,
+                setError(record, kErrorStillMapped,
                          engineLog(record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn,
                                    record->snapName().c_str()));
                 ok = false;
@@ -247,7 +243,7 @@ bool mapRecord(const MapStep& step, int index) {
 
     if (step.isVM && status == ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST &&
         !mappedToLocalHostOnly(snap, fields, step.localInitiators)) {
-        setError(record, kErrorMappedElsewhere,
+        setError(record, kErrorStillMapped,
                  engineLog(record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn, name.c_str()));
         return false;
     }
@@ -387,7 +383,7 @@ int mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     if (!local) {
         data.mapCount = data.availCount = -1;
         if (!getResponseMap(response, data.mapCount, data.availCount) || !validCounts(data, count)) {
-            setError(first, kErrorBadAnswer,
+            setError(first, kErrorStepFailed,
                      engineLog(first, 2, fn, "%s: The proxy's answer [%s] holds no valid counts", fn,
                                response.c_str()));
             return 1;

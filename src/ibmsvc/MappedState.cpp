@@ -15,9 +15,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorHostIdentifier = 62002;
-constexpr uint32_t kErrorInitiators = 62003;
-
 void setAll(ZQSO::SnapInfo** records, int16_t count, ZQSO::SnapStatus status) {
     for (int i = 0; i < count; ++i)
         if (records[i]) records[i]->setStatus(status);

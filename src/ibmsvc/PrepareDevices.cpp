@@ -30,9 +30,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorArrayInfo = 62005;
-constexpr uint32_t kErrorOtherArray = 60322;
-constexpr uint32_t kErrorGroup = 60540;
 constexpr int kEngineSnapshot = 20;
 constexpr int kEngineClone = 21;
 constexpr int kGroupCopyType = 4;
@@ -108,7 +105,7 @@ std::string attachCopyType(const PrepareJob& job, const WorkerSettings& s) {
 
 // A failed record always carries an error: the line, when no step set one.
 void fail(PrepareJob& job, const char* fn) {
-    setError(job.record, kErrorGroup,
+    setError(job.record, kErrorStepFailed,
              engineLog(job.record, 2, fn, " Prepare snapshot failed for the source device %s", job.snap.m_SourceDev.c_str()));
     job.record->setStatus(ZQSO::SNAP_STATUS_PREPARE_FAILED);
 }
@@ -607,7 +604,7 @@ void failGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& member
                const char* why) {
     stopGroup(groupSnap, members);
     for (PrepareJob* member : members) {
-        setError(member->record, kErrorGroup, why);
+        setError(member->record, kErrorStepFailed, why);
         discardRecord(*member, fn);
     }
 }
@@ -732,7 +729,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     for (int i = 0; i < count; ++i)
         if (records[i]) records[i]->setStatus(ZQSO::SNAP_STATUS_PREPARE_FAILED);
     if (data.size() != size_t(count)) {
-        setError(first, kErrorGroup,
+        setError(first, kErrorStepFailed,
                  engineLog(first, 2, fn, "%s: Device data for [%d] records received for a batch of [%d]", fn,
                            int(data.size()), int(count)));
         return 1;
@@ -768,7 +765,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
             for (auto& job : jobs) {
                 if (!job.ready) continue;
                 engineLog(job.record, 2, fn, "%s", kGroupFailureText);
-                setError(job.record, kErrorGroup, kGroupFailureText);
+                setError(job.record, kErrorStepFailed, kGroupFailureText);
                 job.ready = false;
             }
         } else {

@@ -24,11 +24,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorHostIdentifier = 62002;
-constexpr uint32_t kErrorInitiators = 62003;
-constexpr uint32_t kErrorNoSnapDevice = 60540;
-constexpr uint32_t kErrorMapped = 60551;
-constexpr uint32_t kErrorRestore = 60513;
 constexpr int kShortestPrepareWait = 20;
 const char* const kReverseCopyType = "6";
 
@@ -43,17 +38,17 @@ bool unmappedCopy(ZQSO::SnapInfo* record, const UniqueId& fields) {
         case ZQSO::SNAP_STATUS_CLONE_NOT_MAPPED:
             return true;
         case ZQSO::SNAP_STATUS_NONE:
-            setError(record, kErrorNoSnapDevice, engineLog(record, 2, fn, "%s: Failed, could not find snap device", fn));
+            setError(record, kErrorStepFailed, engineLog(record, 2, fn, "%s: Failed, could not find snap device", fn));
             return false;
         case ZQSO::SNAP_STATUS_MAPPED_THIS_HOST:
         case ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST:
         case ZQSO::SNAP_STATUS_MAPPED_VISIBLE:
-            setError(record, kErrorMapped,
+            setError(record, kErrorStillMapped,
                      engineLog(record, 2, fn, "%s: Snap Device[%s] has host mappings, Can not perform revert", fn,
                                fields.snapDev.c_str()));
             return false;
         default:
-            setError(record, kErrorMapped,
+            setError(record, kErrorStillMapped,
                      engineLog(record, 2, fn, "%s: Snap Device[%s] mapped state unknown, Can not perform revert", fn,
                                fields.snapDev.c_str()));
             return false;

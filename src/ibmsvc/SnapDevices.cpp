@@ -17,8 +17,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-constexpr uint32_t kErrorArrayInfo = 62005;
-constexpr uint32_t kErrorGroup = 60540;
 constexpr int kEngineSnapshot = 20;
 constexpr int kEngineClone = 21;
 
@@ -148,7 +146,7 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
         if (groupSnap.ModifySyncSet(SET_OP_START) != 0) {
             const std::string why = engineLog(last, 2, fn, "ConsistencyGroup Resync failed ");
             for (SnapJob& member : members) {
-                setError(member.record, kErrorGroup, why);
+                setError(member.record, kErrorStepFailed, why);
                 member.record->setStatus(ZQSO::SNAP_STATUS_SNAP_FAILED);
             }
         } else {

@@ -18,10 +18,6 @@ constexpr int kStartPollSeconds = 10;
 // The start was taken but the mapping is not copying yet.
 bool startPending(int state) { return state == SYNC_STATE_PREPARED || state < 0; }
 
-// The mapping did not reach the state its operation promised: the record
-// fails with the line as its error.
-constexpr uint32_t kErrorNotReached = 60540;
-
 }  // namespace
 
 bool readRecordUniqueId(ZQSO::SnapInfo* record, const char* fn, UniqueId& fields, bool& empty) {
@@ -158,7 +154,7 @@ std::vector<bool> confirmAll(std::vector<Confirm>& members, Reached (*check)(int
     }
     for (size_t i = 0; i < members.size(); ++i)
         if (!done[i])
-            setError(members[i].record, kErrorNotReached,
+            setError(members[i].record, kErrorStepFailed,
                      engineLog(members[i].record, 2, fn, "%s: FlashCopy [%s] %s, sync state [%d]", fn,
                                members[i].snap->m_TargetDev.c_str(), what, states[i]));
     return done;

@@ -19,9 +19,6 @@ namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-// A copy the array would not unmap; the layer below may have set its own.
-constexpr uint32_t kErrorNotUnmapped = 60540;
-
 // The array step for one record: 14 unmapped, 15 not.
 ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool isVM, const std::string& initiators,
                              const std::string& localInitiators) {
@@ -41,7 +38,7 @@ ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool is
     refreshVolumePaths(snap, record, fields);
     setCopyView(snap, fields, initiators, false);
     if (snap.UnmapSnap() != 0) {
-        setError(record, kErrorNotUnmapped,
+        setError(record, kErrorStepFailed,
                  engineLog(record, 2, fn, "%s: Failed to unmap the device %s", fn, fields.snapDev.c_str()));
         return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
     }

@@ -24,7 +24,6 @@ using namespace ZQSOIBMSVCAPI;
 
 namespace {
 
-constexpr uint32_t kErrorArrayInfo = 62005;
 constexpr int kIdentifyMode = 3;
 
 bool validBatch(ZQSO::SnapInfo** records, int16_t count) { return records && count > 0; }
