@@ -1,8 +1,8 @@
 // One model of a command's result, shown as human text and tables by default
 // or as one JSON document with --json. Exit statuses: 0 every record (or the
 // command) succeeded, 2 some records did, 1 none did or the command failed,
-// 64 a usage error; a failing status comes with a one-line reason on
-// standard error.
+// 64 a usage error, and the sysexits codes below for what a script must tell
+// apart; a failing status comes with a one-line reason on standard error.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -17,7 +17,15 @@ namespace svcsnap {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitPartial = 2;
-constexpr int kExitUsage = 64;
+constexpr int kExitUsage = 64;        // EX_USAGE
+constexpr int kExitDataErr = 65;      // EX_DATAERR: the catalogue is corrupt
+constexpr int kExitNoInput = 66;      // EX_NOINPUT: unknown job or file
+constexpr int kExitUnavailable = 69;  // EX_UNAVAILABLE: the provider cannot be reached
+constexpr int kExitTempFail = 75;     // EX_TEMPFAIL: the job is busy with another step
+constexpr int kExitNoPerm = 77;       // EX_NOPERM: the provider refused the credentials
+constexpr int kExitConfig = 78;       // EX_CONFIG: configuration error
+constexpr int kExitSigInt = 130;      // interrupted by SIGINT
+constexpr int kExitSigTerm = 143;     // interrupted by SIGTERM
 
 // A command line that cannot be carried out as written.
 struct UsageError : std::invalid_argument {
@@ -27,6 +35,12 @@ struct UsageError : std::invalid_argument {
 // A command that failed; the text is the one-line reason.
 struct CommandFailed : std::runtime_error {
     using std::runtime_error::runtime_error;
+};
+
+// A failure a script must tell apart: it carries its own exit status.
+struct ExitError : CommandFailed {
+    ExitError(int status, const std::string& reason) : CommandFailed(reason), status(status) {}
+    int status;
 };
 
 struct Table {

@@ -168,6 +168,8 @@ int main(int argc, char** argv) {
         return out.finish(kExitUsage, "no command given (see svcsnap --help)");
     } catch (const UsageError& e) {
         return out.finish(kExitUsage, e.what());
+    } catch (const ExitError& e) {
+        return out.finish(e.status, e.what());
     } catch (const std::exception& e) {
         return out.finish(kExitFailed, e.what());
     }
