@@ -26,6 +26,20 @@ public:
     virtual std::string name() const = 0;
     // The device's SCSI interface ("ZqDeviceScsiIface"), or null when it has none.
     virtual ZqDeviceScsiIface* scsiIface() = 0;
+
+    // Whether something on the host holds the device, so that it cannot be
+    // opened exclusively: a mounted file system, a device-mapper or md device
+    // built on it, another exclusive user. `holder` (when given) says what
+    // holds it, where that is known. A device whose state cannot be told
+    // counts as in use.
+    virtual bool inUse(std::string* holder) = 0;
+    // Writes the host's dirty blocks of the device back and drops its cached
+    // ones. False, with the reason in `error` (when given), when it could not.
+    virtual bool flushBuffers(std::string* error) = 0;
+    // Makes the host read the device again, as after a new device appeared
+    // at its node: its size and identity, and none of the blocks it cached of
+    // what the node held before. False, with the reason, when it could not.
+    virtual bool reread(std::string* error) = 0;
 };
 
 class ZqDeviceTree {

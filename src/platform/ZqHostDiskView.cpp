@@ -170,6 +170,14 @@ std::vector<SimulatedDisk> HostDiskView::disks() const {
     return out;
 }
 
+bool HostDiskView::flush(const std::string& name, std::string* error) {
+    if (find(name, nullptr)) return true;
+    if (error) *error = "no such device: " + name;
+    return false;
+}
+
+bool HostDiskView::reread(const std::string& name, std::string* error) { return flush(name, error); }
+
 HostDiskView::State HostDiskView::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_;

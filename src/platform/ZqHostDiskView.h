@@ -76,6 +76,8 @@ public:
     // DeviceSource
     bool find(const std::string& name, SimulatedDisk* disk) const override;
     std::vector<SimulatedDisk> disks() const override;
+    bool flush(const std::string& name, std::string* error) override;
+    bool reread(const std::string& name, std::string* error) override;
 
     // The view's memory, for a host that keeps it between processes.
     struct Slot {

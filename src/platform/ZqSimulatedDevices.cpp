@@ -35,10 +35,24 @@ std::vector<uint8_t> pageWithHeader(uint8_t pageCode, const std::vector<uint8_t>
 
 class SimulatedDevice : public ZqDevice, public ZqDeviceScsiIface {
 public:
-    explicit SimulatedDevice(SimulatedDisk disk) : disk_(std::move(disk)) {}
+    SimulatedDevice(SimulatedDisk disk, std::shared_ptr<DeviceSource> source)
+        : disk_(std::move(disk)), source_(std::move(source)) {}
 
     std::string name() const override { return disk_.name; }
     ZqDeviceScsiIface* scsiIface() override { return disk_.scsi ? this : nullptr; }
+
+    bool inUse(std::string* holder) override {
+        // As the host sees it now, not as it was when the device was opened.
+        SimulatedDisk now;
+        if (!source_->find(disk_.name, &now)) {
+            if (holder) *holder = "the device is gone";
+            return true;
+        }
+        if (holder) *holder = now.holder;
+        return !now.holder.empty();
+    }
+    bool flushBuffers(std::string* error) override { return source_->flush(disk_.name, error); }
+    bool reread(std::string* error) override { return source_->reread(disk_.name, error); }
 
     size_t sendCdb(const uint8_t* cdb, size_t cdbLen, uint8_t* data, size_t dataLen, int) override {
         if (!cdb || cdbLen < 6 || (dataLen && !data)) throw ZqException("invalid SCSI command");
@@ -70,6 +84,7 @@ public:
 
 private:
     SimulatedDisk disk_;
+    std::shared_ptr<DeviceSource> source_;
 };
 
 }  // namespace
@@ -128,6 +143,45 @@ void StaticDeviceSource::clear() {
     disks_.clear();
 }
 
+void StaticDeviceSource::setHolder(const std::string& name, const std::string& holder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = disks_.find(name);
+    if (it != disks_.end()) it->second.holder = holder;
+}
+
+unsigned StaticDeviceSource::flushes(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = flushes_.find(name);
+    return it == flushes_.end() ? 0 : it->second;
+}
+
+unsigned StaticDeviceSource::rereads(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = rereads_.find(name);
+    return it == rereads_.end() ? 0 : it->second;
+}
+
+bool StaticDeviceSource::flush(const std::string& name, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!disks_.count(name)) {
+        if (error) *error = "no such device: " + name;
+        return false;
+    }
+    ++flushes_[name];
+    return true;
+}
+
+bool StaticDeviceSource::reread(const std::string& name, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!disks_.count(name)) {
+        if (error) *error = "no such device: " + name;
+        return false;
+    }
+    ++rereads_[name];
+    ++flushes_[name];
+    return true;
+}
+
 bool StaticDeviceSource::find(const std::string& name, SimulatedDisk* disk) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = disks_.find(name);
@@ -152,7 +206,7 @@ std::shared_ptr<ZqDevice> SimulatedDeviceBackend::open(const std::string& name, 
         if (error) error->set(ENOENT, "no such device: " + name);
         return nullptr;
     }
-    return std::make_shared<SimulatedDevice>(std::move(disk));
+    return std::make_shared<SimulatedDevice>(std::move(disk), source_);
 }
 
 }  // namespace platform

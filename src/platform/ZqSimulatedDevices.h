@@ -22,6 +22,9 @@ struct SimulatedDisk {
     std::vector<uint8_t> standardInquiry;
     std::vector<uint8_t> unitSerialPage;  // VPD page 0x80
     std::vector<uint8_t> deviceIdPage;    // VPD page 0x83
+    // What holds the disk on the host (a mount, a device-mapper device);
+    // empty when nothing does.
+    std::string holder;
 
     // A disk with the pages a volume of the given identity answers: vendor
     // (8) and product (16) in the standard inquiry, the serial in page 0x80
@@ -39,6 +42,10 @@ public:
     virtual ~DeviceSource() = default;
     virtual bool find(const std::string& name, SimulatedDisk* disk) const = 0;
     virtual std::vector<SimulatedDisk> disks() const = 0;
+    // The host flushes a disk's buffers, or reads the disk again. False with
+    // the reason when it cannot (the disk is gone).
+    virtual bool flush(const std::string& name, std::string* error) = 0;
+    virtual bool reread(const std::string& name, std::string* error) = 0;
 };
 
 // Disks added and removed by hand. Thread-safe.
@@ -47,12 +54,21 @@ public:
     void add(SimulatedDisk disk);
     void remove(const std::string& name);
     void clear();
+    // Something holds the disk (a mount); empty `holder` releases it.
+    void setHolder(const std::string& name, const std::string& holder);
+    // How often the host flushed or read the disk again.
+    unsigned flushes(const std::string& name) const;
+    unsigned rereads(const std::string& name) const;
+
     bool find(const std::string& name, SimulatedDisk* disk) const override;
     std::vector<SimulatedDisk> disks() const override;
+    bool flush(const std::string& name, std::string* error) override;
+    bool reread(const std::string& name, std::string* error) override;
 
 private:
     mutable std::mutex mutex_;
     std::map<std::string, SimulatedDisk> disks_;
+    std::map<std::string, unsigned> flushes_, rereads_;
 };
 
 class SimulatedDeviceBackend : public DeviceBackend {

@@ -29,6 +29,20 @@ public:
         return out;
     }
 
+    bool flush(const std::string& name, std::string* error) override {
+        for (const auto& source : sources())
+            if (source->find(name, nullptr)) return source->flush(name, error);
+        if (error) *error = "no such device: " + name;
+        return false;
+    }
+
+    bool reread(const std::string& name, std::string* error) override {
+        for (const auto& source : sources())
+            if (source->find(name, nullptr)) return source->reread(name, error);
+        if (error) *error = "no such device: " + name;
+        return false;
+    }
+
 private:
     std::vector<std::shared_ptr<DeviceSource>> sources() const {
         std::lock_guard<std::mutex> lock(mutex_);
