@@ -36,9 +36,11 @@ CIMValue ReferencesOrNull(const Array<CIMObjectPath>& list) {
     return list.size() > 0 ? CIMValue(list) : CIMValue(Pegasus::CIMTYPE_REFERENCE, true);
 }
 
-// Keeps the first controller only.
-void KeepFirst(Array<CIMObjectPath>& controllers) {
-    while (controllers.size() > 1) controllers.remove(controllers.size() - 1);
+// One controller of a list, as a list of its own.
+Array<CIMObjectPath> Only(const CIMObjectPath& controller) {
+    Array<CIMObjectPath> one;
+    one.append(controller);
+    return one;
 }
 
 }  // namespace
@@ -120,38 +122,45 @@ int SmisAction::ExposePaths(ZqCimConnection& conn, std::vector<std::string>& arg
                 targetPorts.clear();
                 numbers.clear();
             }
-            if (controllers.size() > 1) {
-                DEBUG_TRACE_NORMAL(kLabel, "Trimming controller list size [%d] to [1]", int(controllers.size()));
-                KeepFirst(controllers);
-            }
         }
         const bool newView = controllers.size() == 0;
 
-        call.Add("LUNames", CIMValue(volumes));
-        call.Add("InitiatorPortIDs", StringsOrNull(initiators));
-        call.Add("TargetPortIDs", StringsOrNull(targetPorts));
-        call.Add("DeviceNumbers", StringsOrNull(numbers));
-        call.Add("DeviceAccesses",
-                 accesses.size() > 0 ? CIMValue(accesses) : MakeCimNullVal(Pegasus::CIMTYPE_UINT16, true));
-        if (call.vendor == VENDOR_IBMSVC) {
-            int disableForce = 0;
-            PlatformInt("IBMSVC_DISABLE_FORCE_MAP", disableForce);
-            call.Add("Force", CIMValue(!(disableForce > 0)));
-        }
-        call.Add("ProtocolControllers", ReferencesOrNull(controllers));
+        // The host's ports may sit in several host objects: the volume is
+        // exposed through each of them, one call per controller.
+        const Pegasus::Uint32 calls = newView ? 1 : controllers.size();
+        if (calls > 1)
+            DEBUG_TRACE_NORMAL(kLabel, "%s: exposing through each of [%d] view controllers", kMethod, int(calls));
+        for (Pegasus::Uint32 c = 0; c < calls; ++c) {
+            MethodCall each{kLabel, kMethod, kMethod};
+            each.target = call.target;
+            each.vendor = call.vendor;
+            each.Add("LUNames", CIMValue(volumes));
+            each.Add("InitiatorPortIDs", StringsOrNull(initiators));
+            each.Add("TargetPortIDs", StringsOrNull(targetPorts));
+            each.Add("DeviceNumbers", StringsOrNull(numbers));
+            each.Add("DeviceAccesses",
+                     accesses.size() > 0 ? CIMValue(accesses) : MakeCimNullVal(Pegasus::CIMTYPE_UINT16, true));
+            if (each.vendor == VENDOR_IBMSVC) {
+                int disableForce = 0;
+                PlatformInt("IBMSVC_DISABLE_FORCE_MAP", disableForce);
+                each.Add("Force", CIMValue(!(disableForce > 0)));
+            }
+            each.Add("ProtocolControllers", newView ? ReferencesOrNull(controllers) : CIMValue(Only(controllers[c])));
 
-        const uint32_t retVal = Invoke(conn, call, RetValLine::OutParamsCapital);
-        if (retVal != SMIS_RET_SUCCESS && retVal != SMIS_RET_JOB_STARTED && newView) {
-            PrintParamSet(call.out, true);
-            return SMIS_RET_EXPOSE_INVALID_INITIATOR;
+            const uint32_t retVal = Invoke(conn, each, RetValLine::OutParamsCapital);
+            if (retVal != SMIS_RET_SUCCESS && retVal != SMIS_RET_JOB_STARTED && newView) {
+                PrintParamSet(each.out, true);
+                return SMIS_RET_EXPOSE_INVALID_INITIATOR;
+            }
+            if (retVal != SMIS_RET_SUCCESS) {
+                DEBUG_TRACE(kLabel, "%s: Method failed, retVal = %u (0x%x)", kMethod, unsigned(retVal),
+                            unsigned(retVal));
+                PrintParamSet(each.out, true);
+                return int(retVal);
+            }
+            PrintParamSet(each.out, false);
         }
-        if (retVal == SMIS_RET_SUCCESS) {
-            PrintParamSet(call.out, false);
-            return 0;
-        }
-        DEBUG_TRACE(kLabel, "%s: Method failed, retVal = %u (0x%x)", kMethod, unsigned(retVal), unsigned(retVal));
-        PrintParamSet(call.out, true);
-        return int(retVal);
+        return 0;
     } catch (...) {
         TraceCaught(kCatch, ZQ_SOURCE_FILE, __LINE__);
     }
@@ -215,34 +224,39 @@ int SmisAction::HidePaths(ZqCimConnection& conn, std::vector<std::string>& args)
         if (call.target.getClassName().isNull()) return ZQ_SMIS_OBJECT_NOT_FOUND;
         call.vendor = ZQProviderVendor::GetVendorId(call.target);
 
-        if (controllers.size() > 0) {
-            initiators.clear();
-            if (controllers.size() > 1) {
-                DEBUG_TRACE_NORMAL(kLabel, "Trimming controller list size [%d] to [1]", int(controllers.size()));
-                KeepFirst(controllers);
-            }
-        }
+        if (controllers.size() > 0) initiators.clear();
         if (call.vendor == VENDOR_FUJITSU) {
             initiators.clear();
             targetPorts.clear();
         }
 
-        call.Add("LUNames", CIMValue(volumes));
-        call.Add("InitiatorPortIDs", StringsOrNull(initiators));
-        call.Add("TargetPortIDs", StringsOrNull(targetPorts));
-        if (call.vendor == VENDOR_IBMSVC) {
-            int disableForce = 0;
-            PlatformInt("IBMSVC_DISABLE_FORCE_UNMAP", disableForce);
-            call.Add("Force", CIMValue(!(disableForce > 0)));
-        }
-        call.Add("ProtocolControllers", ReferencesOrNull(controllers));
-
-        const uint32_t retVal = Invoke(conn, call, RetValLine::OutParamsSpaced);
-        if (retVal == SMIS_RET_SUCCESS) {
-            PrintParamSet(call.out, false);
-        } else {
-            DEBUG_TRACE(kLabel, "%s : Failed...", kMethod);
-            PrintParamSet(call.out, true);
+        // Every host object of this host's ports that maps the volume lets
+        // it go, one call per controller; the first refusal ends the call.
+        const Pegasus::Uint32 calls = controllers.size() > 0 ? controllers.size() : 1;
+        if (calls > 1)
+            DEBUG_TRACE_NORMAL(kLabel, "HidePaths : hiding through each of [%d] view controllers", int(calls));
+        uint32_t retVal = SMIS_RET_SUCCESS;
+        for (Pegasus::Uint32 c = 0; c < calls && retVal == SMIS_RET_SUCCESS; ++c) {
+            MethodCall each{kLabel, kMethod, kMethod};
+            each.target = call.target;
+            each.vendor = call.vendor;
+            each.Add("LUNames", CIMValue(volumes));
+            each.Add("InitiatorPortIDs", StringsOrNull(initiators));
+            each.Add("TargetPortIDs", StringsOrNull(targetPorts));
+            if (each.vendor == VENDOR_IBMSVC) {
+                int disableForce = 0;
+                PlatformInt("IBMSVC_DISABLE_FORCE_UNMAP", disableForce);
+                each.Add("Force", CIMValue(!(disableForce > 0)));
+            }
+            each.Add("ProtocolControllers",
+                     controllers.size() > 0 ? CIMValue(Only(controllers[c])) : ReferencesOrNull(controllers));
+            retVal = Invoke(conn, each, RetValLine::OutParamsSpaced);
+            if (retVal == SMIS_RET_SUCCESS) {
+                PrintParamSet(each.out, false);
+            } else {
+                DEBUG_TRACE(kLabel, "%s : Failed...", kMethod);
+                PrintParamSet(each.out, true);
+            }
         }
         return int(retVal);
     } catch (...) {

@@ -169,10 +169,6 @@ Array<CIMObjectPath> ZqCimUtil::HardwareIdsOfInitiators(ZqCimConnection& conn, c
                                                         const Array<String>& initiators) {
     static const char* const kLabel = "GetIBMSVCCtlrListByHwIDs";
     static const char* const kCacheKey = "ZQ_IBMSVC_CACHE_HBA_INSTANCES";
-    const std::string first = LowerCase(initiators[0].toStdString());
-    const bool iscsi = first.find("iqn") != std::string::npos || first.find("eui") != std::string::npos ||
-                       first.find("naa") != std::string::npos;
-    const String property = iscsi ? "iSCSIName" : "portWWN";
 
     auto fetch = [&] {
         Array<Pegasus::CIMName> names;
@@ -188,15 +184,19 @@ Array<CIMObjectPath> ZqCimUtil::HardwareIdsOfInitiators(ZqCimConnection& conn, c
         for (Uint32 i = 0; i < list.size(); ++i) {
             const CIMObjectPath& path = list[i].getPath();
             if (GetPropByObjPath(path, "InstanceID").find(clusterId) == std::string::npos) continue;
-            Uint32 index = list[i].findProperty(property);
-            if (index == PEG_NOT_FOUND) continue;
-            // The array keeps iSCSI names in lower case and WWPNs in upper case.
-            const std::string value = LowerCase(list[i].getProperty(index).getValue().toString().toStdString());
-            for (Uint32 k = 0; k < initiators.size(); ++k)
-                if (!value.empty() && value == LowerCase(initiators[k].toStdString())) {
-                    AppendUnique(found, path);
-                    break;
-                }
+            // A host may offer WWPNs and iSCSI names together: each port is
+            // compared with both. The array keeps iSCSI names in lower case
+            // and WWPNs in upper case.
+            for (const char* property : {"portWWN", "iSCSIName"}) {
+                Uint32 index = list[i].findProperty(property);
+                if (index == PEG_NOT_FOUND) continue;
+                const std::string value = LowerCase(list[i].getProperty(index).getValue().toString().toStdString());
+                for (Uint32 k = 0; k < initiators.size(); ++k)
+                    if (!value.empty() && value == LowerCase(initiators[k].toStdString())) {
+                        AppendUnique(found, path);
+                        break;
+                    }
+            }
         }
         return found;
     };

@@ -13,6 +13,7 @@
 #include "IBMSVCUtility.h"
 #include "ZqDeviceTree.h"
 #include "ZqException.h"
+#include "ZqScsiPages.h"
 
 namespace ZQSOIBMSVCAPI {
 
@@ -23,8 +24,6 @@ constexpr int kScsiTimeout = 10;
 constexpr uint8_t kPageSerial = 0x80;
 constexpr uint8_t kPageDeviceId = 0x83;
 constexpr size_t kMinStandardInquiry = 32;  // up to the end of the product id
-constexpr size_t kLunIdOffset = 8;
-constexpr size_t kLunIdBytes = 16;
 constexpr size_t kMinSerialChars = 12;
 
 using InquiryBuffer = std::array<uint8_t, kInquiryLength>;
@@ -68,16 +67,6 @@ public:
 private:
     ZQSO::SnapInfo* record_;
 };
-
-std::string hexUpper(const uint8_t* bytes, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof(two), "%02X", bytes[i]);
-        out += two;
-    }
-    return out;
-}
 
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
@@ -210,6 +199,14 @@ int identifyFromInquiry(ZQSO::ZQOSUtil* os, ZQSO::SnapInfo* record, const char* 
     InquiryBuffer data;
     try {
         size_t n = source.read(-1, data);
+        // A node whose logical unit is gone (the array unmapped it) still
+        // answers, with nothing behind it.
+        const int qualifier = zq::platform::peripheralQualifier(data.data(), n);
+        if (qualifier > 0) {
+            engineLog(record, 0, fn, "Device [%s] has no logical unit (peripheral qualifier %d)", deviceName,
+                      qualifier);
+            return 0;
+        }
         if (n < kMinStandardInquiry)
             throw ZqException("standard inquiry returned " + std::to_string(n) + " bytes");
         vendor = trimSpaces(reinterpret_cast<const char*>(data.data()) + 8, 8);
@@ -222,9 +219,9 @@ int identifyFromInquiry(ZQSO::ZQOSUtil* os, ZQSO::SnapInfo* record, const char* 
         engineLog(record, 0, fn, "Device [%s] Vendor: [%s] Product line : [%s]", deviceName, vendor.c_str(),
                   product.c_str());
         n = source.read(kPageDeviceId, data);
-        if (n < kLunIdOffset + kLunIdBytes)
-            throw ZqException("page 0x83 returned " + std::to_string(n) + " bytes");
-        lunUniqueId = hexUpper(data.data() + kLunIdOffset, kLunIdBytes);
+        lunUniqueId = zq::platform::lunUidOfPage83(data.data(), n);
+        if (lunUniqueId.empty())
+            throw ZqException("page 0x83 (" + std::to_string(n) + " bytes) holds no NAA designator of the logical unit");
         engineLog(record, 0, fn, "lun uuid : [%s] ", lunUniqueId.c_str());
     } catch (const ZqException& e) {
         engineLog(record, 2, fn, "Fail to send scsi inquiry cdb, caught exception:%s", e.what());

@@ -119,7 +119,7 @@ unsigned EngineRemoteHelper::ExecuteRemote(const std::string& proxyHost) {
         return 1;
     }
     unsigned code = 0;
-    if (!parseDecimal(text, &code) || code > 2) {
+    if (!parseDecimal(text, &code) || code > 1) {
         engineLog(first, 2, fn, "Invalid Remote execution return code.");
         return 1;
     }
@@ -127,8 +127,7 @@ unsigned EngineRemoteHelper::ExecuteRemote(const std::string& proxyHost) {
         engineLog(first, 2, fn, "Remote execution failed.");
         return 1;
     }
-    if (code == 2) engineLog(first, 1, fn, "Remote execution succeeded for some of the records.");
-    return code;
+    return 0;
 }
 
 unsigned runBatchFrame(const char* entry, EngineRemoteHelper& helper, ZQSO::SnapInfo* first, int messageId,

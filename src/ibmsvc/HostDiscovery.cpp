@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <memory>
 #include <cctype>
 #include <cstring>
 
 #include "DeviceIdentification.h"
+#include "ZqDeviceTree.h"
 #include "EngineFrame.h"
 #include "IBMSVCUtility.h"
 
@@ -117,8 +120,10 @@ int detectHbalist(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::string&
     names.back() = '\0';
     const std::string text = names.data();
     engineLog(record, 0, fn, "detectHBAlist [%s]", text.c_str());
+    // The list's protocol is that of its first name; names of the other
+    // protocol are offered too, so that the array finds every host object
+    // that holds one of this host's ports.
     isSCSI = types[0] != 0;
-    const char wanted = isSCSI ? 1 : 0;
     size_t index = 0;
     for (size_t start = 0; start <= text.size(); ++index) {
         const size_t comma = text.find(',', start);
@@ -129,8 +134,7 @@ int detectHbalist(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::string&
             engineLog(record, 2, fn, "Initiator [%s] has no type, it is left out", name.c_str());
             continue;
         }
-        if (types[index] != wanted) continue;
-        if (isSCSI) {
+        if (types[index] != 0) {
             engineLog(record, 0, fn, "iSCSI initiator:[%s]", name.c_str());
         } else {
             std::string wwpn;
@@ -188,12 +192,23 @@ int detectHBA(ZQSO::SnapInfo* record, const std::string& arrayId, ZQSO::ZQOSUtil
     return 1;
 }
 
+bool isIscsiName(const std::string& name) {
+    // iSCSI names are "iqn.", "eui." or "naa." names.
+    for (const char* prefix : {"iqn.", "eui.", "naa."})
+        if (strncasecmp(name.c_str(), prefix, 4) == 0) return true;
+    return false;
+}
+
 std::string convertHbaList(ZQSO::SnapInfo* record, const std::vector<std::string>& initiators, bool isSCSI) {
     std::string text;
     for (const std::string& name : initiators) {
         if (name.empty()) continue;
         std::string entry = name;
-        if (!isSCSI && !normaliseFcName(name, entry)) {
+        // Each name in its own form: an iSCSI name as it is, a WWPN normalised.
+        const bool iscsi = isIscsiName(name) || (isSCSI && !normaliseFcName(name, entry));
+        if (iscsi) {
+            entry = name;
+        } else if (!normaliseFcName(name, entry)) {
             engineLog(record, 2, "convertHbaList", "FC initiator [%s] is not a WWPN, it is left out", name.c_str());
             continue;
         }
@@ -272,11 +287,70 @@ int getAllDevicePaths(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::vec
     return 1;
 }
 
+namespace {
+
+// The device, or null with `why` (and absent set when it is not there).
+std::shared_ptr<ZqDevice> openHostDisk(const std::string& device, std::string& why, bool* absent) {
+    CUxError error;
+    std::shared_ptr<ZqDevice> dev;
+    try {
+        dev = ZqDeviceTree::getDevice(device, &error);
+    } catch (const std::exception& e) {
+        why = e.what();
+        return nullptr;
+    }
+    if (!dev) {
+        why = error.AsString();
+        if (absent) *absent = error.code() == ENOENT;
+    }
+    return dev;
+}
+
+}  // namespace
+
+HostDiskHeld hostDiskHeld(const std::string& device, std::string& why) {
+    bool absent = false;
+    auto dev = openHostDisk(device, why, &absent);
+    if (!dev) return absent ? HostDiskHeld::Absent : HostDiskHeld::Yes;
+    try {
+        return dev->inUse(&why) ? HostDiskHeld::Yes : HostDiskHeld::No;
+    } catch (const std::exception& e) {
+        why = e.what();
+        return HostDiskHeld::Yes;
+    }
+}
+
+bool flushHostDisk(const std::string& device, std::string& error) {
+    auto dev = openHostDisk(device, error, nullptr);
+    try {
+        return dev && dev->flushBuffers(&error);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+bool rereadHostDisk(const std::string& device, std::string& error) {
+    auto dev = openHostDisk(device, error, nullptr);
+    try {
+        return dev && dev->reread(&error);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
 bool checkBatchHosts(ZQSO::SnapInfo** records, int16_t count, const char* fn) {
     ZQSO::SnapInfo* first = records[0];
     const bool firstIsVM = isVirtualMachineRecord(first);
+    // Every record names its hypervisor, and all name the same one: a copy
+    // mapped to the wrong host is written by another machine.
     std::string firstHost;
-    if (firstIsVM) getHostIdentifier(first, firstHost);
+    if (firstIsVM && (!getHostIdentifier(first, firstHost) || firstHost.empty())) {
+        setError(first, kErrorHostIdentifier,
+                 engineLog(first, 2, fn, "%s: The hypervisor host of record [1] could not be read", fn));
+        return false;
+    }
     for (int i = 1; i < count; ++i) {
         ZQSO::SnapInfo* record = records[i];
         if (!record) continue;
@@ -285,9 +359,14 @@ bool checkBatchHosts(ZQSO::SnapInfo** records, int16_t count, const char* fn) {
                      engineLog(first, 2, fn, "%s: The batch mixes virtual-machine and physical devices", fn));
             return false;
         }
+        if (!firstIsVM) continue;
         std::string host;
-        if (firstIsVM && getHostIdentifier(record, host) && !firstHost.empty() &&
-            strcasecmp(host.c_str(), firstHost.c_str()) != 0) {
+        if (!getHostIdentifier(record, host) || host.empty()) {
+            setError(first, kErrorHostIdentifier,
+                     engineLog(first, 2, fn, "%s: The hypervisor host of record [%d] could not be read", fn, i + 1));
+            return false;
+        }
+        if (strcasecmp(host.c_str(), firstHost.c_str()) != 0) {
             setError(first, kErrorHostIdentifier,
                      engineLog(first, 2, fn, "%s: The records of the batch name different hosts [%s] and [%s]", fn,
                                firstHost.c_str(), host.c_str()));

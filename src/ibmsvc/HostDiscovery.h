@@ -24,10 +24,10 @@ bool isVirtualMachineRecord(ZQSO::SnapInfo* record);
 // 1 done, 0 failed (logged).
 int getHostIdentifier(ZQSO::SnapInfo* record, std::string& hostId);
 
-// Every initiator of the host, all of one protocol (that of the first type
-// byte). Names of the other protocol, names without a type byte and Fibre
-// Channel names that are no WWPN are dropped; the names kept are as the host
-// reported them. 1 done (the list may be empty), 0 failed (logged).
+// Every initiator of the host, Fibre Channel and iSCSI alike; the list's
+// protocol flag is that of the first type byte. Names without a type byte and
+// Fibre Channel names that are no WWPN are dropped; the names kept are as the
+// host reported them. 1 done (the list may be empty), 0 failed (logged).
 int detectHbalist(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::string& hostId, const std::string& arrayId,
                   std::vector<std::string>& initiators, bool& isSCSI);
 
@@ -40,9 +40,13 @@ int detectHBA(ZQSO::SnapInfo* record, const std::string& arrayId, ZQSO::ZQOSUtil
 // blanks, upper-cased; false when that is not 16 hexadecimal digits.
 bool normaliseFcName(const std::string& name, std::string& normalised);
 
-// The initiator text sent to the array: the names joined by ",", WWPNs
-// normalised (a name that is no WWPN is logged and left out), iSCSI names as
-// they are.
+// Whether a name is an iSCSI name ("iqn.", "eui." or "naa.", any case).
+bool isIscsiName(const std::string& name);
+
+// The initiator text sent to the array: the names joined by ",", each in its
+// own form: iSCSI names as they are, WWPNs normalised (in a list of iSCSI
+// names a name that is neither stays as it is; in a Fibre Channel list it is
+// logged and left out).
 std::string convertHbaList(ZQSO::SnapInfo* record, const std::vector<std::string>& initiators, bool isSCSI);
 
 // The host's devices of the configured vendor, in the host's order. -1 when
@@ -78,6 +82,20 @@ private:
 // metadata 1). 1 done.
 int getAllDevicePaths(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::vector<std::string>& devices,
                       const std::string& unused, std::vector<std::string>& matching);
+
+// What the host does with one of its disks, through the platform's device
+// layer. A disk that is not on this host is neither held nor flushed.
+enum class HostDiskHeld { No, Yes, Absent };
+// Whether something holds the disk (mounted, under device-mapper or md);
+// `why` says what. A disk that cannot be opened for any other reason than
+// being absent counts as held: nobody can tell it is free.
+HostDiskHeld hostDiskHeld(const std::string& device, std::string& why);
+// Writes back and drops the host's cached blocks of the disk. False with the
+// reason.
+bool flushHostDisk(const std::string& device, std::string& error);
+// Makes the host read the disk again (size, identity, no cached blocks of
+// what the node held before). False with the reason.
+bool rereadHostDisk(const std::string& device, std::string& error);
 
 // Host facts of a map, unmap or revert.
 struct HostFacts {

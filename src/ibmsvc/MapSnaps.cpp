@@ -38,6 +38,15 @@ constexpr int kDefaultMountLimit = 300;
 constexpr int kStatusOk = 2;
 constexpr int kStatusDegraded = 3;
 
+// A copy this call mapped, to be unmapped again when a later record fails.
+struct MappedCopy {
+    int index;
+    IBMSVCSnapshot snap;
+    UniqueId fields;
+    bool toHost = false;       // mapped to the host's initiators
+    bool toLocalHost = false;  // virtual-machine mode: mapped to the local host too
+};
+
 struct MapStep {
     ZQSO::SnapInfo** records;
     int16_t count;
@@ -46,6 +55,7 @@ struct MapStep {
     bool isVM;
     std::string initiators;       // initiator text of the host
     std::string localInitiators;  // virtual-machine mode: of the local host
+    std::vector<MappedCopy> mapped;
 };
 
 // Statuses that forbid mapping; nothing is mapped when any record has one.
@@ -108,8 +118,9 @@ void removeGroup(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record) {
         engineLog(record, 2, fn, "ConsistencyGroup [%s] deletion failed", group.c_str());
 }
 
-// A clone is mapped once its copy has completed. False: the copy makes no
-// progress (error set on the record).
+// A clone is mapped once its copy has completed, or once its mapping is gone
+// (autodelete). False: the copy ended elsewhere or makes no progress (error
+// set on the record).
 bool waitForClone(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record) {
     const char* fn = "processMapSnaps";
     int stallLimit = kCloneStallSeconds;
@@ -131,8 +142,14 @@ bool waitForClone(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record) {
             return true;
         }
         if (read && state != SYNC_STATE_RESYNC_IN_PROGRESS) {
+            // Never started, only prepared, stopped: the target holds no
+            // whole image, and a host must not read it as one.
             engineLog(record, 0, fn, "%s: Unknown state [%d]", fn, state);
-            return true;
+            setError(record, kErrorNoSnapDevice,
+                     engineLog(record, 2, fn,
+                               "%s: Clone [%s] holds no complete image, its FlashCopy state is [%d:%s], not mapped",
+                               fn, snap.m_TargetDev.c_str(), state, SyncStateName(state)));
+            return false;
         }
         if (read && !rateRead) {
             rateRead = true;
@@ -179,8 +196,8 @@ bool targetOnline(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const std::strin
 }
 
 // Virtual-machine mode: the copy is mapped to the local host too; a failure
-// there is only logged.
-void mapToLocalHost(const MapStep& step, IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
+// there is only logged. True when this call mapped it there.
+bool mapToLocalHost(const MapStep& step, IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
     const char* fn = "processMapSnaps";
     const std::string name = record->snapName();
     if (!step.localInitiators.empty()) {
@@ -190,20 +207,58 @@ void mapToLocalHost(const MapStep& step, IBMSVCSnapshot& snap, ZQSO::SnapInfo* r
         if (local.IsSnapMapped() == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST) {
             engineLog(record, 0, fn, "%s: already mapped the device-[%s:%s] to local host, skipping mapping", fn,
                       name.c_str(), fields.snapDev.c_str());
-            return;
+            return false;
         }
         if (local.MapSnap() == 0) {
             engineLog(record, 0, fn, "%s: Successfully mapped the device-[%s:%s] to local host", fn, name.c_str(),
                       fields.snapDev.c_str());
-            return;
+            return true;
         }
     }
     engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s] to local host, ignoring the error", fn,
               name.c_str(), fields.snapDev.c_str());
+    return false;
+}
+
+// A map that fails part-way takes back what it mapped; a copy it cannot
+// unmap again says so in its record's error.
+void unmapWhatThisCallMapped(MapStep& step, int failedAt) {
+    const char* fn = "processMapSnaps";
+    const std::string failedName = step.records[failedAt]->snapName();
+    for (auto it = step.mapped.rbegin(); it != step.mapped.rend(); ++it) {
+        ZQSO::SnapInfo* record = step.records[it->index];
+        bool back = true;
+        // Unbound from the record: what the array answers here must not
+        // stand as the record's error instead of what stays mapped.
+        IBMSVCSnapshot snap = it->snap;
+        snap.SetLogger(nullptr);
+        if (it->toLocalHost) {
+            setCopyView(snap, it->fields, step.localInitiators, false);
+            back = snap.UnmapSnap() == 0;
+        }
+        if (it->toHost) {
+            setCopyView(snap, it->fields, step.initiators, false);
+            back = snap.UnmapSnap() == 0 && back;
+        }
+        if (!back) {
+            setError(record, kErrorNoSnapDevice,
+                     engineLog(record, 2, fn,
+                               "%s: Snap device [%s] of snap-[%s] stays mapped to the host: the map failed at "
+                               "snap-[%s] and the device could not be unmapped again",
+                               fn, it->fields.snapDev.c_str(), record->snapName().c_str(), failedName.c_str()));
+            continue;
+        }
+        engineLog(record, 1, fn, "%s: Unmapped the device-[%s:%s] again, the map failed at snap-[%s]", fn,
+                  record->snapName().c_str(), it->fields.snapDev.c_str(), failedName.c_str());
+        if (it->toHost)
+            record->setStatus(it->fields.snapOp == "5" ? ZQSO::SNAP_STATUS_CLONE_NOT_MAPPED
+                                                       : ZQSO::SNAP_STATUS_NOT_MAPPED);
+    }
+    step.mapped.clear();
 }
 
 // Steps 2 to 17 of one record. False fails the call.
-bool mapRecord(const MapStep& step, int index) {
+bool mapRecord(MapStep& step, int index) {
     const char* fn = "processMapSnaps";
     ZQSO::SnapInfo* record = step.records[index];
     const ZQSO::SnapStatus status = record->getStatus();
@@ -265,8 +320,12 @@ bool mapRecord(const MapStep& step, int index) {
                   fields.snapDev.c_str());
         record->setStatus(ZQSO::SNAP_STATUS_MAPPED_THIS_HOST);
         ++step.data.mapCount;
+        step.mapped.push_back(MappedCopy{index, snap, fields, true, false});
     }
-    if (step.isVM) mapToLocalHost(step, snap, record, fields);
+    if (step.isVM && mapToLocalHost(step, snap, record, fields)) {
+        if (hostMapped) step.mapped.push_back(MappedCopy{index, snap, fields, false, false});
+        step.mapped.back().toLocalHost = true;
+    }
     return true;
 }
 
@@ -275,9 +334,15 @@ void logDevices(ZQSO::SnapInfo* record, const std::vector<std::string>& devices)
         engineLog(record, 0, "zqso_mapSnaps", " Volume [%d] DeviceName [%s]", int(i), devices[i].c_str());
 }
 
-// The counts a proxy answered must fit the batch.
-bool validCounts(const LocalDataMap& data, int16_t count) {
-    return data.availCount >= 0 && data.mapCount >= data.availCount && data.mapCount <= count;
+// Records mapped to the host (9 or 12) and those it already sees (12).
+void countMapped(ZQSO::SnapInfo** records, int16_t count, LocalDataMap& data) {
+    data.mapCount = data.availCount = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!records[i]) continue;
+        const ZQSO::SnapStatus status = records[i]->getStatus();
+        if (status == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST || status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE) ++data.mapCount;
+        if (status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE) ++data.availCount;
+    }
 }
 
 // Rescans until every mapped copy shows as a disk or the time limit (and
@@ -310,6 +375,14 @@ void discoverDisks(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, 
             if (!record || found[size_t(i)] || record->getStatus() != ZQSO::SNAP_STATUS_MAPPED_THIS_HOST) continue;
             const std::string path = luns.find(candidates, getSnapDeviceUUID(record));
             if (path.empty()) continue;
+            // A node the host had before this mapping keeps the size and the
+            // cached blocks of what it showed then: it is read again first.
+            std::string error;
+            if (known.count(path) && !rereadHostDisk(path, error)) {
+                engineLog(record, 2, fn, "%s: Device [%s] was known before and could not be read again: %s", fn,
+                          path.c_str(), error.c_str());
+                continue;
+            }
             record->setStatus(ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
             record->setSnapDevicePath(path.c_str());
             found[size_t(i)] = true;
@@ -339,12 +412,15 @@ int processMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os,
     // The counts are written only when every record is done.
     LocalDataMap counts = data;
     counts.mapCount = counts.availCount = 0;
-    MapStep step{records, count, os, counts, isVirtualMachineRecord(records[0]), std::string(), std::string()};
+    MapStep step{records, count, os, counts, isVirtualMachineRecord(records[0]), std::string(), std::string(), {}};
     if (!checkStatuses(step)) return 1;
     step.initiators = convertHbaList(records[0], data.initiatorIds, data.isSCSI);
     if (step.isVM) step.localInitiators = convertHbaList(records[0], data.localinitiatorIds, data.localisSCSI);
     for (int i = 0; i < count; ++i)
-        if (records[i] && !mapRecord(step, i)) return 1;
+        if (records[i] && !mapRecord(step, i)) {
+            unmapWhatThisCallMapped(step, i);
+            return 1;
+        }
     data.mapCount = counts.mapCount;
     data.availCount = counts.availCount;
     return 0;
@@ -381,19 +457,30 @@ int mapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     });
     if (result != 0) return 1;
     if (!local) {
-        data.mapCount = data.availCount = -1;
-        if (!getResponseMap(response, data.mapCount, data.availCount) || !validCounts(data, count)) {
-            setError(first, kErrorStepFailed,
-                     engineLog(first, 2, fn, "%s: The proxy's answer [%s] holds no valid counts", fn,
-                               response.c_str()));
-            return 1;
-        }
+        // What the records carried back counts; the proxy's own counts are
+        // only compared with it.
+        int32_t mapCount = -1, availCount = -1;
+        countMapped(records, count, data);
+        if (!getResponseMap(response, mapCount, availCount) || mapCount != data.mapCount ||
+            availCount != data.availCount)
+            engineLog(first, 1, fn, "%s: [%d] device(s) mapped, [%d] visible; the proxy answered [%s]", fn,
+                      int(data.mapCount), int(data.availCount), response.c_str());
+    }
+    // A successful array step leaves every record mapped.
+    for (int i = 0; i < count; ++i) {
+        ZQSO::SnapInfo* record = records[i];
+        if (!record) continue;
+        const ZQSO::SnapStatus status = record->getStatus();
+        if (status != ZQSO::SNAP_STATUS_MAPPED_THIS_HOST && status != ZQSO::SNAP_STATUS_MAPPED_VISIBLE)
+            setError(record, kErrorNoSnapDevice,
+                     engineLog(record, 2, fn, "%s: Failed, the snap device was not mapped [status %d]", fn,
+                               int(status)));
     }
     if (data.availCount == count) {
         engineLog(first, 0, fn, "Found all the device(s)[size-%d] mapped to the host.", int(count));
         return 0;
     }
-    discoverDisks(records, count, os, facts, before, data);
+    if (data.mapCount > data.availCount) discoverDisks(records, count, os, facts, before, data);
 
     for (int i = 0; i < count; ++i)
         if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST)

@@ -46,8 +46,14 @@ bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
         return false;
     }
     if (status == ZQSO::SNAP_STATUS_DELETED_OUTSIDE) {
+        // Without the copy's unique id its absence cannot be proved.
+        if (fields.snapDev.empty()) {
+            engineLog(record, 2, fn, "%s: The unique identifier names no snap device, its absence cannot be checked",
+                      fn);
+            return false;
+        }
         std::string path;
-        const int found = fields.snapDev.empty() ? 0 : snap.FindSVCVolObjectPathByUUID(fields.snapDev, path);
+        const int found = snap.FindSVCVolObjectPathByUUID(fields.snapDev, path);
         if (found < 0) {
             engineLog(record, 2, fn, "Operation Failed");
             return false;

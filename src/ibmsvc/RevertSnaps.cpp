@@ -1,11 +1,15 @@
-// Revert, in the order of its steps: host facts, the mapped-state query, a
-// bus rescan, the array step (here or on the proxy), a rescan again.
+// Revert, in the order of its steps: host facts, the sources checked free on
+// this host, the mapped-state query, a bus rescan, the array step (here or on
+// the proxy), the restored sources' cached blocks dropped and a rescan again.
 //
-// The array step per record: the copy must be unmapped (14 or 7), its
-// mapping must lead from the recorded source and hold a whole image; then a
-// reverse mapping is attached, prepared and started with "Restore", and the
-// start is confirmed before the record counts as restored. A reverse
-// mapping that could not be started is stopped and detached again.
+// The array step per record: the copy must be unmapped (14 or 7), the volume
+// at its stored path must be the recorded copy (else it is looked up by its
+// unique id), its mapping must lead from the recorded source and hold a whole
+// image; then a reverse mapping is attached onto the source that mapping
+// leads from, prepared and started with "Restore", and the start is
+// confirmed before the record counts as restored. A reverse mapping that
+// could not be prepared or started is stopped and detached again; one whose
+// start was accepted but not confirmed is left as it is.
 #include "RevertSnaps.h"
 
 #include <strings.h>
@@ -26,6 +30,7 @@ namespace {
 
 constexpr int kShortestPrepareWait = 20;
 const char* const kReverseCopyType = "6";
+constexpr uint32_t kDeviceByUid = ZQSO::SNAP_FLAG_DEVICE_BY_GUID;
 
 enum class Outcome { Restored, Skipped, Failed };
 
@@ -39,6 +44,11 @@ bool unmappedCopy(ZQSO::SnapInfo* record, const UniqueId& fields) {
             return true;
         case ZQSO::SNAP_STATUS_NONE:
             setError(record, kErrorStepFailed, engineLog(record, 2, fn, "%s: Failed, could not find snap device", fn));
+            return false;
+        case ZQSO::SNAP_STATUS_NOT_RESTORED:
+            // Refused on the calling host (its source is in use).
+            engineLog(record, 0, fn, "%s: Snap Device[%s] not attempted, refused on the calling host", fn,
+                      fields.snapDev.c_str());
             return false;
         case ZQSO::SNAP_STATUS_MAPPED_THIS_HOST:
         case ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST:
@@ -70,13 +80,42 @@ void takeBack(IBMSVCSnapshot& snap) {
     snap.DetachSnap();
 }
 
-// Steps 7 to 13 for a copy that may be reverted.
-Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
+// The volume at the stored snapshot path must be the recorded copy; a path
+// that names another volume (or none) is replaced by the copy's path found by
+// its unique id. False after error 60513: the copy is not where it was and
+// cannot be found.
+bool copyAtItsPath(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) {
     const char* fn = "processRevert";
+    const std::string name = snap.GetSnapObjectProperty(fields.snapDevPath, "Name");
+    if (!name.empty() && strcasecmp(name.c_str(), fields.snapDev.c_str()) == 0) return true;
+    std::string path;
+    const int found = fields.snapDev.empty() ? 0 : snap.FindSVCVolObjectPathByUUID(fields.snapDev, path);
+    if (found == 1) {
+        engineLog(record, 1, fn, "%s: Snap Device[%s] is no longer at its stored path, found by its UUID", fn,
+                  fields.snapDev.c_str());
+        fields.snapDevPath = path;
+        snap.m_TargetDevPath = path;
+        snap.m_SyncPath.clear();
+        return true;
+    }
+    setError(record, kErrorRestore,
+             engineLog(record, 2, fn,
+                       found < 0 ? "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as the snap device "
+                                   "could not be looked up by its UUID"
+                                 : "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as the snap device "
+                                   "is no longer on the array",
+                       fn, fields.srcDev.c_str(), fields.snapDev.c_str()));
+    return false;
+}
+
+// Steps 7 to 13 for a copy that may be reverted.
+Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) {
+    const char* fn = "processRevert";
+    if (!copyAtItsPath(snap, record, fields)) return Outcome::Failed;
     const int lookup = snap.GetSyncPathFromTarget();
-    const std::string sourceName = snap.GetSnapObjectProperty(fields.srcDevPath, "ElementName");
     const std::string targetName = snap.GetSnapObjectProperty(fields.snapDevPath, "ElementName");
     if (lookup != 0) {
+        const std::string sourceName = snap.GetSnapObjectProperty(fields.srcDevPath, "ElementName");
         setError(record, kErrorRestore,
                  engineLog(record, 2, fn,
                            lookup == 1 ? "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy "
@@ -86,12 +125,17 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fi
                            fn, sourceName.c_str(), targetName.c_str()));
         return Outcome::Failed;
     }
-    if (strcasecmp(snap.m_SourceDev.c_str(), fields.srcDev.c_str()) != 0) {
+    // The mapping names the source it copies: by its unique id it must be the
+    // recorded one, and the restore writes onto that volume, never onto a
+    // stored path alone.
+    const std::string sourcePath = snap.m_SourceDevPath;
+    const std::string sourceName = snap.GetSnapObjectProperty(sourcePath, "ElementName");
+    if (strcasecmp(snap.m_SourceDev.c_str(), fields.srcDev.c_str()) != 0 || sourcePath.empty()) {
         setError(record, kErrorRestore,
                  engineLog(record, 2, fn,
                            "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as its FlashCopy mapping "
                            "leads from another volume [%s]",
-                           fn, sourceName.c_str(), targetName.c_str(), snap.m_SourceDev.c_str()));
+                           fn, fields.srcDev.c_str(), targetName.c_str(), snap.m_SourceDev.c_str()));
         return Outcome::Failed;
     }
     int state = -1, percent = -1;
@@ -116,7 +160,7 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fi
     reverse.SourceDev = fields.snapDev;
     reverse.SourceDevPath = fields.snapDevPath;
     reverse.TargetDev = fields.srcDev;
-    reverse.TargetDevPath = fields.srcDevPath;
+    reverse.TargetDevPath = sourcePath;
     snap.SetSnapInfo(reverse);
 
     const bool attached = snap.AttachCloneVolume(kReverseCopyType) == 1;
@@ -141,9 +185,7 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fi
     }
     engineLog(record, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
     sleepSeconds(wait);
-    const bool started = snap.SnapSyncOp(SYNC_OP_RESYNC, true, true) == ZQSO::SNAP_STATUS_SNAP_STARTED &&
-                         confirmStarted(snap, record, fn);
-    if (!started) {
+    if (snap.SnapSyncOp(SYNC_OP_RESYNC, true, true) != ZQSO::SNAP_STATUS_SNAP_STARTED) {
         engineLog(record, 2, fn, "Starting FlashCopy failed, going to delete FlashCopy");
         takeBack(snap);
         setError(record, kErrorRestore,
@@ -151,17 +193,36 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fi
                            sourceName.c_str(), targetName.c_str()));
         return Outcome::Failed;
     }
+    // The array took the start: the source may already be partly rewritten,
+    // so a copy that cannot be confirmed is left to run, never stopped.
+    std::vector<Confirm> one{{&snap, nullptr}};
+    if (!confirmStarted(one, fn)[0]) {
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn,
+                           "%s: Source Device [%s] restore from Snap Device[%s]: restore started, not confirmed; the "
+                           "reverse FlashCopy is left as it is",
+                           fn, sourceName.c_str(), targetName.c_str()));
+        return Outcome::Failed;
+    }
     engineLog(record, 1, fn, "%s: Source Device [%s] RESTORED from Snap Device[%s] ", fn, fields.srcDev.c_str(),
               fields.snapDev.c_str());
     return Outcome::Restored;
 }
 
-// Steps 1 to 13 for one record.
+// Steps 1 to 13 for one record, its status set as it ends.
 Outcome revertRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
     const char* fn = "processRevert";
     UniqueId fields;
-    if (!readCopyUniqueId(record, fn, fields)) return Outcome::Skipped;
-    if (!unmappedCopy(record, fields)) return Outcome::Skipped;
+    if (!readCopyUniqueId(record, fn, fields)) {
+        record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+        return Outcome::Skipped;
+    }
+    const ZQSO::SnapStatus status = record->getStatus();
+    if (!unmappedCopy(record, fields)) {
+        // A copy that is not found keeps its status.
+        if (status != ZQSO::SNAP_STATUS_NONE) record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+        return Outcome::Skipped;
+    }
     record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
     refreshArrayId(os, record, fields);
     engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
@@ -169,7 +230,53 @@ Outcome revertRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
     IBMSVCSnapshot snap;
     if (!snapshotOfCopy(snap, record, fields, fn)) return Outcome::Skipped;
     refreshVolumePaths(snap, record, fields);
-    return restore(snap, record, fields);
+    const Outcome outcome = restore(snap, record, fields);
+    if (outcome == Outcome::Restored) record->setStatus(ZQSO::SNAP_STATUS_RESTORED);
+    return outcome;
+}
+
+// The disks of this host that show a record's source: the device the record
+// names, and every listed device whose LUN id is the source's.
+std::vector<std::string> sourceDisks(ZQSO::SnapInfo* record, DeviceLuns& luns, const std::vector<std::string>& devices) {
+    std::vector<std::string> disks;
+    std::string path;
+    if (!(record->getFlags() & kDeviceByUid) && readSourceDevicePath(record, path) && !path.empty())
+        disks.push_back(path);
+    UniqueId fields;
+    std::string text;
+    if (readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text) && parseUniqueId(nullptr, text, fields) &&
+        !fields.srcDev.empty())
+        for (const std::string& device : devices)
+            if (device != path && luns.lunOf(device) == fields.srcDev) disks.push_back(device);
+    return disks;
+}
+
+// A source that something on this host holds (a mounted file system, a
+// device-mapper or md device) is never rewritten under it: the record is
+// refused (60551, status 23) before any array step. Fills each record's
+// source disks and whether it was refused.
+void refuseSourcesInUse(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, const std::string& hostId,
+                        std::vector<std::vector<std::string>>& all, std::vector<bool>& refused) {
+    const char* fn = "zqso_revertSnaps";
+    std::vector<std::string> devices;
+    queryDeviceList(records[0], os, hostId, devices);
+    DeviceLuns luns(os, records[0]);
+    for (int i = 0; i < count; ++i) {
+        ZQSO::SnapInfo* record = records[i];
+        if (!record) continue;
+        all[size_t(i)] = sourceDisks(record, luns, devices);
+        for (const std::string& disk : all[size_t(i)]) {
+            std::string why;
+            if (hostDiskHeld(disk, why) != HostDiskHeld::Yes) continue;
+            setError(record, kErrorStillMapped,
+                     engineLog(record, 2, fn,
+                               "%s: Source Device [%s] is in use on this host (%s), Can not perform revert", fn,
+                               disk.c_str(), why.c_str()));
+            record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+            refused[size_t(i)] = true;
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -188,7 +295,6 @@ int processRevert(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, i
             continue;
         }
         const Outcome outcome = revertRecord(record, os);
-        record->setStatus(outcome == Outcome::Restored ? ZQSO::SNAP_STATUS_RESTORED : ZQSO::SNAP_STATUS_NOT_RESTORED);
         if (outcome == Outcome::Restored) ++revertCount;
         if (outcome == Outcome::Failed) stoppedAt = i;
     }
@@ -211,16 +317,24 @@ int revertSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     const std::string arrayId = getStorageArrayId(first);
     std::vector<std::string> initiators;
     bool isSCSI = false;
+    const bool isVM = isVirtualMachineRecord(first);
     if (!detectHbalist(first, os, hostId, arrayId, initiators, isSCSI) || initiators.empty()) {
-        if (isVirtualMachineRecord(first)) {
+        if (isVM) {
             engineLog(last, 2, fn, "%s: Unable to detect initiator info.", fn);
         } else {
             setError(first, kErrorInitiators, engineLog(first, 2, fn, "%s: Unable to detect initiator info.", fn));
             return 1;
         }
     }
+    // This host's sources: held ones are refused, the others' disks are
+    // remembered to drop their cached blocks once restored.
+    std::vector<std::vector<std::string>> disks(static_cast<size_t>(count));
+    std::vector<bool> refused(static_cast<size_t>(count), false);
+    if (!isVM) refuseSourcesInUse(records, count, os, hostId, disks, refused);
     // A copy is reverted only when it is known to be mapped to no host.
     if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
+    for (int i = 0; i < count; ++i)
+        if (refused[size_t(i)]) records[i]->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
     refreshSystemBus(first, os, initiators, {}, hostId);
 
     int32_t revertCount = 0;
@@ -233,8 +347,18 @@ int revertSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     });
     if (result != 0) return 1;
     int restored = 0;
-    for (int i = 0; i < count; ++i)
-        if (records[i] && records[i]->getStatus() == ZQSO::SNAP_STATUS_RESTORED) ++restored;
+    for (int i = 0; i < count; ++i) {
+        ZQSO::SnapInfo* record = records[i];
+        if (!record || record->getStatus() != ZQSO::SNAP_STATUS_RESTORED) continue;
+        ++restored;
+        // The host must not serve the old blocks of a restored source.
+        for (const std::string& disk : disks[size_t(i)]) {
+            std::string error;
+            if (!flushHostDisk(disk, error))
+                engineLog(record, 2, fn, "%s: The cached blocks of Source Device [%s] could not be dropped: %s", fn,
+                          disk.c_str(), error.c_str());
+        }
+    }
     if (!local) {
         int32_t answered = -1;
         getResponseRevert(response, answered);

@@ -1,4 +1,5 @@
 // Unmap, in the order of its steps: host facts, the mapped-state query, the
+// host's disks of each copy found (and written back) while still mapped, the
 // array step (here or on the proxy), then the disks of the unmapped copies
 // removed from the host and its buses rescanned.
 //
@@ -23,9 +24,16 @@ namespace {
 ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool isVM, const std::string& initiators,
                              const std::string& localInitiators) {
     const char* fn = "processUnMapSnaps";
-    if (record->getStatus() == ZQSO::SNAP_STATUS_NONE) {
-        engineLog(record, 2, fn, "%s: Could not find snap device, returning unmap as success", fn);
-        return ZQSO::SNAP_STATUS_NOT_MAPPED;
+    switch (record->getStatus()) {
+        case ZQSO::SNAP_STATUS_NONE:
+            engineLog(record, 2, fn, "%s: Could not find snap device, returning unmap as success", fn);
+            return ZQSO::SNAP_STATUS_NOT_MAPPED;
+        case ZQSO::SNAP_STATUS_UNMAP_NOT_DONE:
+            // Refused on the calling host: its disk there is in use.
+            engineLog(record, 0, fn, "%s: Not attempted, refused on the calling host", fn);
+            return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+        default:
+            break;
     }
     record->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
     UniqueId fields;
@@ -40,6 +48,15 @@ ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool is
     if (snap.UnmapSnap() != 0) {
         setError(record, kErrorStepFailed,
                  engineLog(record, 2, fn, "%s: Failed to unmap the device %s", fn, fields.snapDev.c_str()));
+        return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+    }
+    // Only the array's answer afterwards tells that no mapping to this host
+    // is left (the host's ports may sit in several host objects).
+    const int after = snap.IsSnapMapped();
+    if (after != ZQSO::SNAP_STATUS_NOT_MAPPED && after != ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST) {
+        setError(record, kErrorStepFailed,
+                 engineLog(record, 2, fn, "%s: The device %s is still mapped to the host after unmapping [%d]", fn,
+                           fields.snapDev.c_str(), after));
         return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
     }
     engineLog(record, 0, fn, "%s: Successfully unmapped the device %s from the host", fn, fields.snapDev.c_str());
@@ -93,6 +110,39 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     if (!gatherHostFacts(records, count, os, fn, facts)) return 1;
     if (queryMappedState(records, count, os) != MappedStateResult::Answered) return 1;
 
+    // The host's disks of each copy are found while the array still maps
+    // them: once unmapped, a disk answers no identity. A disk in use is not
+    // pulled from under its user; the others' cached blocks are written
+    // back while their paths still work.
+    std::vector<std::vector<std::string>> disks(static_cast<size_t>(count));
+    if (!facts.isVM) {
+        std::vector<std::string> devices;
+        if (queryDeviceList(first, os, facts.hostId, devices) < 0) {
+            engineLog(first, 2, fn, "%s: getDeviceList failure", fn);
+            return 1;
+        }
+        for (int i = 0; i < count; ++i) {
+            ZQSO::SnapInfo* record = records[i];
+            if (!record || !getAllDevicePaths(record, os, devices, std::string(), disks[size_t(i)])) continue;
+            for (const std::string& disk : disks[size_t(i)]) {
+                std::string why;
+                if (hostDiskHeld(disk, why) != HostDiskHeld::Yes) continue;
+                setError(record, kErrorStillMapped,
+                         engineLog(record, 2, fn, "%s: Snap device %s is in use on this host as [%s] (%s), not unmapped",
+                                   fn, getSnapDeviceUUID(record).c_str(), disk.c_str(), why.c_str()));
+                record->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
+                disks[size_t(i)].clear();
+                break;
+            }
+            for (const std::string& disk : disks[size_t(i)]) {
+                std::string error;
+                if (!flushHostDisk(disk, error))
+                    engineLog(record, 1, fn, "%s: The cached blocks of [%s] could not be written back: %s", fn,
+                              disk.c_str(), error.c_str());
+            }
+        }
+    }
+
     LocalDataMap data = mapDataFromFacts(facts);
     std::string request, response;
     fillRequestUnMap(data, request);
@@ -109,14 +159,9 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
         getResponseUnMap(response, arrayCount);
     }
 
-    // The host's disks of the unmapped copies go. A host that lists no disk
-    // of the array has nothing to forget; one that cannot list its disks
-    // keeps disks of copies that are gone, which fails the call.
-    std::vector<std::string> devices, removed;
-    if (!facts.isVM && queryDeviceList(first, os, facts.hostId, devices) < 0) {
-        engineLog(first, 2, fn, "%s: getDeviceList failure", fn);
-        return 1;
-    }
+    // The disks of the unmapped copies go from the host: a device-mapper
+    // device first, then its paths (the host's removal does both).
+    std::vector<std::string> removed;
     int unmapCount = 0;
     for (int i = 0; i < count; ++i) {
         ZQSO::SnapInfo* record = records[i];
@@ -125,12 +170,8 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
                   fn, getSnapDeviceUUID(record).c_str(), facts.arrayId.c_str());
         record->setStatus(ZQSO::SNAP_STATUS_NOT_MAPPED);
         ++unmapCount;
-        std::vector<std::string> paths;
-        if (facts.isVM || !getAllDevicePaths(record, os, devices, std::string(), paths)) continue;
-        for (const std::string& path : paths) {
-            removed.push_back(path);
-            devices.erase(std::remove(devices.begin(), devices.end(), path), devices.end());
-        }
+        for (const std::string& disk : disks[size_t(i)])
+            if (std::find(removed.begin(), removed.end(), disk) == removed.end()) removed.push_back(disk);
     }
     if (arrayCount != unmapCount)
         engineLog(first, local ? 0 : 1, fn, "%s: [%d] device(s) unmapped, the array step counted [%d]", fn,

@@ -44,13 +44,6 @@ std::string linuxDiskName(const std::string& prefix, unsigned index) {
     return prefix + letters;
 }
 
-std::string lunUidOfPage83(const std::vector<uint8_t>& page) {
-    if (page.size() < 24) return std::string();
-    std::string uid = hexOf(page.data() + 8, 16);
-    std::transform(uid.begin(), uid.end(), uid.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    return uid;
-}
-
 std::string vmwareDiskDescriptor(const HostLun& lun) {
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "0200%02x0000", unsigned(lun.lun & 0xFF));
@@ -77,39 +70,55 @@ void HostDiskView::rescan(const std::vector<std::string>& removedPaths) {
 
     std::lock_guard<std::mutex> lock(mutex_);
     ++state_.rescans;
-    std::set<std::string> removed(removedPaths.begin(), removedPaths.end());
+    const std::set<std::string> removed(removedPaths.begin(), removedPaths.end());
+    for (Slot& slot : state_.slots) {
+        const bool holderGoes = slot.holderIndex != kNone && removed.count(holderNameOf(slot.holderIndex));
+        const bool pathGoes = removed.count(nameOf(slot.index)) ||
+                              (slot.secondIndex != kNone && removed.count(nameOf(slot.secondIndex)));
+        if (holderGoes) slot.holderListed = false;
+        if (holderGoes || pathGoes) {
+            slot.listed = false;
+            slot.seen = 0;
+        }
+    }
+    // A disk not yet listed must be seen by consecutive rescans, of one volume.
     std::set<std::pair<std::string, uint32_t>> present;
     for (const auto& m : mapped) present.insert({m.host, m.lun});
     for (Slot& slot : state_.slots) {
-        bool gone = !present.count({slot.host, slot.lun});
-        if (gone || removed.count(nameOf(slot.index))) {
-            slot.listed = false;
-            slot.seen = 0;
-        }
-        if (gone) slot.data = HostLun();
+        if (present.count({slot.host, slot.lun})) continue;
+        if (options_.dropsGoneDisks) slot.listed = slot.holderListed = false;
+        if (!slot.listed) slot.seen = 0;
     }
     for (const HostLun& m : mapped) {
         Slot& slot = slotFor(m.host, m.lun);
-        if (slot.data.uid != m.uid) {
-            // Another volume at this LUN: a new disk under the same name.
-            slot.listed = false;
-            slot.seen = 0;
-        }
+        if (slot.listed) continue;  // a node the host has keeps what it found
+        if (slot.data.uid != m.uid) slot.seen = 0;
         slot.data = m;
         slot.data.disk.name = nameOf(slot.index);
         if (slot.seen < kNever) ++slot.seen;
-        if (slot.seen >= neededFor(m)) slot.listed = true;
+        if (slot.seen >= neededFor(m)) {
+            slot.listed = true;
+            if (slot.holderIndex != kNone) slot.holderListed = true;
+        }
     }
 }
 
 HostDiskView::Slot& HostDiskView::slotFor(const std::string& host, uint32_t lun) {
     for (Slot& slot : state_.slots)
         if (slot.host == host && slot.lun == lun) return slot;
+    auto nextName = [this] {
+        unsigned index = state_.nextIndex++;
+        while (options_.nameTaken && options_.nameTaken(nameOf(index))) index = state_.nextIndex++;
+        return index;
+    };
     Slot slot;
     slot.host = host;
     slot.lun = lun;
-    slot.index = state_.nextIndex++;
-    while (options_.nameTaken && options_.nameTaken(nameOf(slot.index))) slot.index = state_.nextIndex++;
+    slot.index = nextName();
+    if (options_.multipath) {
+        slot.secondIndex = nextName();
+        slot.holderIndex = state_.nextHolder++;
+    }
     state_.slots.push_back(slot);
     return state_.slots.back();
 }
@@ -123,6 +132,66 @@ unsigned HostDiskView::neededFor(const HostLun& lun) const {
 }
 
 std::string HostDiskView::nameOf(unsigned index) const { return linuxDiskName(options_.namePrefix, index); }
+
+std::string HostDiskView::holderNameOf(unsigned index) const {
+    // "mpatha", "mpathb", ...
+    return linuxDiskName(options_.holderPrefix, index);
+}
+
+HostDiskView::Named HostDiskView::namedLocked(const std::string& name) const {
+    for (const Slot& slot : state_.slots) {
+        if (slot.holderIndex != kNone && slot.holderListed && holderNameOf(slot.holderIndex) == name)
+            return {&slot, Role::Holder};
+        if (!slot.listed) continue;
+        if (nameOf(slot.index) == name || (slot.secondIndex != kNone && nameOf(slot.secondIndex) == name))
+            return {&slot, slot.holderIndex != kNone ? Role::Path : Role::Disk};
+    }
+    return {};
+}
+
+std::optional<HostLun> HostDiskView::liveLun(const std::string& host, uint32_t lun) const {
+    std::vector<std::string> initiators = initiators_ ? initiators_() : std::vector<std::string>{};
+    std::vector<HostLun> mapped = feed_ ? feed_(initiators) : std::vector<HostLun>{};
+    for (HostLun& m : mapped)
+        if (m.host == host && m.lun == lun) return std::move(m);
+    return std::nullopt;
+}
+
+HostLun HostDiskView::listedLunLocked(const Slot& slot) const {
+    HostLun out = slot.data;
+    if (slot.holderIndex == kNone) {
+        out.disk.name = nameOf(slot.index);
+        return out;
+    }
+    out.disk.name = holderNameOf(slot.holderIndex);
+    if (slot.listed) out.paths = {nameOf(slot.index), nameOf(slot.secondIndex)};
+    return out;
+}
+
+void HostDiskView::setMultipath(bool multipath) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    options_.multipath = multipath;
+}
+
+void HostDiskView::setHolder(const std::string& name, const std::string& holder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holder.empty())
+        state_.holders.erase(name);
+    else
+        state_.holders[name] = holder;
+}
+
+unsigned HostDiskView::flushes(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = flushes_.find(name);
+    return it == flushes_.end() ? 0 : it->second;
+}
+
+unsigned HostDiskView::rereads(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = rereads_.find(name);
+    return it == rereads_.end() ? 0 : it->second;
+}
 
 unsigned HostDiskView::rescans() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -143,24 +212,64 @@ std::vector<HostLun> HostDiskView::luns() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<const Slot*> listed;
     for (const Slot& slot : state_.slots)
-        if (slot.listed) listed.push_back(&slot);
-    std::sort(listed.begin(), listed.end(), [](const Slot* a, const Slot* b) { return a->index < b->index; });
+        if (slot.holderIndex != kNone ? slot.holderListed : slot.listed) listed.push_back(&slot);
+    std::sort(listed.begin(), listed.end(), [](const Slot* a, const Slot* b) {
+        return a->holderIndex != b->holderIndex ? a->holderIndex < b->holderIndex : a->index < b->index;
+    });
     std::vector<HostLun> out;
-    for (const Slot* slot : listed) out.push_back(slot->data);
+    for (const Slot* slot : listed) out.push_back(listedLunLocked(*slot));
     return out;
 }
 
 std::optional<HostLun> HostDiskView::lunByName(const std::string& name) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Slot& slot : state_.slots)
-        if (slot.listed && slot.data.disk.name == name) return slot.data;
-    return std::nullopt;
+    const Named named = namedLocked(name);
+    if (!named.slot) return std::nullopt;
+    HostLun lun = listedLunLocked(*named.slot);
+    if (named.role == Role::Path) lun.disk.name = name;
+    return lun;
 }
 
 bool HostDiskView::find(const std::string& name, SimulatedDisk* disk) const {
-    auto lun = lunByName(name);
-    if (!lun) return false;
-    if (disk) *disk = lun->disk;
+    std::string host, holder;
+    uint32_t lun = 0;
+    Role role = Role::Disk;
+    bool hasPaths = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Named named = namedLocked(name);
+        if (!named.slot) return false;
+        host = named.slot->host;
+        lun = named.slot->lun;
+        role = named.role;
+        hasPaths = named.slot->listed;
+        auto held = state_.holders.find(name);
+        if (held != state_.holders.end())
+            holder = held->second;
+        else if (role == Role::Path)
+            holder = "held by " + holderNameOf(named.slot->holderIndex);
+    }
+    if (!disk) return true;
+    SimulatedDisk answer;
+    if (role == Role::Holder && !hasPaths) {
+        // A device-mapper device without paths: every command fails.
+        answer.standardInquiry.clear();
+    } else {
+        std::optional<HostLun> now;
+        try {
+            now = liveLun(host, lun);
+        } catch (const std::exception&) {
+            return false;  // the host cannot reach its disk's answers
+        }
+        if (now) {
+            answer = now->disk;
+        } else {
+            answer.standardInquiry = noLogicalUnitInquiry();
+        }
+    }
+    answer.name = name;
+    answer.holder = holder;
+    *disk = std::move(answer);
     return true;
 }
 
@@ -171,12 +280,56 @@ std::vector<SimulatedDisk> HostDiskView::disks() const {
 }
 
 bool HostDiskView::flush(const std::string& name, std::string* error) {
-    if (find(name, nullptr)) return true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Named named = namedLocked(name);
+    if (!named.slot) {
+        if (error) *error = "no such device: " + name;
+        return false;
+    }
+    if (named.role == Role::Holder && !named.slot->listed) {
+        if (error) *error = name + " has no paths";
+        return false;
+    }
+    ++flushes_[name];
+    return true;
+}
+
+bool HostDiskView::reread(const std::string& name, std::string* error) {
+    std::string host;
+    uint32_t lun = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Named named = namedLocked(name);
+        if (!named.slot || (named.role == Role::Holder && !named.slot->listed)) {
+            if (error) *error = named.slot ? name + " has no paths" : "no such device: " + name;
+            return false;
+        }
+        host = named.slot->host;
+        lun = named.slot->lun;
+    }
+    std::optional<HostLun> now;
+    try {
+        now = liveLun(host, lun);
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot& slot : state_.slots) {
+        if (slot.host != host || slot.lun != lun) continue;
+        if (!now) {
+            if (error) *error = name + ": no logical unit at its address";
+            return false;
+        }
+        slot.data = *now;
+        slot.data.disk.name = nameOf(slot.index);
+        ++rereads_[name];
+        ++flushes_[name];
+        return true;
+    }
     if (error) *error = "no such device: " + name;
     return false;
 }
-
-bool HostDiskView::reread(const std::string& name, std::string* error) { return flush(name, error); }
 
 HostDiskView::State HostDiskView::state() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -188,6 +341,8 @@ void HostDiskView::restore(const State& state) {
     state_ = state;
     for (Slot& slot : state_.slots) {
         state_.nextIndex = std::max(state_.nextIndex, slot.index + 1);
+        if (slot.secondIndex != kNone) state_.nextIndex = std::max(state_.nextIndex, slot.secondIndex + 1);
+        if (slot.holderIndex != kNone) state_.nextHolder = std::max(state_.nextHolder, slot.holderIndex + 1);
         if (slot.listed) slot.data.disk.name = nameOf(slot.index);
     }
 }

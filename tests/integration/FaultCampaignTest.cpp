@@ -299,7 +299,8 @@ protected:
                 return need(st == 15, "a failed unmap is status 15");
             case Flow::Revert:
                 if (st == 22) return need(fx.sim().generation(sources[i]) == atSnap[i], "restored, but the source holds other data");
-                return need(st == 23, "a failed revert is status 23");
+                // A copy that is gone keeps the status the mapped-state query gave it.
+                return need(st == 23 || (st == 0 && target.empty()), "a failed revert is status 23");
             case Flow::Delete:
                 if (st == 20) return need(target.empty() || !m, "deleted, but its copy is still there");
                 return need(st == 21, "a failed delete is status 21");
@@ -378,7 +379,9 @@ TEST_P(FaultCampaign, RecordsTellTheArraysTruthAndNothingIsLeftBehind) {
         EXPECT_GT(explained, 0u) << "records failed without an error\n" << dump(*batch);
     }
     if (flow == Flow::Prepare || flow == Flow::Snap || flow == Flow::Delete) {  // the others have their own rules
-        EXPECT_EQ(rc, ok == batch->size() ? 0 : ok ? 2 : 1) << "result against the records";
+        // A proxy's partial result is no return code of the remote frame: the
+        // call fails, and the records tell which devices were done.
+        EXPECT_EQ(rc, ok == batch->size() ? 0 : ok && !c.proxy ? 2 : 1) << "result against the records";
     } else if (rc == 0) {
         EXPECT_EQ(ok, batch->size()) << "success reported with records not done";
     }

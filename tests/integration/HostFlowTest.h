@@ -49,6 +49,13 @@ protected:
         return v ? v->name : std::string();
     }
     static std::string diskOf(TestSnapInfo& r) { return r.state().snapDevicePath; }
+    // Metadata 1 of a seeded copy (snap operation 4 snapshot, 5 clone), with
+    // the mapping service of `like`.
+    std::string uniqueIdOf(const EngineSimFixture::Copy& copy, TestSnapInfo& like, int snapOp = 4) {
+        const auto f = uniqueId(like);
+        return f.arrayId + "*" + std::to_string(snapOp) + "*" + f.snapServicePath + "*" + copy.source.uid + "*" +
+               copy.source.path + "**" + copy.target.uid + "*" + copy.target.path + "*";
+    }
     size_t hostObjects() {
         return fx.sim().withModel([](arraysim::Model& m, int64_t) { return m.state.hosts.size(); });
     }

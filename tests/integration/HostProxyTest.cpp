@@ -73,20 +73,42 @@ TEST_F(HostProxy, BadInputIsRefusedBeforeTheArray) {
     EXPECT_EQ(fx.sim().requestLog().size(), 0u);
     EXPECT_EQ((*batch)[0].status(), ZQSO::SNAP_STATUS_SNAP_STARTED);
 
-    // A proxy answering more copies mapped than the batch holds fails the map.
+    // A proxy's counts are not taken on trust: one that answers a copy
+    // mapped and visible without mapping it fails the map.
     fibreChannelHost();
     viaProxy(*batch);
     proxy.setEngine([](ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
         std::string id;
         records[0]->getMetaDataText(ZQSO::SM_MDT_REMOTE_MSG_ID, id);
         if (id != "5") return zqso_execSnapEngineOp(records, count, os);
-        records[0]->setMetaData(ZQSO::SM_MDT_REMOTE_REQUEST, "{\"availCount\": 0, \"mapCount\": 2}");
+        records[0]->setMetaData(ZQSO::SM_MDT_REMOTE_REQUEST, "{\"availCount\": 1, \"mapCount\": 1}");
         records[0]->setMetaData(ZQSO::SM_MDT_REMOTE_EXEC_MSG, "0");
         return 0;
     });
     EXPECT_EQ(map(*batch), 1);
-    EXPECT_EQ((*batch)[0].errorCode(), 60540u);
+    EXPECT_EQ((*batch)[0].errorCode(), 60558u);
+    EXPECT_TRUE((*batch)[0].hasLine("the snap device was not mapped [status 14]", 2)) << dump(*batch);
+    EXPECT_TRUE((*batch)[0].hasLine("the proxy answered", 1));
     EXPECT_TRUE(fx.host().rescans().empty());
+}
+
+// Whether a source is in use is the calling host's to tell, even when the
+// array work runs on the proxy.
+TEST_F(HostProxy, ASourceInUseOnTheCallingHostIsRefusedBeforeTheProxyRuns) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    viaProxy(*batch);
+    const uint64_t written0 = fx.sim().hostWrite(sources[0]);
+    const uint64_t image1 = fx.sim().generation(targetOf((*batch)[1]));
+    fx.sim().hostWrite(sources[1]);
+    fx.env().disks().setHolder(devicePath(sources[0]), "held by dm-3");
+    EXPECT_EQ(revert(*batch), 2) << dump(*batch);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{23, 22}));
+    EXPECT_EQ((*batch)[0].errorCode(), 60551u);
+    EXPECT_TRUE((*batch)[0].hasLine("not attempted, refused on the calling host", 0));
+    EXPECT_EQ(fx.sim().generation(sources[0]), written0);
+    EXPECT_EQ(fx.sim().generation(sources[1]), image1);
+    EXPECT_FALSE(fx.host().remoteRuns().empty());
 }
 
 }  // namespace

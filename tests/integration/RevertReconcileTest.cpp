@@ -8,15 +8,7 @@ namespace {
 
 using arraysim::Fault;
 
-class RevertReconcile : public HostFlowTest {
-protected:
-    // Metadata 1 of a seeded copy, with the mapping service of `like`.
-    std::string uniqueIdOf(const EngineSimFixture::Copy& copy, TestSnapInfo& like) {
-        const auto f = uniqueId(like);
-        return f.arrayId + "*4*" + f.snapServicePath + "*" + copy.source.uid + "*" + copy.source.path + "**" +
-               copy.target.uid + "*" + copy.target.path + "*";
-    }
-};
+class RevertReconcile : public HostFlowTest {};
 
 TEST_F(RevertReconcile, ASourceGetsItsSnapshotsImageBack) {
     auto batch = snapshots(2);
@@ -97,6 +89,110 @@ TEST_F(RevertReconcile, TheFirstCopyThatCannotBeRestoredEndsTheRevert) {
     EXPECT_EQ(calls("AttachReplica") - 3, 2u) << "two reverse mappings: the third record was not attempted";
 }
 
+// The restore writes onto the volume the copy's mapping leads from, from the
+// volume the record names by its unique id: stored paths are never taken on
+// trust.
+TEST_F(RevertReconcile, OnlyTheRecordedSourceIsRewrittenAndOnlyFromTheRecordedCopy) {
+    auto batch = snapshots(3);
+    fibreChannelHost();
+    // A second, later copy of db1.
+    auto later = batchFor({sources[1]}, "later");
+    ASSERT_EQ(prepare(*later), 0) << dump(*later);
+    ASSERT_EQ(snap(*later), 0) << dump(*later);
+    const uint64_t atSnap0 = fx.sim().generation(targetOf((*batch)[0]));
+    const uint64_t atLater = fx.sim().generation(targetOf((*later)[0]));
+    const uint64_t written0 = fx.sim().hostWrite(sources[0]);
+    fx.sim().hostWrite(sources[1]);
+    const uint64_t written2 = fx.sim().hostWrite(sources[2]);
+    ASSERT_NE(written0, atSnap0);
+    auto withPath = [&](TestSnapInfo& r, const std::string& from, const std::string& to) {
+        std::string text = *r.meta(1);
+        text.replace(text.find(from), from.size(), to);
+        auto one = fx.makeBatch(1);
+        (*one)[0].setState(r.state());
+        (*one)[0].setMeta(1, text);
+        return one;
+    };
+    const auto f0 = uniqueId((*batch)[0]), f1 = uniqueId((*batch)[1]), f2 = uniqueId((*batch)[2]);
+
+    // db0's record carries db2's path as its source's path.
+    auto one = withPath((*batch)[0], f0.srcDevPath, f2.srcDevPath);
+    ASSERT_EQ(revert(*one), 0) << dump(*one);
+    EXPECT_EQ(fx.sim().generation(sources[0]), atSnap0);
+    EXPECT_EQ(fx.sim().generation(sources[2]), written2) << "db2 is not db0's source";
+
+    // The later copy's record names the first copy's path: the restore comes
+    // from the later copy, found by its unique id.
+    auto stale = withPath((*later)[0], uniqueId((*later)[0]).snapDevPath, f1.snapDevPath);
+    ASSERT_EQ(revert(*stale), 0) << dump(*stale);
+    EXPECT_EQ(fx.sim().generation(sources[1]), atLater);
+    EXPECT_TRUE((*stale)[0].hasLine("is no longer at its stored path, found by its UUID", 1));
+
+    // A copy neither at its path (which names another copy) nor anywhere on
+    // the array: refused, its status left as the query found it.
+    ASSERT_TRUE(fx.sim().vanish("volume", targetOf((*batch)[2])));
+    auto lost = withPath((*batch)[2], f2.snapDevPath, f1.snapDevPath);
+    EXPECT_EQ(revert(*lost), 1) << dump(*lost);
+    EXPECT_EQ((*lost)[0].status(), ZQSO::SNAP_STATUS_NONE);
+    EXPECT_EQ((*lost)[0].errorCode(), 60540u);
+    EXPECT_EQ(fx.sim().generation(sources[2]), written2);
+}
+
+// A source held on this host (mounted, under device-mapper) is not rewritten
+// under its user; a restored one's cached blocks are dropped.
+TEST_F(RevertReconcile, ASourceInUseOnThisHostIsRefusedBeforeTheArray) {
+    auto batch = snapshots(2);
+    fibreChannelHost();
+    const uint64_t atSnap1 = fx.sim().generation(targetOf((*batch)[1]));
+    const uint64_t written0 = fx.sim().hostWrite(sources[0]);
+    fx.sim().hostWrite(sources[1]);
+    fx.env().disks().setHolder(devicePath(sources[0]), "mounted on /db0");
+    EXPECT_EQ(revert(*batch), 2) << dump(*batch);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{23, 22}));
+    EXPECT_EQ((*batch)[0].errorCode(), 60551u);
+    EXPECT_TRUE((*batch)[0].hasLine("Source Device [/dev/disk-db0] is in use on this host (mounted on /db0)", 2));
+    EXPECT_EQ(fx.sim().generation(sources[0]), written0);
+    EXPECT_FALSE(fx.mappingOfTarget(sources[0]));
+    EXPECT_EQ(fx.sim().generation(sources[1]), atSnap1);
+    EXPECT_EQ(fx.env().disks().flushes(devicePath(sources[0])), 0u);
+    EXPECT_EQ(fx.env().disks().flushes(devicePath(sources[1])), 1u);
+
+    // A copy that is gone keeps the status the mapped-state query gave it.
+    fx.env().disks().setHolder(devicePath(sources[0]), "");
+    ASSERT_TRUE(fx.sim().vanish("volume", targetOf((*batch)[0])));
+    auto gone = fx.makeBatch(1);
+    (*gone)[0].setState((*batch)[0].state());
+    (*gone)[0].setError(0, "");
+    EXPECT_EQ(revert(*gone), 1);
+    EXPECT_EQ((*gone)[0].status(), ZQSO::SNAP_STATUS_NONE);
+    EXPECT_EQ((*gone)[0].errorCode(), 60540u);
+}
+
+// The array took the reverse start: the source may already be partly
+// rewritten, so a start that cannot be confirmed is never stopped half-way.
+TEST_F(RevertReconcile, ARestoreStartedButNotConfirmedIsLeftToRun) {
+    auto batch = snapshots(1);
+    fibreChannelHost();
+    const uint64_t atSnap = fx.sim().generation(targetOf((*batch)[0]));
+    fx.sim().hostWrite(sources[0]);
+    // From the start on, no mapping can be read.
+    fx.sim().faults().add(
+        Fault::onRequest("ModifySynchronization", [&] { fx.sim().faults().add(Fault::http("GetInstance", 500, -1)); })
+            .after(1));
+    EXPECT_EQ(revert(*batch), 1) << dump(*batch);
+    fx.sim().faults().clear();
+    ASSERT_EQ((*batch)[0].status(), ZQSO::SNAP_STATUS_NOT_RESTORED) << dump(*batch);
+    EXPECT_EQ((*batch)[0].errorCode(), 60513u);
+    EXPECT_TRUE((*batch)[0].hasLine("restore started, not confirmed", 2));
+    // Neither stopped nor detached: the restore ran to its end.
+    for (const auto& request : fx.sim().requestLog().find("ModifySynchronization"))
+        for (const auto& p : request.params)
+            if (p.name == "Operation") {
+                EXPECT_TRUE(p.value == "6" || p.value == "4") << p.value;
+            }
+    EXPECT_EQ(fx.sim().generation(sources[0]), atSnap);
+}
+
 TEST_F(RevertReconcile, OnlyACopyTheArrayLostTwiceIsMarkedDeleted) {
     auto batch = snapshots(3);
     ASSERT_TRUE(fx.sim().vanish("volume", targetOf((*batch)[0])));
@@ -121,6 +217,17 @@ TEST_F(RevertReconcile, OnlyACopyTheArrayLostTwiceIsMarkedDeleted) {
     fx.setEngineId(kSnapshotEngine);
     EXPECT_EQ(reconcile(*batch), 2);
     EXPECT_TRUE((*batch)[2].hasLine("Nothing to check as unique identifier is empty.", 0));
+
+    // A unique identifier without the copy's id cannot prove it is gone.
+    auto f2 = uniqueId((*batch)[1]);
+    text = *(*batch)[1].meta(1);
+    text.replace(text.find("*" + f2.snapDev + "*"), f2.snapDev.size() + 2, "**");
+    text.replace(text.find(f2.snapDevPath), f2.snapDevPath.size(), stalePath);
+    (*batch)[1].setMeta(1, text);
+    (*batch)[1].setStatus(ZQSO::SNAP_STATUS_SNAP_STARTED);
+    EXPECT_EQ(reconcile(*batch), 2);
+    EXPECT_EQ((*batch)[1].status(), ZQSO::SNAP_STATUS_SNAP_STARTED);
+    EXPECT_TRUE((*batch)[1].hasLine("its absence cannot be checked", 2));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Exposing volumes to hosts, hiding them, and asking where they are mapped.
+#include <algorithm>
+
 #include "SmisActionTest.h"
 
 using actiontest::ActionTest;
@@ -38,7 +40,9 @@ protected:
     std::string uid, other;
 };
 
-TEST_F(PathsTest, ExposeToAKnownHostThroughItsController) {
+// The host's ports sit in two host objects: the volume is exposed through
+// each, and hidden from each again.
+TEST_F(PathsTest, ExposeToAKnownHostThroughEachOfItsControllers) {
     ASSERT_EQ(expose({system, uid, kPortB + "," + kPortA, "null", "2"}), 0) << record.dump();
     auto call = lastCall("ExposePaths");
     EXPECT_EQ(paramNames(call),
@@ -46,13 +50,21 @@ TEST_F(PathsTest, ExposeToAKnownHostThroughItsController) {
                                         "DeviceAccesses", "Force", "ProtocolControllers"}));
     EXPECT_EQ(sent(call, {"LUNames", "InitiatorPortIDs", "DeviceNumbers", "DeviceAccesses", "Force"}),
               "string[] " + uid + " | string null | string null | uint16[] 2 | boolean TRUE");
-    EXPECT_TRUE(record.hasLine("Trimming controller list size [2] to [1]"));
-    EXPECT_EQ(hostsOf("snap").size(), 1u);
+    EXPECT_EQ(callCount("ExposePaths"), 2u);
+    EXPECT_TRUE(record.hasLine("exposing through each of [2] view controllers"));
+    auto hosts = hostsOf("snap");
+    std::sort(hosts.begin(), hosts.end());
+    EXPECT_EQ(hosts, (std::vector<std::string>{"hostA", "hostB"}));
 
     EXPECT_EQ(mapped(uid, kPortA + "," + kPortB), 0);
     EXPECT_EQ(mapped(pathOf("other"), kPortA), 650007);
     EXPECT_EQ(mapped(uid, ""), 0);
     EXPECT_EQ(mapped(other, ""), 650007);
+
+    ASSERT_EQ(hide({system, uid, kPortA + "," + kPortB}), 0) << record.dump();
+    EXPECT_EQ(callCount("HidePaths"), 2u);
+    EXPECT_TRUE(hostsOf("snap").empty());
+    EXPECT_EQ(mapped(uid, kPortA + "," + kPortB), 650007);
 }
 
 TEST_F(PathsTest, ExposeToANewHostSendsTheInitiators) {

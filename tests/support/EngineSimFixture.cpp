@@ -115,6 +115,7 @@ zq::platform::HostDiskView& EngineSimFixture::addVirtualHost(const std::string& 
                                                             const TestOSUtil::Initiator& initiator) {
     zq::platform::HostDiskView::Options view;
     view.namePrefix = "/vmfs/" + name + "/disk-";
+    view.dropsGoneDisks = true;
     std::string port = initiator.name;
     auto disks = std::make_shared<zq::platform::HostDiskView>(
         arrayFeed(), [port] { return std::vector<std::string>{port}; }, view);

@@ -95,6 +95,22 @@ private:
     int fd_ = -1;
 };
 
+// The view's disks as the engine opens them; what a reread finds is saved.
+class ViewDevices : public zq::platform::DeviceSource {
+public:
+    ViewDevices(SimHostBackend& host, std::shared_ptr<HostDiskView> view) : host_(host), view_(std::move(view)) {}
+    bool find(const std::string& name, zq::platform::SimulatedDisk* disk) const override {
+        return view_->find(name, disk);
+    }
+    std::vector<zq::platform::SimulatedDisk> disks() const override { return view_->disks(); }
+    bool flush(const std::string& name, std::string* error) override { return view_->flush(name, error); }
+    bool reread(const std::string& name, std::string* error) override { return host_.reread(name, error); }
+
+private:
+    SimHostBackend& host_;
+    std::shared_ptr<HostDiskView> view_;
+};
+
 }  // namespace
 
 std::string hostDiskStateToJson(const HostDiskView::State& state) {
@@ -102,9 +118,16 @@ std::string hostDiskStateToJson(const HostDiskView::State& state) {
     for (const auto& s : state.slots) {
         json slot = {{"host", s.host}, {"lun", s.lun}, {"index", s.index}, {"seen", s.seen}, {"listed", s.listed}};
         if (!s.data.uid.empty()) slot["disk"] = lunToJson(s.data);
+        if (s.holderIndex != HostDiskView::kNone) {
+            slot["secondIndex"] = s.secondIndex;
+            slot["holderIndex"] = s.holderIndex;
+            slot["holderListed"] = s.holderListed;
+        }
         slots.push_back(slot);
     }
-    return json{{"rescans", state.rescans}, {"nextIndex", state.nextIndex}, {"slots", slots}}.dump(1);
+    return json{{"rescans", state.rescans}, {"nextIndex", state.nextIndex}, {"nextHolder", state.nextHolder},
+                {"slots", slots},          {"holders", state.holders}}
+        .dump(1);
 }
 
 HostDiskView::State hostDiskStateFromJson(const std::string& text) {
@@ -121,8 +144,15 @@ HostDiskView::State hostDiskStateFromJson(const std::string& text) {
             slot.seen = s.at("seen").get<unsigned>();
             slot.listed = s.at("listed").get<bool>();
             if (s.contains("disk")) slot.data = lunFromJson(s["disk"]);
+            if (s.contains("holderIndex")) {
+                slot.secondIndex = s.at("secondIndex").get<unsigned>();
+                slot.holderIndex = s.at("holderIndex").get<unsigned>();
+                slot.holderListed = s.at("holderListed").get<bool>();
+            }
             state.slots.push_back(std::move(slot));
         }
+        state.nextHolder = j.value("nextHolder", 0u);
+        if (j.contains("holders")) state.holders = j["holders"].get<std::map<std::string, std::string>>();
         return state;
     } catch (const json::exception& e) {
         throw std::invalid_argument(e.what());
@@ -167,6 +197,7 @@ SimHostBackend::SimHostBackend(Settings settings, HostDiskView::Feed feed) : set
     for (const auto& i : settings_.initiators) names.push_back(i.name);
     HostDiskView::Options options;
     options.rescansToAppear = settings_.rescansToAppear;
+    options.multipath = settings_.multipath;
     view_ = std::make_shared<HostDiskView>(std::move(feed), [names] { return names; }, options);
     StateLock lock(settings_.statePath, false);
     load();
@@ -240,8 +271,21 @@ bool SimHostBackend::rescan(const std::vector<std::string>& removedPaths) {
     }
 }
 
+bool SimHostBackend::reread(const std::string& name, std::string* error) {
+    try {
+        StateLock lock(settings_.statePath, true);
+        load();
+        const bool done = view_->reread(name, error);
+        if (done) save();
+        return done;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return false;
+    }
+}
+
 std::shared_ptr<zq::platform::DeviceBackend> SimHostBackend::deviceBackend() {
-    return std::make_shared<zq::platform::SimulatedDeviceBackend>(view_);
+    return std::make_shared<zq::platform::SimulatedDeviceBackend>(std::make_shared<ViewDevices>(*this, view_));
 }
 
 }  // namespace svcsnap

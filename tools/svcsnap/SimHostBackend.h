@@ -31,7 +31,8 @@ public:
     struct Settings {
         std::vector<Initiator> initiators;
         unsigned rescansToAppear = 1;
-        std::string statePath;  // empty: the view lives in memory only
+        bool multipath = false;  // each disk through two paths under a device-mapper device
+        std::string statePath;   // empty: the view lives in memory only
     };
 
     SimHostBackend(Settings settings, zq::platform::HostDiskView::Feed feed);
@@ -44,6 +45,8 @@ public:
 
     // The host's disks (as of the state file, when there is one).
     std::vector<zq::platform::HostLun> disks();
+    // The host reads a disk again; what it found is kept in the state file.
+    bool reread(const std::string& name, std::string* error);
     // Why the last rescan failed; empty after a good one.
     std::string lastError() const { return lastError_; }
 

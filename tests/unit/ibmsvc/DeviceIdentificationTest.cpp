@@ -75,7 +75,7 @@ TEST_F(Identification, ShortOrMissingInquiryDataFail) {
     noDeviceId.deviceIdPage.resize(12);
     env.disks().add(noDeviceId);
     EXPECT_EQ(identify("/dev/sdf"), 0);
-    EXPECT_TRUE(record.hasLine("page 0x83 returned 12 bytes"));
+    EXPECT_TRUE(record.hasLine("page 0x83 (12 bytes) holds no NAA designator of the logical unit"));
 
     auto shortSerial = SimulatedDisk::volume("/dev/sdg", "IBM", "2145", "abc", kUid);
     env.disks().add(shortSerial);
@@ -89,6 +89,36 @@ TEST_F(Identification, ShortOrMissingInquiryDataFail) {
     env.disks().add(lying);
     ASSERT_EQ(identify("/dev/sdh"), 1);
     EXPECT_EQ(arrayId, "0000ABCDEF012345");
+}
+
+// Page 0x83 is read by designator, and a node without a logical unit behind
+// it (the array unmapped it) is no volume at all.
+TEST_F(Identification, TheLunIdIsTheLogicalUnitsNaaDesignator) {
+    auto naaAfterT10 = SimulatedDisk::volume("/dev/sdi", "IBM", "2145", "abcdef012345", kUid);
+    // A T10 vendor designator first, then the NAA one.
+    std::vector<uint8_t> t10{0x02, 0x01, 0x00, 0x08, 'I', 'B', 'M', ' ', '2', '1', '4', '5'};
+    auto& page = naaAfterT10.deviceIdPage;
+    page.insert(page.begin() + 4, t10.begin(), t10.end());
+    page[3] = uint8_t(page.size() - 4);
+    env.disks().add(naaAfterT10);
+    ASSERT_EQ(identify("/dev/sdi"), 1);
+    EXPECT_EQ(lunId, kUidUpper);
+
+    auto portDesignator = SimulatedDisk::volume("/dev/sdj", "IBM", "2145", "abcdef012345", kUid);
+    portDesignator.deviceIdPage[5] = 0x13;  // NAA, but of the target port
+    env.disks().add(portDesignator);
+    EXPECT_EQ(identify("/dev/sdj"), 0);
+    auto otherPage = SimulatedDisk::volume("/dev/sdk", "IBM", "2145", "abcdef012345", kUid);
+    otherPage.deviceIdPage[1] = 0x80;
+    env.disks().add(otherPage);
+    EXPECT_EQ(identify("/dev/sdk"), 0);
+    EXPECT_EQ(record.countLines("holds no NAA designator of the logical unit"), 2u);
+
+    auto gone = SimulatedDisk::volume("/dev/sdl", "IBM", "2145", "abcdef012345", kUid);
+    gone.standardInquiry[0] = 0x7F;
+    env.disks().add(gone);
+    EXPECT_EQ(identify("/dev/sdl"), 0);
+    EXPECT_TRUE(record.hasLine("Device [/dev/sdl] has no logical unit (peripheral qualifier 3)", 0));
 }
 
 TEST_F(Identification, ArrayIdFromTheDatabaseNeedsAKnownArray) {

@@ -46,18 +46,20 @@ protected:
     ZQSO::SnapInfo* record() { return batch.records()[0]; }
 };
 
-TEST_F(HostDiscovery, InitiatorsOfOneProtocolInTheirNormalForm) {
+TEST_F(HostDiscovery, InitiatorsOfBothProtocolsEachInItsNormalForm) {
     std::vector<std::string> ids;
     bool iscsi = false;
-    // The first type byte decides; names of the other protocol, without a
-    // type byte or empty are left out.
+    // The first type byte gives the list's protocol; a host with FC and
+    // iSCSI ports offers both, so that the array finds each host object that
+    // holds one. Names without a type byte or empty are left out.
     host.setInitiators({{"iqn.1994-05.com.RedHat:Db01", true}, {"21:00:00:24:ff:4a:bc:de", false}, {"", true},
                         {"iqn.2001-04.com.example:b", true}});
     host.setInitiatorTypeBytes(std::vector<uint8_t>{1, 0, 1});
     ASSERT_EQ(detectHbalist(record(), &host, "h", "a", ids, iscsi), 1);
     EXPECT_TRUE(iscsi);
-    EXPECT_EQ(ids, (std::vector<std::string>{"iqn.1994-05.com.RedHat:Db01"}));
-    EXPECT_EQ(convertHbaList(record(), ids, true), "iqn.1994-05.com.RedHat:Db01");
+    EXPECT_EQ(ids, (std::vector<std::string>{"iqn.1994-05.com.RedHat:Db01", "21:00:00:24:ff:4a:bc:de"}));
+    EXPECT_EQ(convertHbaList(record(), ids, true), "iqn.1994-05.com.RedHat:Db01,21000024FF4ABCDE");
+    EXPECT_EQ(convertHbaList(record(), ids, false), "iqn.1994-05.com.RedHat:Db01,21000024FF4ABCDE");
     EXPECT_TRUE(batch[0].hasLine("Initiator [iqn.2001-04.com.example:b] has no type, it is left out", 2));
 
     host.setInitiators({{"21:00:00:24:ff:4a:bc:de", false}, {"0x10000090FA123456", false},
@@ -154,6 +156,21 @@ TEST_F(HostDiscovery, ABatchNamesOneHost) {
     three[2].setVirtualHostName("esx02");
     EXPECT_FALSE(checkBatchHosts(three.records(), three.count(), "f"));
     EXPECT_EQ(three[0].errorCode(), 62002u);
+    // Every record's hypervisor is read: one that cannot be is no reason to
+    // map the batch to another record's host.
+    RecordBatch unnamed(host, 2);
+    for (size_t i = 0; i < 2; ++i) unnamed[i].setSourceDevicePath("{idatype:vmware,name:vm0" + std::to_string(i) + "}");
+    unnamed[1].setVirtualHostName("esxB");
+    EXPECT_FALSE(checkBatchHosts(unnamed.records(), unnamed.count(), "f"));
+    EXPECT_EQ(unnamed[0].errorCode(), 62002u);
+    EXPECT_TRUE(unnamed[0].hasLine("f: The hypervisor host of record [1] could not be read", 2));
+    unnamed[0].setVirtualHostName("esxB");
+    RecordBatch secondUnnamed(host, 2);
+    secondUnnamed[0].setSourceDevicePath("{idatype:vmware,name:vm0}");
+    secondUnnamed[0].setVirtualHostName("esxA");
+    secondUnnamed[1].setSourceDevicePath("{idatype:vmware,name:vm1}");
+    EXPECT_FALSE(checkBatchHosts(secondUnnamed.records(), secondUnnamed.count(), "f"));
+    EXPECT_TRUE(secondUnnamed[0].hasLine("f: The hypervisor host of record [2] could not be read", 2));
     three[1].setSourceDevicePath("/dev/sdb");
     RecordBatch mixed(host, 2);
     mixed[0].setSourceDevicePath("/dev/sdb");

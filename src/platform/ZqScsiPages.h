@@ -1,0 +1,29 @@
+// Reading SCSI inquiry data as a host does: the peripheral qualifier of the
+// standard inquiry and the logical unit's NAA designator of page 0x83.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zq {
+namespace platform {
+
+// Peripheral qualifier of standard inquiry data (bits 7-5 of byte 0): 0 a
+// logical unit is there, 1 one could be but is not, 3 (011b) none can be;
+// -1 without data.
+int peripheralQualifier(const uint8_t* inquiry, size_t size);
+
+// The unique id of a logical unit from its page 0x83: the 32 upper-case
+// hexadecimal digits of its 16-byte NAA designator (association: the logical
+// unit); empty when the data are no page 0x83 or hold no such designator.
+std::string lunUidOfPage83(const uint8_t* page, size_t size);
+std::string lunUidOfPage83(const std::vector<uint8_t>& page);
+
+// The standard inquiry data of an address where no logical unit is:
+// peripheral qualifier 011b, device type 1Fh.
+std::vector<uint8_t> noLogicalUnitInquiry();
+
+}  // namespace platform
+}  // namespace zq
