@@ -39,10 +39,11 @@ protected:
     }
     ~SimHostTest() override { fs::remove_all(dir_); }
 
-    std::unique_ptr<SimHostBackend> host(const ArrayEntry& array, unsigned rescans = 1) {
+    std::unique_ptr<SimHostBackend> host(const ArrayEntry& array, unsigned rescans = 1, bool multipath = false) {
         SimHostBackend::Settings s;
         s.initiators = {{"21:00:00:24:ff:4a:bc:de", false}};
         s.rescansToAppear = rescans;
+        s.multipath = multipath;
         s.statePath = dir_ + "/state/hostdisks.json";
         return std::make_unique<SimHostBackend>(s, sideChannelFeed(array, 5000));
     }
@@ -126,4 +127,36 @@ TEST_F(SimHostTest, FailedRescansChangeNothingAndNameNoSecret) {
     EXPECT_TRUE(fresh->devices("IBM").empty());
     ASSERT_TRUE(fresh->rescan({}));
     EXPECT_EQ(fresh->devices("IBM").size(), 2u);
+}
+
+// What one command's host did to its disks, the next one finds: a disk read
+// again keeps what it found there, multipath holders stay.
+TEST_F(SimHostTest, DisksReadAgainAndMultipathHoldersCarryOver) {
+    ASSERT_EQ(sim_.sim().addHost("agent1", {"21000024FF4ABCDE"}).rc, 0u);
+    ASSERT_EQ(sim_.sim().addVolume("db01", "Pool0", 1 << 30).rc, 0u);
+    ASSERT_EQ(sim_.sim().addVolume("db02", "Pool0", 1 << 30).rc, 0u);
+    ASSERT_EQ(sim_.sim().mapToHost("agent1", "db01"), 0u);
+    auto first = host(array_, 1, true);
+    ASSERT_TRUE(first->rescan({})) << first->lastError();
+    ASSERT_EQ(first->devices("IBM"), (std::vector<std::string>{"/dev/mapper/mpatha"}));
+
+    // db02 takes db01's LUN; the node stays and is read again.
+    ASSERT_EQ(sim_.sim().withModel([](arraysim::Model& m, int64_t) {
+        return m.state.unmapVolume(m.state.hostByName("agent1")->id, m.state.volumeByName("db01")->id);
+    }),
+              0u);
+    ASSERT_EQ(sim_.sim().mapToHost("agent1", "db02"), 0u);
+    ASSERT_TRUE(first->rescan({}));
+    EXPECT_EQ(first->disks()[0].volumeName, "db01") << "the host still holds what it found first";
+    auto second = host(array_, 1, true);
+    zq::platform::ScopedService<zq::platform::DeviceBackend> devices(zq::platform::registry().devices,
+                                                                     second->deviceBackend());
+    EXPECT_EQ(uidOn("/dev/mapper/mpatha"), sim_.volumeUid("db02"));
+    CUxError error;
+    std::string why;
+    ASSERT_TRUE(ZqDeviceTree::getDevice("/dev/mapper/mpatha", &error)->reread(&why)) << why;
+    auto third = host(array_, 1, true);
+    ASSERT_EQ(third->disks().size(), 1u);
+    EXPECT_EQ(third->disks()[0].volumeName, "db02");
+    EXPECT_EQ(third->disks()[0].paths, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
 }
