@@ -5,6 +5,7 @@
 #include "SmisAction.h"
 #include "ZqSmisExceptionTrace.h"
 #include "ZqSmisReturnValue.h"
+#include "ZqSmisSettings.h"
 #include "cim/Exception.h"
 
 using Pegasus::Array;
@@ -34,6 +35,11 @@ CIMValue StringsOrNull(const Array<String>& list) {
 
 CIMValue ReferencesOrNull(const Array<CIMObjectPath>& list) {
     return list.size() > 0 ? CIMValue(list) : CIMValue(Pegasus::CIMTYPE_REFERENCE, true);
+}
+
+// "Force" of an IBM SVC host mapping call: on unless `disableKey` says so.
+CIMValue ForceValue(const char* disableKey) {
+    return CIMValue(!(ZqSmisSettings::GetHostModuleInt(disableKey, 0) > 0));
 }
 
 // One controller of a list, as a list of its own.
@@ -131,20 +137,14 @@ int SmisAction::ExposePaths(ZqCimConnection& conn, std::vector<std::string>& arg
         if (calls > 1)
             DEBUG_TRACE_NORMAL(kLabel, "%s: exposing through each of [%d] view controllers", kMethod, int(calls));
         for (Pegasus::Uint32 c = 0; c < calls; ++c) {
-            MethodCall each{kLabel, kMethod, kMethod};
-            each.target = call.target;
-            each.vendor = call.vendor;
+            MethodCall each = call;
             each.Add("LUNames", CIMValue(volumes));
             each.Add("InitiatorPortIDs", StringsOrNull(initiators));
             each.Add("TargetPortIDs", StringsOrNull(targetPorts));
             each.Add("DeviceNumbers", StringsOrNull(numbers));
             each.Add("DeviceAccesses",
                      accesses.size() > 0 ? CIMValue(accesses) : MakeCimNullVal(Pegasus::CIMTYPE_UINT16, true));
-            if (each.vendor == VENDOR_IBMSVC) {
-                int disableForce = 0;
-                PlatformInt("IBMSVC_DISABLE_FORCE_MAP", disableForce);
-                each.Add("Force", CIMValue(!(disableForce > 0)));
-            }
+            if (each.vendor == VENDOR_IBMSVC) each.Add("Force", ForceValue("IBMSVC_DISABLE_FORCE_MAP"));
             each.Add("ProtocolControllers", newView ? ReferencesOrNull(controllers) : CIMValue(Only(controllers[c])));
 
             const uint32_t retVal = Invoke(conn, each, RetValLine::OutParamsCapital);
@@ -237,17 +237,11 @@ int SmisAction::HidePaths(ZqCimConnection& conn, std::vector<std::string>& args)
             DEBUG_TRACE_NORMAL(kLabel, "HidePaths : hiding through each of [%d] view controllers", int(calls));
         uint32_t retVal = SMIS_RET_SUCCESS;
         for (Pegasus::Uint32 c = 0; c < calls && retVal == SMIS_RET_SUCCESS; ++c) {
-            MethodCall each{kLabel, kMethod, kMethod};
-            each.target = call.target;
-            each.vendor = call.vendor;
+            MethodCall each = call;
             each.Add("LUNames", CIMValue(volumes));
             each.Add("InitiatorPortIDs", StringsOrNull(initiators));
             each.Add("TargetPortIDs", StringsOrNull(targetPorts));
-            if (each.vendor == VENDOR_IBMSVC) {
-                int disableForce = 0;
-                PlatformInt("IBMSVC_DISABLE_FORCE_UNMAP", disableForce);
-                each.Add("Force", CIMValue(!(disableForce > 0)));
-            }
+            if (each.vendor == VENDOR_IBMSVC) each.Add("Force", ForceValue("IBMSVC_DISABLE_FORCE_UNMAP"));
             each.Add("ProtocolControllers",
                      controllers.size() > 0 ? CIMValue(Only(controllers[c])) : ReferencesOrNull(controllers));
             retVal = Invoke(conn, each, RetValLine::OutParamsSpaced);

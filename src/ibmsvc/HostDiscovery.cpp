@@ -320,24 +320,27 @@ HostDiskHeld hostDiskHeld(const std::string& device, std::string& why) {
     }
 }
 
-bool flushHostDisk(const std::string& device, std::string& error) {
+namespace {
+
+// Runs one of the device's host operations; false with the reason.
+bool onHostDisk(const std::string& device, std::string& error, bool (ZqDevice::*operation)(std::string*)) {
     auto dev = openHostDisk(device, error, nullptr);
     try {
-        return dev && dev->flushBuffers(&error);
+        return dev && ((*dev).*operation)(&error);
     } catch (const std::exception& e) {
         error = e.what();
         return false;
     }
 }
 
+}  // namespace
+
+bool flushHostDisk(const std::string& device, std::string& error) {
+    return onHostDisk(device, error, &ZqDevice::flushBuffers);
+}
+
 bool rereadHostDisk(const std::string& device, std::string& error) {
-    auto dev = openHostDisk(device, error, nullptr);
-    try {
-        return dev && dev->reread(&error);
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
+    return onHostDisk(device, error, &ZqDevice::reread);
 }
 
 bool checkBatchHosts(ZQSO::SnapInfo** records, int16_t count, const char* fn) {
