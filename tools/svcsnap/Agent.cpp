@@ -114,7 +114,11 @@ std::vector<std::string> Agent::defaultRemoteCommand() {
 }
 
 std::shared_ptr<HostBackend> Agent::makeBackend() {
-    if (config().devices() == "linux") return std::make_shared<LinuxHostBackend>();
+    if (config().devices() == "linux") {
+        LinuxHostBackend::Settings settings;
+        settings.scanTimeout = std::chrono::seconds(config().scanTimeoutSeconds());
+        return std::make_shared<LinuxHostBackend>(settings);
+    }
     SimHostBackend::Settings settings;
     for (const auto& i : config().simInitiators()) settings.initiators.push_back({i.name, i.iscsi});
     if (settings.initiators.empty())

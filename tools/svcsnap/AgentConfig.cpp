@@ -114,6 +114,8 @@ std::string AgentConfig::remoteCommand() const { return get("svcsnap", "remote_c
 
 int AgentConfig::remoteTimeoutSeconds() const { return positive("remote_timeout", 7200, 7 * 24 * 3600); }
 
+int AgentConfig::scanTimeoutSeconds() const { return positive("scan_timeout", 5, 3600); }
+
 std::vector<AgentConfig::Initiator> AgentConfig::simInitiators() const {
     std::vector<Initiator> out;
     std::string list = get("svcsnap", "sim_initiators");

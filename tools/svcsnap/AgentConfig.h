@@ -14,6 +14,8 @@
 //                    split at blanks, "{host}" standing for the proxy
 //                    (default: this binary, "proxy-exec --as-host {host}")
 //   remote_timeout   seconds a remote run may take (default 7200)
+//   scan_timeout     seconds one SCSI host's rescan may take before it is
+//                    reported dead and skipped (default 5; linux devices)
 // With devices = simulated, the host is the simulator's host object(s):
 //   sim_initiators   this host's initiators, separated by commas (WWPNs,
 //                    or iSCSI names beginning with iqn., eui. or naa.)
@@ -67,6 +69,7 @@ public:
     std::string debugLogPath() const;
     std::string remoteCommand() const;
     int remoteTimeoutSeconds() const;
+    int scanTimeoutSeconds() const;
 
     struct Initiator {
         std::string name;

@@ -10,11 +10,11 @@
 #include "Arrays.h"
 #include "HostRecord.h"
 #include "Jobs.h"
+#include "LinuxHostBackend.h"
 #include "RemoteExec.h"
+#include "ScsiIdentity.h"
 #include "SimHostBackend.h"
 #include "ZQPlatformInfo.h"
-#include "ZqDeviceTree.h"
-#include "ZqHostDiskView.h"
 #include "ZqPlatformVersion.h"
 
 namespace svcsnap {
@@ -343,41 +343,6 @@ int version(Agent& agent, Output& out) {
 
 namespace {
 
-struct DiskIdentity {
-    std::string vendor, product, uid, error;
-};
-
-// What a disk answers to a standard INQUIRY and to page 0x83.
-DiskIdentity identify(const std::string& device) {
-    DiskIdentity id;
-    try {
-        CUxError error;
-        auto dev = ZqDeviceTree::getDevice(device, &error);
-        ZqDeviceScsiIface* scsi = dev ? dev->scsiIface() : nullptr;
-        if (!scsi) {
-            id.error = dev ? "not a SCSI device" : error.AsString();
-            return id;
-        }
-        std::vector<uint8_t> data(255);
-        const uint8_t standard[6] = {0x12, 0, 0, 0, 255, 0};
-        data.resize(scsi->sendCdb(standard, 6, data.data(), data.size(), 10));
-        auto field = [&](size_t at, size_t width) {
-            std::string text = data.size() >= at + width ? std::string(data.begin() + at, data.begin() + at + width) : "";
-            while (!text.empty() && text.back() == ' ') text.pop_back();
-            return text;
-        };
-        id.vendor = field(8, 8);
-        id.product = field(16, 16);
-        data.assign(255, 0);
-        const uint8_t page83[6] = {0x12, 1, 0x83, 0, 255, 0};
-        data.resize(scsi->sendCdb(page83, 6, data.data(), data.size(), 10));
-        id.uid = zq::platform::lunUidOfPage83(data);
-    } catch (const std::exception& e) {
-        id.error = e.what();
-    }
-    return id;
-}
-
 std::string arrayVendor() {
     std::string vendor = "IBM";
     zq::platform::platformInfo()->getString("HostModule", "IBMSVC_VENDOR_NAME", &vendor);
@@ -399,11 +364,13 @@ int hostShow(Agent& agent, Output& out) {
     json disks = json::array();
     Table table{{"device", "vendor", "product", "lun id"}, {}};
     for (const auto& device : host.backend->devices(vendor)) {
-        DiskIdentity id = identify(device);
-        json d = {{"device", device}, {"vendor", id.vendor}, {"product", id.product}, {"lunUid", id.uid}};
+        DiskIdentity id = inquireDisk(device, true);
+        const StandardInquiry& standard = id.standard;
+        json d = {{"device", device}, {"vendor", standard.vendor}, {"product", standard.product}, {"lunUid", id.naa}};
         if (!id.error.empty()) d["error"] = id.error;
         disks.push_back(d);
-        table.rows.push_back({device, id.vendor, id.product, id.error.empty() ? id.uid : "(" + id.error + ")"});
+        table.rows.push_back(
+            {device, standard.vendor, standard.product, id.error.empty() ? id.naa : "(" + id.error + ")"});
     }
     out.doc()["backend"] = host.backend->kind();
     out.doc()["initiators"] = initiators;
@@ -427,6 +394,8 @@ int hostRescan(Agent& agent, Output& out) {
     if (!host.backend->rescan({})) {
         std::string reason = "the rescan failed";
         if (auto* sim = dynamic_cast<SimHostBackend*>(host.backend.get())) reason += ": " + sim->lastError();
+        else if (auto* real = dynamic_cast<LinuxHostBackend*>(host.backend.get()))
+            reason += ": " + real->lastError() + " (it needs root; see the debug log)";
         else reason += " (it needs root; see the debug log)";
         throw CommandFailed(reason);
     }

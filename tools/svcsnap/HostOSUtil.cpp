@@ -72,11 +72,12 @@ std::string HostOSUtil::lastRemoteError() const {
     return remoteError_;
 }
 
-int HostOSUtil::rescanHostBus(const char*, const char* const*, const char* const* removedPaths) {
-    std::vector<std::string> removed;
+int HostOSUtil::rescanHostBus(const char*, const char* const* initiators, const char* const* removedPaths) {
+    std::vector<std::string> removed, ports;
     for (size_t i = 0; removedPaths && removedPaths[i]; ++i) removed.push_back(removedPaths[i]);
+    for (size_t i = 0; initiators && initiators[i]; ++i) ports.push_back(initiators[i]);
     if (!context_.backend) return -1;
-    return context_.backend->rescan(removed) ? 0 : -1;
+    return context_.backend->rescan(removed, ports) ? 0 : -1;
 }
 
 int HostOSUtil::getHostDevices(const char*, const char* vendor, char separator, uint32_t size, char* buf) {

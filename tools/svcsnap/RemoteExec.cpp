@@ -227,6 +227,13 @@ std::string RemoteExecutor::run(const std::string& host, const std::string& inpu
             a.replace(at, 6, host);
         args.push_back(a);
     }
+    return runCommand(args, input, timeout_, args[0] + " for " + host);
+}
+
+std::string runCommand(const std::vector<std::string>& command, const std::string& input,
+                       std::chrono::milliseconds timeout, const std::string& what) {
+    if (command.empty()) throw RemoteError("no command to run");
+    std::vector<std::string> args = command;
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -261,7 +268,7 @@ std::string RemoteExecutor::run(const std::string& host, const std::string& inpu
     NoSigpipe noSigpipe;
     ::fcntl(inWrite.fd, F_SETFL, O_NONBLOCK);
 
-    auto deadline = std::chrono::steady_clock::now() + timeout_;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string answer;
     size_t written = 0;
     bool timedOut = false, tooLarge = false;
@@ -304,13 +311,12 @@ std::string RemoteExecutor::run(const std::string& host, const std::string& inpu
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (timedOut)
-        throw RemoteError(args[0] + " for " + host + " did not finish within " +
-                          std::to_string(timeout_.count() / 1000) + " s and was stopped");
-    if (tooLarge) throw RemoteError(args[0] + " for " + host + " answered more than 64 MiB");
-    if (WIFSIGNALED(status)) throw RemoteError(args[0] + " for " + host + " was killed by signal " +
-                                               std::to_string(WTERMSIG(status)));
+        throw RemoteError(what + " did not finish within " + std::to_string(timeout.count() / 1000) +
+                          " s and was stopped");
+    if (tooLarge) throw RemoteError(what + " answered more than 64 MiB");
+    if (WIFSIGNALED(status)) throw RemoteError(what + " was killed by signal " + std::to_string(WTERMSIG(status)));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw RemoteError(args[0] + " for " + host + " failed with exit status " + std::to_string(WEXITSTATUS(status)));
+        throw RemoteError(what + " failed with exit status " + std::to_string(WEXITSTATUS(status)));
     return answer;
 }
 

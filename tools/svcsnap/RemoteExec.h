@@ -39,6 +39,13 @@ nlohmann::json answerToJson(int result, const std::vector<RecordEntry>& records)
 // Raises std::invalid_argument; the records must be the ones sent, in order.
 std::vector<RecordEntry> answerFromJson(const nlohmann::json& j, const std::vector<RecordEntry>& sent, int* result);
 
+// Runs `args` (the program, looked up on PATH, and its arguments; no shell)
+// with `input` on its standard input and returns its standard output.
+// RemoteError when it cannot be started, fails, or outlives `timeout` (it is
+// then killed); `what` names the command in the message.
+std::string runCommand(const std::vector<std::string>& args, const std::string& input,
+                       std::chrono::milliseconds timeout, const std::string& what);
+
 class RemoteExecutor {
 public:
     // `command`: the program and its arguments; "{host}" in any of them

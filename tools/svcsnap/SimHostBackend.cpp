@@ -256,7 +256,7 @@ std::vector<std::string> SimHostBackend::devices(const std::string& vendor) {
     return out;
 }
 
-bool SimHostBackend::rescan(const std::vector<std::string>& removedPaths) {
+bool SimHostBackend::rescan(const std::vector<std::string>& removedPaths, const std::vector<std::string>&) {
     try {
         StateLock lock(settings_.statePath, true);
         load();

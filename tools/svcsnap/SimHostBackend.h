@@ -40,7 +40,8 @@ public:
     std::string kind() const override { return "simulated"; }
     std::vector<Initiator> initiators() override { return settings_.initiators; }
     std::vector<std::string> devices(const std::string& vendor) override;
-    bool rescan(const std::vector<std::string>& removedPaths) override;
+    bool rescan(const std::vector<std::string>& removedPaths,
+                const std::vector<std::string>& initiators = {}) override;
     std::shared_ptr<zq::platform::DeviceBackend> deviceBackend() override;
 
     // The host's disks (as of the state file, when there is one).

@@ -36,7 +36,7 @@ public:
     std::string kind() const override { return "none"; }
     std::vector<Initiator> initiators() override { return {}; }
     std::vector<std::string> devices(const std::string&) override { return {}; }
-    bool rescan(const std::vector<std::string>&) override { return true; }
+    bool rescan(const std::vector<std::string>&, const std::vector<std::string>&) override { return true; }
 };
 
 ArrayEntry anArray(const std::string& id, const std::string& password) {

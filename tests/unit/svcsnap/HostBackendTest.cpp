@@ -1,5 +1,5 @@
-// The agent's host services in-process: the Linux back end on a tree of its
-// own, the progress clock, the remote command runner and the batch messages.
+// The agent's host services in-process: the progress clock, the remote
+// command runner and the batch messages (the Linux back end has its own test).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,18 +8,14 @@
 #include <mutex>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "Agent.h"
-#include "LinuxHostBackend.h"
 #include "Progress.h"
 #include "RemoteExec.h"
 #include "ZqPlatformRegistry.h"
-#include "ZqSimulatedDevices.h"
 #include "ZqThread.h"
 
 using namespace svcsnap;
-using zq::platform::SimulatedDisk;
 namespace fs = std::filesystem;
 
 namespace {
@@ -38,56 +34,7 @@ void write(const fs::path& file, const std::string& text) {
     std::ofstream(file) << text;
 }
 
-std::string read(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace
-
-TEST(LinuxHostBackend, InitiatorsDisksByInquiryAndRescans) {
-    TempDir root;
-    fs::path r(root.path);
-    write(r / "sys/class/fc_host/host3/port_name", "0x10000090fa1234ab\n");
-    write(r / "sys/class/fc_host/host4/port_name", "0xffff\n");  // not a WWPN: skipped
-    write(r / "etc/iscsi/initiatorname.iscsi", "## generated\nInitiatorName=iqn.1994-05.com.redhat:Host1\n");
-    // sdb and sdaa answer as IBM; sdc's kernel copy says IBM but the disk
-    // says otherwise; sdd cannot be opened, so its kernel copy counts.
-    for (const char* name : {"sdb", "sdc", "sdd", "sdaa", "sda1", "loop0"}) write(r / "sys/block" / name / "device/vendor", "IBM     \n");
-    auto disks = std::make_shared<zq::platform::StaticDeviceSource>();
-    disks->add(SimulatedDisk::volume("/dev/sdb", "IBM", "2145", "S1", std::string(32, 'A')));
-    disks->add(SimulatedDisk::volume("/dev/sdc", "NETAPP", "LUN", "S2", std::string(32, 'B')));
-    disks->add(SimulatedDisk::volume("/dev/sdaa", "IBM", "2145", "S3", std::string(32, 'C')));
-    zq::platform::ScopedService<zq::platform::DeviceBackend> devices(
-        zq::platform::registry().devices, std::make_shared<zq::platform::SimulatedDeviceBackend>(disks));
-
-    LinuxHostBackend host(root.path);
-    auto initiators = host.initiators();
-    ASSERT_EQ(initiators.size(), 2u);
-    EXPECT_EQ(initiators[0].name, "10000090FA1234AB");
-    EXPECT_FALSE(initiators[0].iscsi);
-    EXPECT_EQ(initiators[1].name, "iqn.1994-05.com.redhat:Host1");
-    EXPECT_TRUE(initiators[1].iscsi);
-    EXPECT_EQ(host.devices("IBM"), (std::vector<std::string>{"/dev/sdb", "/dev/sdd", "/dev/sdaa"}));
-    EXPECT_EQ(LinuxHostBackend::wwpn("10:00:00:90:FA:12:34:AB"), "10000090FA1234AB");
-    EXPECT_EQ(LinuxHostBackend::wwpn("0x10000090fa1234"), "");
-
-    // No SCSI host: nothing scanned, a failure.
-    EXPECT_FALSE(host.rescan({}));
-    write(r / "sys/class/scsi_host/host3/scan", "");
-    write(r / "sys/class/scsi_host/host4/scan", "");
-    write(r / "sys/block/sdc/device/delete", "");
-    EXPECT_TRUE(host.rescan({"/dev/sdc"}));
-    EXPECT_EQ(read(r / "sys/block/sdc/device/delete"), "1");
-    EXPECT_EQ(read(r / "sys/class/scsi_host/host3/scan"), "- - -");
-    EXPECT_EQ(read(r / "sys/class/scsi_host/host4/scan"), "- - -");
-    // A path that names no disk is never written through.
-    write(r / "sys/block/passwd/device/delete", "");
-    EXPECT_FALSE(host.rescan({"/dev/../etc/passwd"}));
-    EXPECT_EQ(read(r / "sys/block/passwd/device/delete"), "");
-}
 
 TEST(ProgressClock, ReportsEachWaitWithItsRecordAndFoldsRepeats) {
     auto base = std::make_shared<zq::platform::VirtualClock>();
