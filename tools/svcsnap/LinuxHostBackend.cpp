@@ -204,11 +204,25 @@ bool ofVendor(const DiskIdentity& id, const std::string& kernelVendor, const std
     return !diskVendor.empty() && vendor.find(diskVendor) != std::string::npos;
 }
 
+// What a rescan could not do, each logged as it happens.
+class Failures {
+public:
+    void add(const std::string& text) {
+        EvDebug().DebugText("svcsnap::rescan", 2, text);
+        texts_.push_back(text);
+    }
+    size_t count() const { return texts_.size(); }
+    std::string text() const { return joined(texts_, "; "); }
+
+private:
+    std::vector<std::string> texts_;
+};
+
 // ---- removal ------------------------------------------------------------
 
 class Removal {
 public:
-    Removal(const HostTree& tree, const LinuxHostBackend::CommandRunner& run, std::vector<std::string>* failures)
+    Removal(const HostTree& tree, const LinuxHostBackend::CommandRunner& run, Failures* failures)
         : tree_(tree), run_(run), failures_(failures) {}
 
     void remove(const std::string& path) {
@@ -234,10 +248,7 @@ public:
     }
 
 private:
-    void fail(const std::string& text) {
-        EvDebug().DebugText("svcsnap::rescan", 2, text);
-        failures_->push_back(text);
-    }
+    void fail(const std::string& text) { failures_->add(text); }
 
     bool command(const std::vector<std::string>& args) {
         std::string error;
@@ -304,18 +315,18 @@ private:
             EvDebug().DebugLvl("svcsnap::rescan", 1, "/dev/%s is already gone", disk.c_str());
             return true;
         }
-        const size_t before = failures_->size();
+        const size_t before = failures_->count();
         if (flushFirst) flush("/dev/" + disk);
         std::ofstream out(control);
         out << "1";
         out.flush();
         if (!out) fail("cannot remove /dev/" + disk + " through " + control.string());
-        return failures_->size() == before;
+        return failures_->count() == before;
     }
 
     const HostTree& tree_;
     const LinuxHostBackend::CommandRunner& run_;
-    std::vector<std::string>* failures_;
+    Failures* failures_;
     std::map<std::string, bool> maps_;
     std::set<std::string> disks_;
 };
@@ -397,6 +408,106 @@ std::vector<std::string> hostsOf(const HostTree& tree, const std::string& initia
         if (!host.empty()) hosts.push_back(host);
     }
     return hosts;
+}
+
+// The SCSI hosts to scan, once each, in kernel order: those of the
+// initiators, or every one when none is given.
+std::vector<std::string> hostsToScan(const HostTree& tree, const std::vector<std::string>& initiators,
+                                     Failures* failures) {
+    if (initiators.empty()) {
+        auto all = tree.names("/sys/class/scsi_host");
+        if (all.empty()) failures->add("no SCSI host to scan");
+        return all;
+    }
+    std::set<std::string> chosen;
+    for (const auto& initiator : initiators) {
+        auto of = hostsOf(tree, initiator);
+        if (of.empty()) EvDebug().DebugLvl("svcsnap::rescan", 1, "no SCSI host has initiator %s", initiator.c_str());
+        chosen.insert(of.begin(), of.end());
+    }
+    std::vector<std::string> hosts(chosen.begin(), chosen.end());
+    std::sort(hosts.begin(), hosts.end(), kernelOrder);
+    if (hosts.empty()) failures->add("no SCSI host has any of the initiators " + joined(initiators, ","));
+    return hosts;
+}
+
+struct Scan {
+    std::string host;
+    std::shared_ptr<ScanState> state;
+    std::thread worker;
+};
+
+// Starts the worker that writes a host's scan file; false (reported) when
+// the host has none, is still in a scan that did not return, or no thread
+// can be had.
+bool startScan(const std::string& host, const std::string& file, std::vector<Scan>* scans, Failures* failures) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) {
+        failures->add("cannot scan " + host + ": it has no scan file");
+        return false;
+    }
+    PendingScans& pending = pendingScans();
+    {
+        std::lock_guard<std::mutex> guard(pending.mutex);
+        if (!pending.files.insert(file).second) {
+            failures->add(host + " is still in an earlier scan that did not return: skipped");
+            return false;
+        }
+    }
+    auto state = std::make_shared<ScanState>();
+    try {
+        WorkerSignals signals;
+        std::thread worker([file, state] {
+            std::string error = writeScan(file);
+            {
+                std::lock_guard<std::mutex> guard(state->mutex);
+                state->error = error;
+                state->done = true;
+            }
+            state->changed.notify_all();
+            PendingScans& p = pendingScans();
+            {
+                std::lock_guard<std::mutex> guard(p.mutex);
+                p.files.erase(file);
+            }
+            p.changed.notify_all();
+        });
+        scans->push_back({host, state, std::move(worker)});
+        return true;
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard<std::mutex> guard(pending.mutex);
+            pending.files.erase(file);
+        }
+        failures->add("cannot start the scan of " + host + ": " + e.what());
+        return false;
+    }
+}
+
+// Scans the hosts side by side, all against one bound; a worker still in
+// the kernel then is left to it (it holds only what it owns).
+void scanHosts(const HostTree& tree, const std::vector<std::string>& hosts, milliseconds bound,
+               Failures* failures) {
+    std::vector<Scan> scans;
+    for (const auto& host : hosts)
+        startScan(host, (tree.at("/sys/class/scsi_host") / host / "scan").string(), &scans, failures);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    size_t scanned = 0;
+    for (auto& scan : scans) {
+        std::unique_lock<std::mutex> guard(scan.state->mutex);
+        const bool done = scan.state->changed.wait_until(guard, deadline, [&] { return scan.state->done; });
+        const std::string error = scan.state->error;
+        guard.unlock();
+        if (!done) {
+            scan.worker.detach();
+            failures->add(scan.host + " did not finish its scan within " + duration(bound) + " (dead?): skipped");
+            continue;
+        }
+        scan.worker.join();
+        if (error.empty()) ++scanned;
+        else failures->add("cannot scan " + scan.host + ": " + error);
+    }
+    EvDebug().DebugLvl("svcsnap::rescan", 0, "scanned %zu of %zu SCSI host(s)", scanned, hosts.size());
 }
 
 }  // namespace
@@ -524,102 +635,12 @@ std::vector<std::string> LinuxHostBackend::paths(const std::string& device) {
 bool LinuxHostBackend::rescan(const std::vector<std::string>& removedPaths, const std::vector<std::string>& initiators) {
     std::lock_guard<std::mutex> lock(mutex_);
     HostTree tree(settings_.root);
-    std::vector<std::string> failures;
-    auto fail = [&](const std::string& text) {
-        EvDebug().DebugText("svcsnap::rescan", 2, text);
-        failures.push_back(text);
-    };
-
+    Failures failures;
     Removal removal(tree, settings_.run, &failures);
     for (const auto& path : removedPaths) removal.remove(path);
-
-    // The SCSI hosts to scan, once each, in kernel order.
-    std::vector<std::string> hosts;
-    if (initiators.empty()) {
-        hosts = tree.names("/sys/class/scsi_host");
-    } else {
-        std::set<std::string> chosen;
-        for (const auto& initiator : initiators) {
-            auto of = hostsOf(tree, initiator);
-            if (of.empty()) EvDebug().DebugLvl("svcsnap::rescan", 1, "no SCSI host has initiator %s", initiator.c_str());
-            chosen.insert(of.begin(), of.end());
-        }
-        hosts.assign(chosen.begin(), chosen.end());
-        std::sort(hosts.begin(), hosts.end(), kernelOrder);
-        if (hosts.empty()) fail("no SCSI host has any of the initiators " + joined(initiators, ","));
-    }
-
-    // Each scan in a worker of its own, all of them against one bound.
-    struct Scan {
-        std::string host;
-        std::shared_ptr<ScanState> state;
-        std::thread worker;
-    };
-    std::vector<Scan> scans;
-    PendingScans& pending = pendingScans();
-    for (const auto& host : hosts) {
-        const std::string file = (tree.at("/sys/class/scsi_host") / host / "scan").string();
-        std::error_code ec;
-        if (!fs::exists(file, ec)) {
-            fail("cannot scan " + host + ": it has no scan file");
-            continue;
-        }
-        {
-            std::lock_guard<std::mutex> guard(pending.mutex);
-            if (!pending.files.insert(file).second) {
-                fail(host + " is still in an earlier scan that did not return: skipped");
-                continue;
-            }
-        }
-        auto state = std::make_shared<ScanState>();
-        try {
-            WorkerSignals signals;
-            std::thread worker([file, state] {
-                std::string error = writeScan(file);
-                {
-                    std::lock_guard<std::mutex> guard(state->mutex);
-                    state->error = error;
-                    state->done = true;
-                }
-                state->changed.notify_all();
-                PendingScans& p = pendingScans();
-                {
-                    std::lock_guard<std::mutex> guard(p.mutex);
-                    p.files.erase(file);
-                }
-                p.changed.notify_all();
-            });
-            scans.push_back({host, state, std::move(worker)});
-        } catch (const std::system_error& e) {
-            {
-                std::lock_guard<std::mutex> guard(pending.mutex);
-                pending.files.erase(file);
-            }
-            fail("cannot start the scan of " + host + ": " + e.what());
-        }
-    }
-    const auto deadline = std::chrono::steady_clock::now() + settings_.scanTimeout;
-    size_t scanned = 0;
-    for (auto& scan : scans) {
-        std::unique_lock<std::mutex> guard(scan.state->mutex);
-        const bool done = scan.state->changed.wait_until(guard, deadline, [&] { return scan.state->done; });
-        const std::string error = scan.state->error;
-        guard.unlock();
-        if (!done) {
-            // Left to the kernel: the worker holds only what it owns.
-            scan.worker.detach();
-            fail(scan.host + " did not finish its scan within " + duration(settings_.scanTimeout) +
-                 " (dead?): skipped");
-            continue;
-        }
-        scan.worker.join();
-        if (error.empty()) ++scanned;
-        else fail("cannot scan " + scan.host + ": " + error);
-    }
-    if (hosts.empty() && initiators.empty()) fail("no SCSI host to scan");
-    EvDebug().DebugLvl("svcsnap::rescan", 0, "scanned %zu of %zu SCSI host(s)", scanned, hosts.size());
-    lastError_ = joined(failures, "; ");
-    return failures.empty();
+    scanHosts(tree, hostsToScan(tree, initiators, &failures), settings_.scanTimeout, &failures);
+    lastError_ = failures.text();
+    return failures.count() == 0;
 }
 
 std::string LinuxHostBackend::lastError() const {
