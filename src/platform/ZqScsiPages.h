@@ -15,9 +15,18 @@ namespace platform {
 // -1 without data.
 int peripheralQualifier(const uint8_t* inquiry, size_t size);
 
-// The unique id of a logical unit from its page 0x83: the 32 upper-case
-// hexadecimal digits of its 16-byte NAA designator (association: the logical
-// unit); empty when the data are no page 0x83 or hold no such designator.
+// The NAA designator (designator type 3, binary) of the logical unit
+// (association 0) in a device identification page, as upper-case
+// hexadecimal digits (32 for the registered extended format, 16 for the
+// others), wherever it stands among the designators. Empty when the data are
+// not page 0x83, report no logical unit (peripheral qualifier 011b), hold no
+// such designator, or a designator's length does not fit its format or the
+// page.
+std::string naaOfPage83(const uint8_t* page, size_t size);
+std::string naaOfPage83(const std::vector<uint8_t>& page);
+
+// The unique id of a logical unit from its page 0x83: its NAA designator in
+// the registered extended format (32 digits); empty otherwise.
 std::string lunUidOfPage83(const uint8_t* page, size_t size);
 std::string lunUidOfPage83(const std::vector<uint8_t>& page);
 

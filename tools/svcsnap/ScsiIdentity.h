@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ZqScsiPages.h"
+
 namespace svcsnap {
 
 struct StandardInquiry {
@@ -22,13 +24,8 @@ struct StandardInquiry {
 // False when `data` does not even hold the first byte.
 bool parseStandardInquiry(const std::vector<uint8_t>& data, StandardInquiry* out);
 
-// The NAA designator (designator type 3) of the logical unit (association 0)
-// in a device identification page, as upper-case hexadecimal digits (32 for
-// the registered extended format, 16 for the others). Empty when the data
-// are not page 0x83, report no logical unit (peripheral qualifier 011b),
-// hold no such designator, or a designator's length does not fit its format
-// or the page.
-std::string naaOfPage83(const std::vector<uint8_t>& page);
+// The logical unit's NAA designator of a page 0x83 (the platform's reader).
+using zq::platform::naaOfPage83;
 
 // A disk's answers through the platform's device layer.
 struct DiskIdentity {
