@@ -31,10 +31,10 @@ void FileDebugLog::write(int level, const std::string& function, const std::stri
     std::tm parts{};
     gmtime_r(&seconds, &parts);
     char stamp[32];
-    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &parts);
+    std::strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%S", &parts);
     long tid = long(syscall(SYS_gettid));
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(file_, "%s.%03d [%ld] [%d] %s: %s\n", stamp, int(ms % 1000), tid, level, function.c_str(),
+    std::fprintf(file_, "%s.%03dZ [%ld] [%d] %s: %s\n", stamp, int(ms % 1000), tid, level, function.c_str(),
                  text.c_str());
     std::fflush(file_);
 }

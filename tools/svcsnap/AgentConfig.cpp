@@ -26,6 +26,31 @@ std::string homeDir(const char* xdgVariable, const char* fallback) {
     return std::string(home && *home ? home : ".") + "/" + fallback;
 }
 
+// The sections the engine and the platform read; their keys are theirs.
+const char* const kPlatformSections[] = {"HostModule", "Platform"};
+
+// A key the agent does not know is a typo that would silently change
+// nothing; it stops the command and names the key and the file.
+void checkKnown(const std::vector<ConfigValue>& values, const std::string& path) {
+    for (const auto& v : values) {
+        if (strcasecmp(v.section.c_str(), "svcsnap") == 0) {
+            const auto& keys = AgentConfig::agentKeys();
+            const bool known = std::any_of(keys.begin(), keys.end(), [&](const ConfigKeyText& k) {
+                return strcasecmp(k.key, v.key.c_str()) == 0;
+            });
+            if (!known) throw ConfigError("unknown key \"" + v.key + "\" in section [svcsnap] of " + path);
+            continue;
+        }
+        const bool platform = std::any_of(std::begin(kPlatformSections), std::end(kPlatformSections),
+                                          [&](const char* s) { return strcasecmp(s, v.section.c_str()) == 0; });
+        if (v.section.empty())
+            throw ConfigError("key \"" + v.key + "\" stands before any section in " + path);
+        if (!platform)
+            throw ConfigError("unknown section [" + v.section + "] (key \"" + v.key + "\") in " + path +
+                              "; the sections are [svcsnap], [HostModule] and [Platform]");
+    }
+}
+
 int collect(void* user, const char* section, const char* key, const char* value) {
     auto* values = static_cast<std::vector<ConfigValue>*>(user);
     values->push_back({section ? section : "", key ? key : "", value ? value : ""});
@@ -49,12 +74,13 @@ AgentConfig AgentConfig::load(const std::string& explicitPath) {
     }
     std::error_code ec;
     if (!std::filesystem::exists(c.path_, ec)) {
-        if (c.origin_ != "default") throw ConfigError("the configuration file " + c.path_ + " does not exist");
+        if (c.origin_ != "default") throw ConfigFileMissing("the configuration file " + c.path_ + " does not exist");
         return c;
     }
     int rc = ini_parse(c.path_.c_str(), collect, &c.values_);
     if (rc < 0) throw ConfigError("cannot read the configuration file " + c.path_);
     if (rc > 0) throw ConfigError("the configuration file " + c.path_ + " has an error at line " + std::to_string(rc));
+    checkKnown(c.values_, c.path_);
     c.found_ = true;
     return c;
 }
@@ -165,6 +191,27 @@ std::string AgentConfig::debugLogPath() const {
 std::shared_ptr<ZQPlatformInfo> AgentConfig::platformInfo() const {
     if (!found_) return std::make_shared<ZQPlatformInfo>();
     return ZQPlatformInfo::fromIniFile(path_);
+}
+
+const std::vector<ConfigKeyText>& AgentConfig::agentKeys() {
+    static const std::vector<ConfigKeyText> keys = {
+        {"catalogue", "path of the catalogue (default $XDG_DATA_HOME/svcsnap/catalogue.db)"},
+        {"devices",
+         "host back end: linux (default: this host's disks, by SCSI inquiry; needs root) or simulated (the "
+         "disks svcsim maps to sim_initiators)"},
+        {"plugin", "path of libzqsoibmsvc.so"},
+        {"control_host_id", "this host's id in the catalogue (default 1)"},
+        {"debug_log", "the engine's debug log (default debug.log beside the catalogue)"},
+        {"remote_command", "how the engine runs on a proxy host, {host} standing for it (default: this binary, "
+                           "proxy-exec --as-host {host})"},
+        {"remote_timeout", "seconds a proxy run may take (default 7200)"},
+        {"sim_initiators", "devices = simulated: this host's initiators, separated by commas"},
+        {"sim_array", "devices = simulated: the simulator's array (default: the only one)"},
+        {"sim_rescans", "devices = simulated: rescans a new disk needs to appear (default 1)"},
+        {"sim_state", "devices = simulated: the host's memory of its disks (default hostdisks.json beside the "
+                      "catalogue)"},
+    };
+    return keys;
 }
 
 bool AgentConfig::isSecret(const std::string& key) {

@@ -2,7 +2,7 @@
 // $SVCSNAP_CONFIG, else $XDG_CONFIG_HOME/svcsnap/svcsnap.ini (by default
 // ~/.config/svcsnap/svcsnap.ini). Its sections [HostModule] and [Platform]
 // are the platform values the engine reads; [svcsnap] holds the agent's own
-// settings:
+// settings (a key or section not listed here is an error):
 //   catalogue        path of the catalogue file
 //                    (default $XDG_DATA_HOME/svcsnap/catalogue.db)
 //   plugin           path of libzqsoibmsvc.so
@@ -39,11 +39,21 @@ namespace svcsnap {
 struct ConfigError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// The file named by --config or $SVCSNAP_CONFIG does not exist.
+struct ConfigFileMissing : ConfigError {
+    using ConfigError::ConfigError;
+};
 
 struct ConfigValue {
     std::string section;
     std::string key;
     std::string value;
+};
+
+// A key of [svcsnap] and what it sets.
+struct ConfigKeyText {
+    const char* key;
+    const char* meaning;
 };
 
 class AgentConfig {
@@ -86,6 +96,8 @@ public:
 
     // True for keys whose values are secrets (passwords and the like).
     static bool isSecret(const std::string& key);
+    // The keys of [svcsnap], in the order the help lists them.
+    static const std::vector<ConfigKeyText>& agentKeys();
 
 private:
     int positive(const std::string& key, int fallback, int maximum) const;

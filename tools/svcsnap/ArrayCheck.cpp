@@ -28,15 +28,15 @@ Array<CIMInstance> enumerate(CIMClient& client, const char* className) {
 
 }  // namespace
 
-ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs) {
+ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile) {
     ClusterFacts facts;
     std::string where = array.address + ":" + std::to_string(array.port);
     try {
         CIMClient client;
         client.setTimeout(timeoutMs);
         if (array.https)
-            client.connect(String(array.address), Uint32(array.port), SSLContext(String()), String(array.user),
-                           String(array.password));
+            client.connect(String(array.address), Uint32(array.port), SSLContext(String(caFile)),
+                           String(array.user), String(array.password));
         else
             client.connect(String(array.address), Uint32(array.port), String(array.user), String(array.password));
         for (const CIMInstance& c : enumerate(client, "IBMTSSVC_Cluster")) {
@@ -60,8 +60,14 @@ ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs) {
     } catch (const ProviderError&) {
         throw;
     } catch (const Exception& e) {
-        throw ProviderError("the provider at " + where + " (" + (array.https ? "https" : "http") +
-                            ") answered: " + e.getMessage().toStdString());
+        using Fault = ProviderError::Fault;
+        Fault fault = Fault::Other;
+        if (dynamic_cast<const CannotConnectException*>(&e) || dynamic_cast<const ConnectionTimeoutException*>(&e))
+            fault = Fault::Unreachable;
+        else if (auto* http = dynamic_cast<const CIMClientHTTPErrorException*>(&e); http && http->getCode() == 401)
+            fault = Fault::Refused;
+        throw ProviderError(fault, "the provider at " + where + " (" + (array.https ? "https" : "http") +
+                                       ") answered: " + e.getMessage().toStdString());
     }
     return facts;
 }

@@ -12,7 +12,10 @@
 namespace svcsnap {
 
 struct ProviderError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    enum class Fault { Other, Unreachable, Refused };
+    ProviderError(Fault fault, const std::string& reason) : std::runtime_error(reason), fault(fault) {}
+    explicit ProviderError(const std::string& reason) : ProviderError(Fault::Other, reason) {}
+    Fault fault;
 };
 
 struct ClusterFacts {
@@ -30,6 +33,9 @@ struct ClusterFacts {
 
 // Raises ProviderError with a reason (never the password) when the provider
 // cannot be reached, refuses the credentials or serves no IBM SVC cluster.
-ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs);
+// Over HTTPS with `caFile` (a PEM file or a hashed directory), the
+// provider's certificate must lead to one of its CAs and name the address;
+// without it every certificate is accepted.
+ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile = std::string());
 
 }  // namespace svcsnap

@@ -91,9 +91,15 @@ const char* const kMigrations[] = {
     )SQL",
 };
 
+[[noreturn]] void fail(int rc, const std::string& message) {
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) throw CatalogueCorrupt(message);
+    throw CatalogueError(message);
+}
+
 void check(sqlite3* db, int rc, const std::string& what) {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-        throw CatalogueError(what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+        fail(rc, what + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
 }
 
 }  // namespace
@@ -138,7 +144,7 @@ void Catalogue::exec(const std::string& sql) {
     if (rc != SQLITE_OK) {
         std::string message = error ? error : sqlite3_errstr(rc);
         sqlite3_free(error);
-        throw CatalogueError("catalogue: " + message);
+        fail(rc, "the catalogue " + path_ + ": " + message);
     }
 }
 

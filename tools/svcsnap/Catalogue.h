@@ -22,6 +22,10 @@ namespace svcsnap {
 struct CatalogueError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// The file is not an SQLite database, or SQLite found it damaged.
+struct CatalogueCorrupt : CatalogueError {
+    using CatalogueError::CatalogueError;
+};
 
 class Statement;
 

@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
 
 #include "ArrayCheck.h"
 #include "Arrays.h"
+#include "Failures.h"
 #include "HostRecord.h"
 #include "Jobs.h"
 #include "LinuxHostBackend.h"
@@ -16,6 +19,7 @@
 #include "SimHostBackend.h"
 #include "ZQPlatformInfo.h"
 #include "ZqPlatformVersion.h"
+#include "zqso/ZqsoTypes.h"
 
 namespace svcsnap {
 
@@ -24,6 +28,7 @@ using nlohmann::json;
 namespace {
 
 const char* kMasked = "********";
+const char* kCaFileKey = "IBMSVC_SMIS_CA_FILE";
 
 std::string readPassword(const ArrayAddOptions& o) {
     if (o.passwordStdin && !o.passwordEnv.empty()) throw UsageError("give either --password-stdin or --password-env");
@@ -42,14 +47,49 @@ std::string readPassword(const ArrayAddOptions& o) {
     return password;
 }
 
-std::string timeText(int64_t seconds) {
+// ISO 8601 in UTC: 2026-12-08T09:30:00Z, with milliseconds when given.
+std::string timeText(int64_t seconds, int milliseconds = -1) {
     if (seconds <= 0) return "";
     std::time_t t = std::time_t(seconds);
     std::tm parts{};
     gmtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%SZ", &parts);
-    return text;
+    char text[40];
+    size_t n = std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &parts);
+    if (milliseconds >= 0) std::snprintf(text + n, sizeof(text) - n, ".%03d", milliseconds);
+    return std::string(text) + "Z";
+}
+
+// An array id as the engine forms it: "0000" and 12 characters of the
+// volume serial, upper-cased.
+std::string checkedArrayId(const std::string& given) {
+    std::string id = given;
+    std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    const bool valid = id.size() == 16 && id.compare(0, 4, "0000") == 0 &&
+                       std::all_of(id.begin() + 4, id.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
+    if (!valid)
+        throw UsageError("\"" + given + "\" is not an array id: 0000 and 12 letters or digits (0000020060C14A2C)");
+    return id;
+}
+
+// Jobs with a record on the array that holds a copy there or is still to
+// be prepared.
+std::vector<std::string> jobsUsingArray(Catalogue& catalogue, const std::string& arrayId) {
+    Jobs jobs(catalogue);
+    std::vector<std::string> names;
+    for (const auto& job : jobs.list())
+        for (const auto& r : jobs.records(job.id)) {
+            auto uniqueId = r.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
+            std::string onArray = r.arrayId;
+            if (onArray.empty() && uniqueId != r.metadata.end())
+                onArray = uniqueId->second.substr(0, uniqueId->second.find('*'));
+            const bool done = r.status == ZQSO::SNAP_STATUS_PREPARE_FAILED || r.status == ZQSO::SNAP_STATUS_UNPREPARED ||
+                              r.status == ZQSO::SNAP_STATUS_DELETED || r.status == ZQSO::SNAP_STATUS_DELETED_OUTSIDE;
+            if (onArray == arrayId && !done) {
+                names.push_back(job.name);
+                break;
+            }
+        }
+    return names;
 }
 
 std::string gib(uint64_t bytes) {
@@ -129,14 +169,26 @@ int arrayAdd(Agent& agent, Output& out, const ArrayAddOptions& o) {
     if (a.port < 1 || a.port > 65535) throw UsageError("the port must be 1 to 65535");
     a.user = o.user;
     if (a.user.empty()) throw UsageError("give the provider's user with --user");
+    if (!o.arrayId.empty()) a.arrayId = checkedArrayId(o.arrayId);
     a.password = readPassword(o);
-    a.arrayId = o.arrayId;
+    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
+    if (a.https && caFile.empty())
+        out.warn("the provider's certificate is not verified: anyone who can intercept or redirect the connection "
+                 "can pose as the provider and receive the password; set " + std::string(kCaFileKey) +
+                 " in [HostModule] of " + agent.config().path());
     if (a.arrayId.empty()) {
         ClusterFacts facts;
         try {
-            facts = queryCluster(a, o.timeoutMs);
+            facts = queryCluster(a, o.timeoutMs, caFile);
         } catch (const ProviderError& e) {
-            throw CommandFailed(std::string(e.what()) + "; give --id to add the array without asking it");
+            // Without an answer the array may still be added by its id; a
+            // refused password is never stored unchecked.
+            if (e.fault == ProviderError::Fault::Refused)
+                throw ProviderError(e.fault, std::string(e.what()) + "; check the user and the password");
+            if (e.fault != ProviderError::Fault::Unreachable) throw;
+            throw ProviderError(e.fault, std::string(e.what()) +
+                                             "; give --id to add the array without asking it (the password is then "
+                                             "not checked)");
         }
         a.arrayId = facts.id;
         a.name = facts.name;
@@ -164,8 +216,20 @@ int arrayList(Agent& agent, Output& out) {
     return out.finish(kExitOk);
 }
 
-int arrayRemove(Agent& agent, Output& out, const std::string& arrayId) {
-    if (!Arrays(agent.catalogue()).remove(arrayId)) throw CommandFailed("no array " + arrayId + " in the catalogue");
+int arrayRemove(Agent& agent, Output& out, const std::string& arrayId, bool force) {
+    Arrays arrays(agent.catalogue());
+    if (!arrays.find(arrayId)) throw ExitError(kExitNoInput, "no array " + arrayId + " in the catalogue");
+    std::vector<std::string> users = jobsUsingArray(agent.catalogue(), arrayId);
+    out.doc()["jobs"] = users;
+    if (!users.empty()) {
+        std::string names;
+        for (const auto& n : users) names += (names.empty() ? "" : ", ") + n;
+        if (!force)
+            throw CommandFailed("jobs use array " + arrayId + " (" + names +
+                                "); delete their copies first, or give --force to remove it anyway");
+        out.warn("removed while jobs use it: " + names);
+    }
+    arrays.remove(arrayId);
     out.doc()["removed"] = arrayId;
     out.line("removed array " + arrayId);
     return out.finish(kExitOk);
@@ -176,19 +240,21 @@ int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t t
     std::vector<ArrayEntry> chosen;
     if (arrayId.empty()) {
         chosen = arrays.list();
-        if (chosen.empty()) throw CommandFailed("no arrays in the catalogue");
+        if (chosen.empty()) throw ExitError(kExitNoInput, "no arrays in the catalogue");
     } else {
         auto a = arrays.find(arrayId);
-        if (!a) throw CommandFailed("no array " + arrayId + " in the catalogue");
+        if (!a) throw ExitError(kExitNoInput, "no array " + arrayId + " in the catalogue");
         chosen.push_back(*a);
     }
+    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
     json results = json::array();
     size_t good = 0;
     std::string firstError;
+    std::vector<ProviderError::Fault> faults;
     for (const auto& a : chosen) {
         json entry = {{"arrayId", a.arrayId}, {"address", a.address}, {"port", a.port}, {"https", a.https}};
         try {
-            ClusterFacts f = queryCluster(a, timeoutMs);
+            ClusterFacts f = queryCluster(a, timeoutMs, caFile);
             entry.update(factsJson(f));
             bool same = f.id == a.arrayId;
             entry["ok"] = same;
@@ -206,6 +272,7 @@ int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t t
                 out.table(pools);
             }
         } catch (const ProviderError& e) {
+            faults.push_back(e.fault);
             entry["ok"] = false;
             entry["error"] = e.what();
             if (firstError.empty()) firstError = a.arrayId + ": " + e.what();
@@ -215,6 +282,7 @@ int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t t
     }
     out.doc()["arrays"] = results;
     int status = exitForRecords(good, chosen.size());
+    if (status == kExitFailed) status = providerFailureStatus(faults);
     return out.finish(status, status == kExitOk ? "" : firstError);
 }
 
@@ -248,7 +316,7 @@ int listJobs(Agent& agent, Output& out) {
 int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
     Jobs jobs(agent.catalogue());
     auto job = jobs.find(name);
-    if (!job) throw CommandFailed("no job " + name + " in the catalogue");
+    if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
     json doc = jobJson(*job);
     out.line("job " + job->name + ": " + job->options.kind + ", state " + job->state +
              (job->step.empty() ? "" : ", step " + stepText(*job)));
@@ -267,7 +335,11 @@ int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
         if (verbose) {
             json lines = json::array();
             for (const auto& l : jobs.logLines(r.id))
-                lines.push_back({{"atMs", l.atMs}, {"level", l.level}, {"function", l.function}, {"text", l.text}});
+                lines.push_back({{"at", timeText(l.atMs / 1000, int(l.atMs % 1000))},
+                                 {"atMs", l.atMs},
+                                 {"level", l.level},
+                                 {"function", l.function},
+                                 {"text", l.text}});
             rec["log"] = lines;
         }
         records.push_back(rec);
@@ -442,7 +514,7 @@ int proxyExec(Agent& agent, std::istream& in, std::ostream& answer) {
     int result = run(pointers.data(), int16_t(pointers.size()), &os);
     std::vector<RecordEntry> entries;
     for (const auto& r : records) entries.push_back(r->entry());
-    answer << answerToJson(result, entries).dump() << "\n";
+    answer << jsonText(answerToJson(result, entries)) << "\n";
     answer.flush();
     if (!answer) throw CommandFailed("cannot write the answer to standard output");
     return kExitOk;

@@ -24,7 +24,8 @@ struct ArrayAddOptions {
 
 int arrayAdd(Agent& agent, Output& out, const ArrayAddOptions& options);
 int arrayList(Agent& agent, Output& out);
-int arrayRemove(Agent& agent, Output& out, const std::string& arrayId);
+// Refuses, unless `force`, while jobs hold copies on the array.
+int arrayRemove(Agent& agent, Output& out, const std::string& arrayId, bool force);
 int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t timeoutMs);
 int listJobs(Agent& agent, Output& out);
 int showJob(Agent& agent, Output& out, const std::string& job, bool verbose);

@@ -5,7 +5,9 @@
 #include <optional>
 #include <set>
 
+#include "Arrays.h"
 #include "Commands.h"
+#include "Failures.h"
 #include "RemoteExec.h"
 #include "zqso/ZqsoTypes.h"
 
@@ -49,7 +51,7 @@ json recordJson(const RecordEntry& r, bool succeeded) {
 
 JobEntry findJob(Agent& agent, const std::string& name) {
     auto job = Jobs(agent.catalogue()).find(name);
-    if (!job) throw CommandFailed("no job " + name + " in the catalogue");
+    if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
     return *job;
 }
 
@@ -71,6 +73,12 @@ int finishSteps(Agent& agent, Output& out, const std::string& jobName, const Ste
     std::string reason;
     if (status != kExitOk) {
         const std::string step = out.doc()["steps"].back()["step"].get<std::string>();
+        if (status == kExitFailed) {
+            std::vector<ProviderError::Fault> faults;
+            for (const auto& r : last.outcome.records)
+                if (!stepSucceeded(step, r)) faults.push_back(faultOfRecordError(r.errorCode));
+            status = providerFailureStatus(faults);
+        }
         reason = step + ": " + std::to_string(last.succeeded) + " of " + std::to_string(total) + " devices " +
                  doneWords(step);
         for (const auto& r : last.outcome.records)
@@ -80,6 +88,35 @@ int finishSteps(Agent& agent, Output& out, const std::string& jobName, const Ste
             }
     }
     return out.finish(status, reason);
+}
+
+// 32 hexadecimal digits, with or without ':' between them.
+bool isVolumeUniqueId(const std::string& text) {
+    size_t digits = 0;
+    for (char c : text) {
+        if (c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        ++digits;
+    }
+    return digits == 32;
+}
+
+// The array of devices named by unique id: the one given, else the only
+// array of the catalogue.
+std::string arrayOfUniqueIds(Agent& agent, const std::string& given) {
+    Arrays arrays(agent.catalogue());
+    if (!given.empty()) {
+        std::string id = given;
+        std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+        if (!arrays.find(id)) throw ExitError(kExitNoInput, "no array " + given + " in the catalogue");
+        return id;
+    }
+    auto all = arrays.list();
+    if (all.empty()) throw ExitError(kExitNoInput, "no arrays in the catalogue; add one with svcsnap array add");
+    if (all.size() > 1)
+        throw UsageError("name the devices' array with --array (the catalogue holds " + std::to_string(all.size()) +
+                         " arrays)");
+    return all.front().arrayId;
 }
 
 }  // namespace
@@ -159,11 +196,20 @@ int createJob(Agent& agent, Output& out, const std::string& command, NewJobOptio
     if (!n.options.proxy.empty() && !RemoteExecutor::validHostName(n.options.proxy))
         throw UsageError("\"" + n.options.proxy + "\" is not a host name");
 
+    if (n.options.byUid)
+        for (const auto& d : n.devices)
+            if (!isVolumeUniqueId(d))
+                throw UsageError("with --by-uid a device is a volume unique id (32 hexadecimal digits, as host show "
+                                 "prints it), not \"" + d + "\"");
+    if (!n.array.empty() && !n.options.byUid)
+        throw UsageError("--array is for devices named by unique id (--by-uid); a host device names its array");
+
     Jobs jobs(agent.catalogue());
     if (jobs.find(n.name)) throw CommandFailed("a job named " + n.name + " exists already");
+    const std::string arrayId = n.options.byUid ? arrayOfUniqueIds(agent, n.array) : std::string();
     const int engineId = n.options.kind == "clone" ? 21 : 20;
     agent.plugin();  // refuses a missing plug-in before the job is written
-    JobEntry job = jobs.create(n.name, n.options, engineId, agent.config().controlHostId(), n.devices);
+    JobEntry job = jobs.create(n.name, n.options, engineId, agent.config().controlHostId(), n.devices, arrayId);
 
     out.line("job " + job.name + ": " + job.options.kind + " of " + std::to_string(n.devices.size()) + " device(s)" +
              (job.options.useGroup ? " in a consistency group" : ""));

@@ -31,6 +31,7 @@ struct NewJobOptions {
     std::string name;
     std::vector<std::string> devices;
     JobOptions options;
+    std::string array;  // with --by-uid: the devices' array (default: the only one)
 };
 
 // snapshot and clone: a new job, prepared and snapped; prepare: a new job,

@@ -7,6 +7,7 @@
 
 #include "EvDebug.h"
 #include "HostRecord.h"
+#include "Output.h"
 
 namespace svcsnap {
 
@@ -149,7 +150,7 @@ bool HostOSUtil::executeRemote(const char* proxyHost) {
             sent.push_back(r->entry());
             sent.back().newLines.clear();
         }
-        std::string answer = context_.remote->run(host, batchToJson(job, sent).dump());
+        std::string answer = context_.remote->run(host, jsonText(batchToJson(job, sent)));
         nlohmann::json parsed = nlohmann::json::parse(answer, nullptr, false);
         if (parsed.is_discarded()) throw RemoteError("the proxy's answer is not JSON");
         int result = 0;

@@ -1,6 +1,7 @@
 #include "HostRecord.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,19 @@
 #include "zqso/ZqsoTypes.h"
 
 namespace svcsnap {
+
+std::string sourceVolumeGuid(const std::string& arrayId, const std::string& uniqueId) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string guid;
+    for (size_t i = 4; i < arrayId.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(arrayId[i]);
+        guid += kHex[c >> 4];
+        guid += kHex[c & 0xf];
+    }
+    for (char c : uniqueId)
+        if (c != ':') guid += char(std::toupper(static_cast<unsigned char>(c)));
+    return guid;
+}
 
 int copyOut(const std::string& text, char* buf, uint16_t* len) {
     if (!len) return 1;
@@ -219,10 +233,17 @@ int HostRecord::getConfigString(const char* key, char* buf, uint16_t* len) {
 }
 
 int HostRecord::getHostValue(int id, char* buf, uint16_t* len) {
-    // A device given by its unique id: the id is the source volume's GUID.
-    std::lock_guard<std::mutex> lock(mutex_);
+    // A device given by its unique id: the source volume's GUID, whose
+    // leading bytes are the characters of the array id after "0000".
     if (id != ZQSO::GET_VALUE_VOL_SOURCE_GUID || !byUid_) return 1;
-    return copyOut(entry_.device, buf, len);
+    const std::string arrayId = arrayOfRecord();
+    if (arrayId.size() != 16) return 1;
+    std::string device;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        device = entry_.device;
+    }
+    return copyOut(sourceVolumeGuid(arrayId, device), buf, len);
 }
 
 int HostRecord::getControlHostId() { return controlHostId_; }

@@ -81,6 +81,10 @@ private:
 // The record configuration of a job: "SMCONFIG_NAME_..." keys and values.
 std::map<std::string, std::string> recordSettings(const JobEntry& job);
 
+// The GUID of a source volume given by its unique id: the characters of
+// the array id after "0000" in hexadecimal, then the unique id.
+std::string sourceVolumeGuid(const std::string& arrayId, const std::string& uniqueId);
+
 // Copies `text` and its terminator into a caller-owned buffer of *len bytes.
 // Too small: *len becomes the size needed and the result is 1; else *len is
 // the text length and the result 0.

@@ -54,7 +54,7 @@ int64_t now() { return int64_t(std::time(nullptr)); }
 }  // namespace
 
 JobEntry Jobs::create(const std::string& name, const JobOptions& o, int engineId, int controlHostId,
-                      const std::vector<std::string>& devices) {
+                      const std::vector<std::string>& devices, const std::string& arrayId) {
     Transaction tx(db_);
     Statement q(db_,
                 "INSERT INTO jobs (name, kind, use_group, label, label_only, pool, incremental, smart_clone, "
@@ -67,11 +67,11 @@ JobEntry Jobs::create(const std::string& name, const JobOptions& o, int engineId
     q.bind(11, o.proxy).bind(12, o.byUid ? 1 : 0).bind(13, engineId).bind(14, controlHostId).bind(15, now());
     q.run();
     int64_t jobId = db_.lastInsertId();
-    Statement r(db_, "INSERT INTO records (job_id, position, device) VALUES (?1, ?2, ?3)");
+    Statement r(db_, "INSERT INTO records (job_id, position, device, array_id) VALUES (?1, ?2, ?3, ?4)");
     for (size_t i = 0; i < devices.size(); ++i) {
         db_.faultPoint("create-record");
         r.reset();
-        r.bind(1, jobId).bind(2, int(i)).bind(3, devices[i]).run();
+        r.bind(1, jobId).bind(2, int(i)).bind(3, devices[i]).bind(4, arrayId).run();
     }
     tx.commit();
     return *find(std::to_string(jobId));

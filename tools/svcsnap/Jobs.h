@@ -73,9 +73,10 @@ class Jobs {
 public:
     explicit Jobs(Catalogue& catalogue) : db_(catalogue) {}
 
-    // Creates a job with one record per device, in one transaction.
+    // Creates a job with one record per device, in one transaction; the
+    // records name `arrayId` when given (devices named by unique id).
     JobEntry create(const std::string& name, const JobOptions& options, int engineId, int controlHostId,
-                    const std::vector<std::string>& devices);
+                    const std::vector<std::string>& devices, const std::string& arrayId = std::string());
     std::optional<JobEntry> find(const std::string& nameOrId);
     std::vector<JobEntry> list();
     std::vector<RecordEntry> records(int64_t jobId);

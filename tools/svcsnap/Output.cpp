@@ -27,6 +27,39 @@ void printTable(std::ostream& out, const Table& table) {
     for (const auto& row : table.rows) print(row, false);
 }
 
+void printTerse(std::ostream& out, const Table& table, const std::string& separator) {
+    for (const auto& row : table.rows) {
+        std::string line;
+        for (size_t c = 0; c < table.columns.size(); ++c) {
+            if (c > 0) line += separator;
+            if (c < row.size()) line += row[c];
+        }
+        out << line << "\n";
+    }
+}
+
+const std::vector<ExitStatusText>& exitStatusTexts() {
+    static const std::vector<ExitStatusText> texts = {
+        {kExitOk, "every device (or the command) succeeded"},
+        {kExitFailed, "no device succeeded, or the command failed"},
+        {kExitPartial, "some devices succeeded, some did not"},
+        {kExitUsage, "usage error: the command line cannot be carried out as written"},
+        {kExitDataErr, "the catalogue is corrupt"},
+        {kExitNoInput, "unknown job or array, or a file named (configuration, plug-in) does not exist"},
+        {kExitUnavailable, "the array's provider cannot be reached"},
+        {kExitTempFail, "the job is busy with a step of another svcsnap"},
+        {kExitNoPerm, "the provider refused the credentials"},
+        {kExitConfig, "configuration error (a bad or unknown key in the configuration file)"},
+        {kExitSigInt, "interrupted by SIGINT (Ctrl-C)"},
+        {kExitSigTerm, "terminated by SIGTERM"},
+    };
+    return texts;
+}
+
+std::string jsonText(const nlohmann::json& value, int indent) {
+    return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 int exitForRecords(size_t succeeded, size_t total) {
     if (total > 0 && succeeded == total) return kExitOk;
     return succeeded > 0 ? kExitPartial : kExitFailed;
@@ -47,14 +80,23 @@ void Output::table(const Table& table) {
     order_.push_back(1);
 }
 
+void Output::warn(const std::string& text) {
+    std::cerr << "svcsnap: warning: " << text << std::endl;
+    doc_["warnings"].push_back(text);
+}
+
 void Output::flush() {
     if (json_) return;
     size_t line = 0, table = 0;
     for (size_t kind : order_) {
-        if (kind == 0)
-            std::cout << lines_[line++] << "\n";
-        else
+        if (kind == 0) {
+            const std::string& text = lines_[line++];
+            if (terse_.empty()) std::cout << text << "\n";
+        } else if (terse_.empty()) {
             printTable(std::cout, tables_[table++]);
+        } else {
+            printTerse(std::cout, tables_[table++], terse_);
+        }
     }
     lines_.clear();
     tables_.clear();
@@ -66,7 +108,7 @@ int Output::finish(int exitStatus, const std::string& reason) {
     if (json_) {
         doc_["exitStatus"] = exitStatus;
         if (!reason.empty()) doc_["error"] = reason;
-        std::cout << doc_.dump(2) << "\n";
+        std::cout << jsonText(doc_, 2) << "\n";
     }
     flush();
     std::cout.flush();

@@ -1,8 +1,10 @@
-// One model of a command's result, shown as human text and tables by default
-// or as one JSON document with --json. Exit statuses: 0 every record (or the
-// command) succeeded, 2 some records did, 1 none did or the command failed,
-// 64 a usage error, and the sysexits codes below for what a script must tell
-// apart; a failing status comes with a one-line reason on standard error.
+// One model of a command's result, shown as human text and tables by default,
+// as one JSON document with --json, or as the tables' rows alone with their
+// cells joined by a separator (--terse). Exit statuses: 0 every record (or
+// the command) succeeded, 2 some records did, 1 none did or the command
+// failed, 64 a usage error, and the sysexits codes below for what a script
+// must tell apart; a failing status comes with a one-line reason on standard
+// error.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -50,6 +52,18 @@ struct Table {
 
 // Columns padded to their widest cell, headers in upper case.
 void printTable(std::ostream& out, const Table& table);
+// The rows alone, cells joined by `separator`.
+void printTerse(std::ostream& out, const Table& table, const std::string& separator);
+
+// Every exit status with what it means, in the order of their numbers.
+struct ExitStatusText {
+    int status;
+    const char* meaning;
+};
+const std::vector<ExitStatusText>& exitStatusTexts();
+
+// JSON text that never fails: bytes that are not UTF-8 become U+FFFD.
+std::string jsonText(const nlohmann::json& value, int indent = -1);
 
 // 0, 2 or 1 from the records that succeeded out of `total`.
 int exitForRecords(size_t succeeded, size_t total);
@@ -60,6 +74,11 @@ public:
 
     bool json() const { return json_; }
     bool quiet() const { return quiet_; }
+    // Tables without their headers, cells joined by `separator`; no other lines.
+    void setTerse(std::string separator) { terse_ = std::move(separator); }
+    bool terse() const { return !terse_.empty(); }
+    // A line on standard error now, and in the JSON document's "warnings".
+    void warn(const std::string& text);
     // Human form only.
     void line(const std::string& text);
     void table(const Table& table);
@@ -77,6 +96,7 @@ private:
     std::string command_;
     bool json_;
     bool quiet_;
+    std::string terse_;
     std::vector<std::string> lines_;
     std::vector<Table> tables_;
     std::vector<size_t> order_;  // 0 line, 1 table, in the order given

@@ -51,7 +51,7 @@ std::string Plugin::locate(const std::string& given) {
         if (::access(path.c_str(), R_OK) == 0) return path;
     std::string tried;
     for (const auto& path : list) tried += (tried.empty() ? "" : ", ") + path;
-    throw PluginError("the plug-in " + std::string(kPluginFile) + " was not found (looked at " + tried +
+    throw PluginNotFound("the plug-in " + std::string(kPluginFile) + " was not found (looked at " + tried +
                       "); give its path with --plugin");
 }
 

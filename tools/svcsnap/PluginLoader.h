@@ -17,6 +17,10 @@ namespace svcsnap {
 struct PluginError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// No plug-in file where it was looked for.
+struct PluginNotFound : PluginError {
+    using PluginError::PluginError;
+};
 
 using BatchEntry = int (*)(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os);
 

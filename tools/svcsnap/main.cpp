@@ -9,12 +9,28 @@
 #include "Agent.h"
 #include "ArrayCheck.h"
 #include "Catalogue.h"
+#include "CliDocs.h"
 #include "Commands.h"
 #include "Demo.h"
+#include "Failures.h"
 #include "Flows.h"
 #include "Output.h"
 
 using namespace svcsnap;
+
+namespace {
+
+// Prints a text the build installs (manual page, completion) and ends the run.
+CLI::Option* addDocument(CLI::App& app, const char* name, std::function<std::string()> text) {
+    auto* o = app.add_flag_callback(name, [text] {
+        std::cout << text();
+        throw CLI::Success();
+    });
+    o->group("");
+    return o;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -22,12 +38,21 @@ int main(int argc, char** argv) {
                  "family arrays, through the snapshot-engine plug-in"};
     app.require_subcommand(1);
     app.fallthrough();
+    app.footer(helpFooter());
+    const std::string versionText = std::string("svcsnap ") + SVCSNAP_VERSION;
+    app.set_version_flag("--version", versionText, "print the version of svcsnap and exit");
     GlobalOptions g;
-    app.add_option("--config", g.config, "configuration file (else $SVCSNAP_CONFIG, else ~/.config/svcsnap/svcsnap.ini)");
-    app.add_option("--catalogue", g.catalogue, "catalogue file (overrides the configuration)");
-    app.add_option("--plugin", g.plugin, "path of libzqsoibmsvc.so");
+    std::string terse;
+    app.add_option("--config", g.config, "configuration file (else $SVCSNAP_CONFIG, else ~/.config/svcsnap/svcsnap.ini)")
+        ->type_name("FILE");
+    app.add_option("--catalogue", g.catalogue, "catalogue file (overrides the configuration)")->type_name("FILE");
+    app.add_option("--plugin", g.plugin, "path of libzqsoibmsvc.so")->type_name("FILE");
     app.add_flag("--json", g.json, "print the result as one JSON document");
+    app.add_option("-t,--terse", terse, "print the tables' rows alone, without headers, cells joined by SEP")
+        ->type_name("SEP");
     app.add_flag("-q,--quiet", g.quiet, "no progress on standard error");
+    addDocument(app, "--manual-page", [&] { return manualPage(app, versionText); });
+    addDocument(app, "--bash-completion", [&] { return bashCompletion(app); });
 
     std::string command;
     ArrayAddOptions add;
@@ -44,11 +69,15 @@ int main(int argc, char** argv) {
     arrayAddCmd->add_option("--user", add.user, "provider user")->required();
     arrayAddCmd->add_flag("--password-stdin", add.passwordStdin, "read the password from standard input");
     arrayAddCmd->add_option("--password-env", add.passwordEnv, "read the password from this environment variable");
-    arrayAddCmd->add_option("--id", add.arrayId, "cluster id (0000 + 12 characters); the provider is not asked");
+    arrayAddCmd->add_option("--id", add.arrayId,
+                            "cluster id (0000 + 12 letters or digits); the provider is not asked and the password "
+                            "not checked");
     arrayAddCmd->add_option("--timeout-ms", add.timeoutMs, "provider time-out");
     auto* arrayListCmd = array->add_subcommand("list", "list the arrays (passwords masked)");
-    auto* arrayRemoveCmd = array->add_subcommand("remove", "remove an array");
+    bool force = false;
+    auto* arrayRemoveCmd = array->add_subcommand("remove", "remove an array that no job uses");
     arrayRemoveCmd->add_option("array-id", arrayId, "cluster id")->required();
+    arrayRemoveCmd->add_flag("--force", force, "remove it even while jobs hold copies on it");
     auto* arrayCheckCmd = array->add_subcommand("check", "connect and show the cluster, its firmware and pools");
     arrayCheckCmd->add_option("array-id", arrayId, "cluster id (default: every array)");
     arrayCheckCmd->add_option("--timeout-ms", timeoutMs, "provider time-out");
@@ -78,6 +107,7 @@ int main(int argc, char** argv) {
         cmd->add_option("--pool", newJob.options.pool, "take or create targets in this pool only");
         cmd->add_option("--proxy", newJob.options.proxy, "run the array work on this proxy host");
         cmd->add_flag("--by-uid", newJob.options.byUid, "devices are named by their volume unique ids");
+        cmd->add_option("--array", newJob.array, "with --by-uid: the devices' array (default: the only one)");
         if (clone) {
             cmd->add_flag("--incremental", newJob.options.incremental, "an incremental clone");
             cmd->add_flag("--smart-clone", newJob.options.smartClone, "a smart clone");
@@ -123,28 +153,37 @@ int main(int argc, char** argv) {
                       "as JSON on standard output");
     proxyExecCmd->add_option("--as-host", asHost, "the proxy host this process stands for");
 
+    auto commandName = [&] {
+        std::string name;
+        for (CLI::App* sub = &app; !sub->get_subcommands().empty();) {
+            sub = sub->get_subcommands().front();
+            name += (name.empty() ? "" : " ") + sub->get_name();
+        }
+        return name;
+    };
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
+    } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "svcsnap: " << e.what() << " (see svcsnap --help)\n";
-        return kExitUsage;
+        // --json is looked for by hand: the parse may have stopped before it.
+        bool json = false;
+        for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) json = json || std::string(argv[i]) == "--json";
+        Output out(commandName(), json, true);
+        return out.finish(kExitUsage, std::string(e.what()) + " (see svcsnap --help)");
     }
 
-    std::string name;
-    for (CLI::App* sub = &app; !sub->get_subcommands().empty();) {
-        sub = sub->get_subcommands().front();
-        name += (name.empty() ? "" : " ") + sub->get_name();
-    }
-    Output out(name, g.json, g.quiet);
+    Output out(commandName(), g.json, g.quiet);
     try {
+        if (app.count("--terse")) {
+            if (terse.empty()) throw UsageError("--terse needs a separator");
+            if (g.json) throw UsageError("give either --json or --terse");
+            out.setTerse(terse);
+        }
         Agent agent(g);
         if (arrayAddCmd->parsed()) return arrayAdd(agent, out, add);
         if (arrayListCmd->parsed()) return arrayList(agent, out);
-        if (arrayRemoveCmd->parsed()) return arrayRemove(agent, out, arrayId);
+        if (arrayRemoveCmd->parsed()) return arrayRemove(agent, out, arrayId, force);
         if (arrayCheckCmd->parsed()) return arrayCheck(agent, out, arrayId, timeoutMs);
         if (listCmd->parsed()) return listJobs(agent, out);
         if (showCmd->parsed()) return showJob(agent, out, jobName, verbose);
@@ -166,11 +205,7 @@ int main(int argc, char** argv) {
             return proxyExec(agent, std::cin, std::cout);
         }
         return out.finish(kExitUsage, "no command given (see svcsnap --help)");
-    } catch (const UsageError& e) {
-        return out.finish(kExitUsage, e.what());
-    } catch (const ExitError& e) {
-        return out.finish(e.status, e.what());
     } catch (const std::exception& e) {
-        return out.finish(kExitFailed, e.what());
+        return out.finish(exitStatusOf(e), e.what());
     }
 }
