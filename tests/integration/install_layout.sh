@@ -45,6 +45,30 @@ platform=$(ldd "$svcsnap" | sed -n 's/.*libzqplatform.so.1 => \([^ ]*\).*/\1/p')
 [ "$(realpath "$platform")" = "$(realpath "$libdir/libzqplatform.so.1")" ] ||
   fail "svcsnap links ${platform:-no libzqplatform.so.1}, not the installed one"
 "$prefix/bin/svcsim" --help >/dev/null || fail "svcsim --help"
+
+# The manual page and the bash completion, both written from the command line.
+man=$prefix/share/man/man1/svcsnap.1.gz
+[ -f "$man" ] || fail "share/man/man1/svcsnap.1.gz not installed"
+zcat "$man" >"$work/svcsnap.1" || fail "svcsnap.1.gz is not gzip"
+for section in NAME SYNOPSIS COMMANDS "EXIT STATUS" CONFIGURATION; do
+  grep -q "^\.SH \"\?$section" "$work/svcsnap.1" || fail "the manual page has no section $section"
+done
+grep -q '^\.SS "array remove"' "$work/svcsnap.1" || fail "the manual page lacks the command array remove"
+if command -v man >/dev/null; then
+  man -l "$man" 2>&1 | grep -q "the provider refused the credentials" || fail "man cannot render svcsnap.1.gz"
+fi
+completion=$prefix/share/bash-completion/completions/svcsnap
+[ -f "$completion" ] || fail "share/bash-completion/completions/svcsnap not installed"
+# Completes commands, their options and the catalogue's job names.
+"$svcsnap" --quiet prepare nightly /dev/zq-no-such-disk >/dev/null 2>&1 || true
+complete_words() {
+  PATH=$prefix/bin:$PATH bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _svcsnap
+                                  echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+}
+[ "$(complete_words svcsnap array r)" = remove ] || fail "completion of 'svcsnap array r': $(complete_words svcsnap array r)"
+[ "$(complete_words svcsnap array remove --f)" = --force ] || fail "completion of 'array remove --f'"
+[ "$(complete_words svcsnap --quiet show n)" = nightly ] ||
+  fail "completion of 'svcsnap --quiet show n': $(complete_words svcsnap --quiet show n)"
 "$prefix/bin/zqcim" --help >/dev/null || fail "zqcim --help"
 
 # The main job against the in-process simulator, once the agent has it.

@@ -38,7 +38,7 @@ bool isHelp(const CLI::Option* o) {
     const auto& names = o->get_lnames();
     return std::find(names.begin(), names.end(), "help") != names.end();
 }
-bool takesValue(const CLI::Option* o) { return o->get_type_size() != 0; }
+bool takesValue(const CLI::Option* o) { return o->get_expected_max() > 0; }
 
 std::vector<const CLI::Option*> namedOptions(const CLI::App* app, bool withHelp) {
     return app->get_options([&](const CLI::Option* o) {

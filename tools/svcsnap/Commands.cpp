@@ -266,7 +266,7 @@ int arrayCheck(Agent& agent, Output& out, const std::string& arrayId, uint32_t t
                 ++good;
                 out.line(a.arrayId + ": cluster " + f.name + ", firmware " + f.firmware + ", " +
                          std::to_string(f.pools.size()) + " pools");
-                Table pools{{"pool", "state", "capacity", "free"}, {}};
+                Table pools{{"pool", "state", "capacity", "free"}, {}, a.arrayId};
                 for (const auto& p : f.pools)
                     pools.rows.push_back({p.name, p.online ? "online" : "offline", gib(p.totalBytes), gib(p.freeBytes)});
                 out.table(pools);
@@ -362,7 +362,7 @@ int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
 int configShow(Agent& agent, Output& out) {
     const AgentConfig& c = agent.config();
     json values = json::object();
-    Table t{{"section", "key", "value"}, {}};
+    Table t{{"section", "key", "value"}, {}, "file"};
     for (const auto& v : c.values()) {
         std::string shown = AgentConfig::isSecret(v.key) ? kMasked : v.value;
         values[v.section][v.key] = shown;
@@ -392,7 +392,7 @@ int configShow(Agent& agent, Output& out) {
     out.line("configuration: " + c.path() + " (" + c.origin() + (c.fileFound() ? "" : ", not present") + ")");
     if (!t.rows.empty()) out.table(t);
     out.line("");
-    Table agentTable{{"setting", "in force"}, {}};
+    Table agentTable{{"setting", "in force"}, {}, "agent"};
     for (const auto& [key, value] : effective.items())
         agentTable.rows.push_back({key, value.is_string() ? value.get<std::string>() : value.dump()});
     out.table(agentTable);
@@ -427,14 +427,14 @@ int hostShow(Agent& agent, Output& out) {
     agent.plugin();  // the platform services, the device back end among them
     const HostContext& host = agent.host();
     json initiators = json::array();
-    Table ports{{"initiator", "protocol"}, {}};
+    Table ports{{"initiator", "protocol"}, {}, "initiator"};
     for (const auto& i : host.backend->initiators()) {
         initiators.push_back({{"name", i.name}, {"iscsi", i.iscsi}});
         ports.rows.push_back({i.name, i.iscsi ? "iSCSI" : "FC"});
     }
     std::string vendor = arrayVendor();
     json disks = json::array();
-    Table table{{"device", "vendor", "product", "lun id"}, {}};
+    Table table{{"device", "vendor", "product", "lun id"}, {}, "disk"};
     for (const auto& device : host.backend->devices(vendor)) {
         DiskIdentity id = inquireDisk(device, true);
         const StandardInquiry& standard = id.standard;

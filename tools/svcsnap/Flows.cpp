@@ -151,7 +151,7 @@ StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::st
     report.outcome = runner.run(job, step, kind.entry, kind.stateAfter ? kind.stateAfter : job.state,
                                 operation ? *operation : kind.operation);
 
-    Table table{{"device", "status", "error", "snap device"}, {}};
+    Table table{{"device", "status", "error", "snap device"}, {}, step};
     json records = json::array();
     for (const auto& r : report.outcome.records) {
         const bool ok = stepSucceeded(step, r);

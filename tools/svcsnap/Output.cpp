@@ -29,7 +29,7 @@ void printTable(std::ostream& out, const Table& table) {
 
 void printTerse(std::ostream& out, const Table& table, const std::string& separator) {
     for (const auto& row : table.rows) {
-        std::string line;
+        std::string line = table.label.empty() ? std::string() : table.label + separator;
         for (size_t c = 0; c < table.columns.size(); ++c) {
             if (c > 0) line += separator;
             if (c < row.size()) line += row[c];

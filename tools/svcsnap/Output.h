@@ -48,11 +48,15 @@ struct ExitError : CommandFailed {
 struct Table {
     std::vector<std::string> columns;
     std::vector<std::vector<std::string>> rows;
+    // With --terse, the first cell of every row (a flow's step, as a
+    // command may print the tables of several).
+    std::string label = std::string();
 };
 
 // Columns padded to their widest cell, headers in upper case.
 void printTable(std::ostream& out, const Table& table);
-// The rows alone, cells joined by `separator`.
+// The rows alone (each after the table's label, when it has one), cells
+// joined by `separator`.
 void printTerse(std::ostream& out, const Table& table, const std::string& separator);
 
 // Every exit status with what it means, in the order of their numbers.

@@ -217,6 +217,10 @@ TEST_F(SvcsnapCli, ArraysAddListCheckRemove) {
     EXPECT_NE(list.out.find("ARRAY ID"), std::string::npos);
     EXPECT_NE(list.out.find("********"), std::string::npos);
     EXPECT_NE(list.out.find(std::to_string(sim_->http())), std::string::npos);
+    // For scripts: the rows alone, cells joined by the separator.
+    CliRun terse = svcsnap("array list --terse :");
+    EXPECT_EQ(terse.status, 0);
+    EXPECT_EQ(terse.out, "0000020060C14A2C:svcsim:127.0.0.1:" + std::to_string(sim_->http()) + ":no:admin:********\n");
     CliRun listJson = svcsnap("array list --json");
     ASSERT_EQ(listJson.doc()["arrays"].size(), 1u);
     EXPECT_EQ(listJson.doc()["arrays"][0]["https"], false);
@@ -243,43 +247,113 @@ TEST_F(SvcsnapCli, ArraysAddListCheckRemove) {
     EXPECT_EQ(partly.status, 2);
     EXPECT_NE(partly.err.find("0000FFFFFFFFFFFF"), std::string::npos) << partly.err;
     CliRun refused = svcsnap("array check 0000FFFFFFFFFFFF");
-    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.status, 77);
     EXPECT_NE(refused.err.find("401"), std::string::npos) << refused.err;
     EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1);
 
-    // Adding without --id asks the provider; a refused password adds nothing.
+    // Adding without --id asks the provider; a refused password adds
+    // nothing and is not offered --id, which would store it unchecked.
     CliRun notAdded = svcsnap("array remove 0000FFFFFFFFFFFF");
     EXPECT_EQ(notAdded.status, 0);
-    CliRun badAdd = svcsnap(addHttps(), "wrong-password\n");
-    EXPECT_EQ(badAdd.status, 1);
-    EXPECT_NE(badAdd.err.find("give --id"), std::string::npos) << badAdd.err;
+    CliRun badAdd = svcsnap(addHttps() + " --json", "wrong-password\n");
+    EXPECT_EQ(badAdd.status, 77);
+    EXPECT_EQ(badAdd.doc()["exitStatus"], 77);
+    EXPECT_EQ(badAdd.err.find("--id"), std::string::npos) << badAdd.err;
+    // A provider out of reach: --id is the way to add the array anyway.
+    CliRun unreachable = svcsnap("array add 127.0.0.1 --port 1 --user admin --password-stdin", "pw\n");
+    EXPECT_EQ(unreachable.status, 69);
+    EXPECT_NE(unreachable.err.find("give --id"), std::string::npos) << unreachable.err;
+    EXPECT_EQ(svcsnap("array list --json").doc()["arrays"].size(), 1u);
+    for (const char* id : {"12", "0000FFFFFFFFFFF", "1111FFFFFFFFFFFF", "0000FFFF-FFFFFFF"}) {
+        CliRun bad = svcsnap("array add 127.0.0.1 --user admin --password-stdin --id " + std::string(id), "pw\n");
+        EXPECT_EQ(bad.status, 64) << id;
+        EXPECT_NE(bad.err.find("is not an array id"), std::string::npos) << bad.err;
+    }
+    // An id is stored as the engine writes array ids: upper-cased.
+    CliRun lower = svcsnap("array add 127.0.0.1 --user admin --password-stdin --json --id 0000abcdef012345", "pw\n");
+    EXPECT_EQ(lower.status, 0) << lower.err;
+    EXPECT_EQ(lower.doc()["array"]["arrayId"], "0000ABCDEF012345");
+    EXPECT_EQ(svcsnap("array remove 0000ABCDEF012345").status, 0);
+
+    // Over HTTPS without a CA file the provider is not authenticated: a
+    // warning says so. With one that cannot be read, nothing connects.
+    EXPECT_NE(add.err.find("warning: the provider's certificate is not verified"), std::string::npos) << add.err;
+    EXPECT_EQ(add.doc()["warnings"].size(), 1u);
+    EXPECT_EQ(http.err.find("warning"), std::string::npos) << http.err;
+    std::ofstream(config_, std::ios::app) << "[HostModule]\nIBMSVC_SMIS_CA_FILE = " << dir_ << "/no-ca.pem\n";
+    CliRun verified = svcsnap(addHttps(), std::string(kPassword) + "\n");
+    EXPECT_EQ(verified.status, 69) << verified.err;
+    EXPECT_EQ(verified.err.find("warning"), std::string::npos) << verified.err;
 
     EXPECT_EQ(svcsnap("array remove 0000020060C14A2C").status, 0);
     CliRun again = svcsnap("array remove 0000020060C14A2C --json");
-    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.status, 66);
     EXPECT_EQ(again.doc()["error"], "no array 0000020060C14A2C in the catalogue");
-    EXPECT_EQ(again.doc()["exitStatus"], 1);
+    EXPECT_EQ(again.doc()["exitStatus"], 66);
+    EXPECT_EQ(svcsnap("array check 0000020060C14A2C").status, 66);
     EXPECT_EQ(svcsnap("array list --json").doc()["arrays"].size(), 0u);
 }
 
-TEST_F(SvcsnapCli, UsageErrorsExitWith64) {
+TEST_F(SvcsnapCli, UsageErrorsExitWith64AndSayWhyInJsonToo) {
     for (const std::string& args :
          {std::string(""), std::string("array"), std::string("array add 127.0.0.1"), std::string("list --bogus"),
           std::string("show"), std::string("array add 127.0.0.1 --user admin"),
           std::string("array add 127.0.0.1 --user admin --password-env NO_SUCH_VARIABLE_XYZ"),
-          std::string("array add 127.0.0.1 --user admin --port 70000 --password-stdin")}) {
+          std::string("array add 127.0.0.1 --user admin --port 70000 --password-stdin"), std::string("list -t ''"),
+          std::string("list --terse , --json")}) {
         CliRun r = svcsnap(args, "pw\n");
         EXPECT_EQ(r.status, 64) << args << "\n" << r.err;
         EXPECT_FALSE(r.err.empty()) << args;
+        // With --json a script reads the failure from standard output.
+        CliRun j = svcsnap("--json " + args, "pw\n");
+        EXPECT_EQ(j.status, 64) << args;
+        json doc = json::parse(j.out, nullptr, false);
+        ASSERT_TRUE(doc.is_object()) << args << ": " << j.out;
+        EXPECT_EQ(doc["exitStatus"], 64) << args;
+        EXPECT_FALSE(doc["error"].get<std::string>().empty()) << args;
     }
-    EXPECT_EQ(svcsnap("--help").status, 0);
+    CliRun help = svcsnap("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* listed : {"  65   the catalogue is corrupt", "  75   ", "  143  ", "devices          host back end"})
+        EXPECT_NE(help.out.find(listed), std::string::npos) << listed;
+    CliRun version = svcsnap("--version");
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, "svcsnap 1.0.0\n");
+}
+
+TEST_F(SvcsnapCli, FailuresAScriptMustTellApartHaveTheirOwnStatus) {
+    // A key or section the agent does not know, named with its file.
+    std::ofstream(config_, std::ios::app) << "catalog = /tmp/elsewhere.db\n";
+    CliRun typo = svcsnap("list --json");
+    EXPECT_EQ(typo.status, 78);
+    EXPECT_EQ(typo.doc()["error"], "unknown key \"catalog\" in section [svcsnap] of " + config_);
+    std::ofstream(config_) << "[svcsnap]\ncatalogue = " << dir_ << "/data/catalogue.db\n[svcsnapp]\ndevices = linux\n";
+    CliRun section = svcsnap("list");
+    EXPECT_EQ(section.status, 78);
+    EXPECT_NE(section.err.find("unknown section [svcsnapp]"), std::string::npos) << section.err;
+    std::ofstream(config_) << "[svcsnap]\ncatalogue = " << dir_ << "/data/catalogue.db\n";
+    ASSERT_EQ(svcsnap("list").status, 0);
+
+    EXPECT_EQ(svcsnap("list --config " + dir_ + "/none.ini").status, 66);
+    EXPECT_EQ(svcsnap("version --plugin " + dir_ + "/none.so").status, 66);
+    CliRun job = svcsnap("show nightly --json");
+    EXPECT_EQ(job.status, 66);
+    EXPECT_EQ(job.doc()["error"], "no job nightly in the catalogue");
+    EXPECT_EQ(svcsnap("delete nightly").status, 66);
+
+    // A catalogue that is not one.
+    std::ofstream(dir_ + "/bad.db") << std::string(4096, 'x');
+    CliRun corrupt = svcsnap("list --json --catalogue " + dir_ + "/bad.db");
+    EXPECT_EQ(corrupt.status, 65);
+    EXPECT_EQ(corrupt.doc()["exitStatus"], 65);
+    EXPECT_NE(corrupt.doc()["error"].get<std::string>().find("not a database"), std::string::npos) << corrupt.out;
 }
 
 TEST_F(SvcsnapCli, JobsWrittenByOneCommandAreReadByTheNext) {
     CliRun none = svcsnap("list --json");
     ASSERT_EQ(none.status, 0) << none.err;
     EXPECT_EQ(none.doc()["jobs"].size(), 0u);
-    EXPECT_EQ(svcsnap("show nightly").status, 1);
+    EXPECT_EQ(svcsnap("show nightly").status, 66);
 
     {
         svcsnap::Catalogue c(dir_ + "/data/catalogue.db");
@@ -292,6 +366,8 @@ TEST_F(SvcsnapCli, JobsWrittenByOneCommandAreReadByTheNext) {
         records[0].status = 1;
         records[0].metadata[1] = "0000020060C14A2C*5*svc*/dev/sdb*p*x*UID*tp*0";
         records[0].newLines.push_back({1000, 1, "prepareDevices", "FlashCopy prepared"});
+        // A text that is not UTF-8, as a provider or device may hand over.
+        records[0].newLines.push_back({1765186200250, 0, "getDevArrayInfo", "Array ID [0000\xff\xfeH\x01]"});
         records[1].status = 2;
         records[1].errorCode = 62005;
         records[1].errorText = "Failed to get array info";
@@ -316,7 +392,12 @@ TEST_F(SvcsnapCli, JobsWrittenByOneCommandAreReadByTheNext) {
     ASSERT_EQ(job["records"].size(), 2u);
     EXPECT_EQ(job["records"][0]["metadata"]["1"], "0000020060C14A2C*5*svc*/dev/sdb*p*x*UID*tp*0");
     EXPECT_EQ(job["records"][0]["log"][0]["text"], "FlashCopy prepared");
+    EXPECT_EQ(job["records"][0]["log"][1]["text"], "Array ID [0000\xef\xbf\xbd\xef\xbf\xbdH\x01]");
+    EXPECT_EQ(job["records"][0]["log"][1]["at"], "2025-12-08T09:30:00.250Z");
     EXPECT_EQ(job["records"][1]["errorCode"], 62005);
+    const std::string updated = jobs[0]["updatedAt"];
+    EXPECT_EQ(updated.size(), 20u) << updated;
+    EXPECT_EQ(updated.substr(10, 1) + updated.substr(19), "TZ") << updated;
     CliRun showText = svcsnap("show nightly -v");
     EXPECT_NE(showText.out.find("62005 Failed to get array info"), std::string::npos) << showText.out;
     EXPECT_NE(showText.out.find("[1] prepareDevices: FlashCopy prepared"), std::string::npos) << showText.out;
@@ -343,10 +424,10 @@ TEST_F(SvcsnapCli, ConfigShowMasksSecretsAndFollowsThePrecedence) {
     std::ofstream(other) << "[svcsnap]\ncatalogue = " << dir_ << "/other.db\n";
     EXPECT_EQ(svcsnap("config show --json --config " + other).doc()["agent"]["catalogue"], dir_ + "/other.db");
     CliRun missing = svcsnap("config show --config " + dir_ + "/none.ini");
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 66);
     EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
     std::ofstream(other) << "[svcsnap]\ncontrol_host_id = many\n";
-    EXPECT_EQ(svcsnap("config show --config " + other).status, 1);
+    EXPECT_EQ(svcsnap("config show --config " + other).status, 78);
 }
 
 TEST_F(SvcsnapCli, VersionLoadsThePluginNextToTheBuildOrAsGiven) {
@@ -356,7 +437,7 @@ TEST_F(SvcsnapCli, VersionLoadsThePluginNextToTheBuildOrAsGiven) {
     EXPECT_EQ(v.doc()["platform"],
               std::to_string(ZQPLATFORM_VERSION_MAJOR) + "." + std::to_string(ZQPLATFORM_VERSION_MINOR));
     CliRun bad = svcsnap("version --plugin /nonexistent/libzqsoibmsvc.so");
-    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.status, 66);
     EXPECT_NE(bad.err.find("not found"), std::string::npos) << bad.err;
 }
 
@@ -366,7 +447,7 @@ TEST_F(SvcsnapCli, SimulatedHostListsTheDisksMappedToItAfterARescan) {
     // Commands that open no device do not need a working host.
     EXPECT_EQ(svcsnap("version").status, 0);
     CliRun noArray = svcsnap("host show");
-    EXPECT_EQ(noArray.status, 1);
+    EXPECT_EQ(noArray.status, 78);
     EXPECT_NE(noArray.err.find("sim_array"), std::string::npos) << noArray.err;
 
     ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
@@ -478,7 +559,7 @@ TEST_F(SvcsnapCli, RemoteExecutionCarriesTheBatchToTheProxyAndBack) {
     std::vector<std::unique_ptr<svcsnap::HostRecord>> untouched;
     auto failed = runWith("/nonexistent/libzqsoibmsvc.so", untouched);
     EXPECT_FALSE(failed.first);
-    EXPECT_NE(failed.second.find("exit status 1"), std::string::npos) << failed.second;
+    EXPECT_NE(failed.second.find("exit status 66"), std::string::npos) << failed.second;
     svcsnap::RecordEntry kept = untouched[0]->entry();
     EXPECT_EQ(kept.status, 0);
     EXPECT_EQ(kept.metadata.count(60), 0u);
@@ -563,7 +644,7 @@ TEST_F(SvcsnapCli, FlowCommandsTakeMapUnmapReconcileAndDeleteCopies) {
 
     CliRun forget = flow("delete nightly --forget");
     EXPECT_EQ(forget.status, 0) << forget.err;
-    EXPECT_EQ(svcsnap("show nightly").status, 1);
+    EXPECT_EQ(svcsnap("show nightly").status, 66);
 }
 
 TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLines) {
@@ -588,7 +669,7 @@ TEST_F(SvcsnapCli, FlowCommandsReportPartialAndFailedStepsAndRefuseBadCommandLin
     CliRun none = flow("prepare nothing /dev/sdq /dev/sdr");
     EXPECT_EQ(none.status, 1) << none.out;
     EXPECT_NE(none.out.find("0 of 2 devices prepared"), std::string::npos) << none.out;
-    EXPECT_EQ(flow("map missing").status, 1);
+    EXPECT_EQ(flow("map missing").status, 66);
     EXPECT_EQ(flow("snapshot half /dev/sdb").status, 1) << "the name is taken";
 
     for (const char* bad : {"snapshot 1st /dev/sdb", "snapshot a/b /dev/sdb", "snapshot dup /dev/sdb /dev/sdb",
@@ -633,4 +714,64 @@ TEST_F(SvcsnapCli, AProxyRunsTheArrayWorkAndTheRecordsComeBack) {
     CliRun remove = flow("delete viaproxy --json --quiet");
     EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
     EXPECT_TRUE(copiesOf("px_db").empty());
+}
+
+// A device named by its volume unique id: the engine learns the source and
+// its array from the id and the source volume GUID alone.
+TEST_F(SvcsnapCli, DevicesNamedByUniqueIdLiveTheWholeLifeOfACopy) {
+    simulatedHost("bu_db", "21000024FF4AF005", 1);
+    const std::string uid = svcsnap("host show --json").doc()["disks"].at(0)["lunUid"];
+    ASSERT_EQ(uid.size(), 32u);
+    EXPECT_EQ(svcsnap("snapshot byuid /dev/sdb --by-uid").status, 64);
+    EXPECT_EQ(svcsnap("snapshot byuid /dev/sdb --array 0000020060C14A2C").status, 64);
+    EXPECT_EQ(svcsnap("snapshot byuid " + uid + " --by-uid --array 0000FFFFFFFFFFFF").status, 66);
+
+    CliRun snapshot = flow("snapshot byuid " + uid + " --by-uid --json --quiet");
+    ASSERT_EQ(snapshot.status, 0) << snapshot.out << snapshot.err;
+    EXPECT_EQ(statuses(lastRecords(snapshot)), (std::vector<int>{5}));
+    EXPECT_EQ(lastRecords(snapshot)[0]["arrayId"], "0000020060C14A2C");
+    auto copies = copiesOf("bu_db0");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0]["state"], "copying");
+    const std::string target = copies[0]["target"];
+    // A flow's rows for scripts lead with their step.
+    CliRun terse = flow("status byuid --quiet -t ,");
+    EXPECT_EQ(terse.status, 0) << terse.err;
+    EXPECT_EQ(terse.out, "status," + uid + ",14 not mapped,,\n");
+
+    // The array holds the job's copy: removing it takes --force.
+    CliRun keep = svcsnap("array remove 0000020060C14A2C --json");
+    EXPECT_EQ(keep.status, 1);
+    EXPECT_EQ(keep.doc()["jobs"], json::array({"byuid"}));
+    EXPECT_NE(keep.err.find("--force"), std::string::npos) << keep.err;
+    EXPECT_EQ(svcsnap("array list --json").doc()["arrays"].size(), 1u);
+    CliRun forced = svcsnap("array remove 0000020060C14A2C --force --json");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.err.find("byuid"), std::string::npos) << forced.err;
+    EXPECT_EQ(svcsnap("array list --json").doc()["arrays"].size(), 0u);
+    ASSERT_EQ(svcsnap(addHttps(), std::string(kPassword) + "\n").status, 0);
+
+    CliRun remove = flow("delete byuid --json --quiet");
+    EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
+    EXPECT_EQ(statuses(lastRecords(remove)), (std::vector<int>{20}));
+    EXPECT_TRUE(copiesOf("bu_db0").empty());
+    for (const auto& v : simState()["volumes"]) EXPECT_NE(v["name"], target);
+    EXPECT_EQ(svcsnap("array remove 0000020060C14A2C").status, 0) << "no job holds a copy there any more";
+}
+
+// A step that fails on every device because of the provider says which way.
+TEST_F(SvcsnapCli, FlowsTellAProviderOutOfReachFromRefusedCredentials) {
+    simulatedHost("pv_db", "21000024FF4AF006", 1);
+    const std::string byId = " --user admin --password-stdin --id 0000020060C14A2C";
+    ASSERT_EQ(svcsnap("array add 127.0.0.1 --port " + std::to_string(sim_->https()) + byId, "wrong\n").status, 0);
+    CliRun refused = flow("snapshot refused /dev/sdb --json --quiet");
+    EXPECT_EQ(refused.status, 77) << refused.out;
+    EXPECT_EQ(refused.doc()["exitStatus"], 77);
+    EXPECT_EQ(lastRecords(refused)[0]["errorCode"], 60555);
+
+    ASSERT_EQ(svcsnap("array add 127.0.0.1 --port 1" + byId, std::string(kPassword) + "\n").status, 0);
+    CliRun unreachable = flow("snapshot unreachable /dev/sdb --json --quiet");
+    EXPECT_EQ(unreachable.status, 69) << unreachable.out;
+    EXPECT_EQ(lastRecords(unreachable)[0]["errorCode"], 60541);
+    EXPECT_TRUE(copiesOf("pv_db").empty());
 }
