@@ -762,8 +762,16 @@ TEST_F(SvcsnapCli, DevicesNamedByUniqueIdLiveTheWholeLifeOfACopy) {
 // A step that fails on every device because of the provider says which way.
 TEST_F(SvcsnapCli, FlowsTellAProviderOutOfReachFromRefusedCredentials) {
     simulatedHost("pv_db", "21000024FF4AF006", 1);
+    // The simulated host reads its disks through an entry of its own, so
+    // only the engine meets the array's entry.
+    const std::string port = std::to_string(sim_->https());
+    ASSERT_EQ(svcsnap("array add 127.0.0.1 --port " + port + " --user admin --password-stdin --id 0000FFFFFFFFFFFF",
+                      std::string(kPassword) + "\n")
+                  .status,
+              0);
+    std::ofstream(config_, std::ios::app) << "sim_array = 0000FFFFFFFFFFFF\n";
     const std::string byId = " --user admin --password-stdin --id 0000020060C14A2C";
-    ASSERT_EQ(svcsnap("array add 127.0.0.1 --port " + std::to_string(sim_->https()) + byId, "wrong\n").status, 0);
+    ASSERT_EQ(svcsnap("array add 127.0.0.1 --port " + port + byId, "wrong\n").status, 0);
     CliRun refused = flow("snapshot refused /dev/sdb --json --quiet");
     EXPECT_EQ(refused.status, 77) << refused.out;
     EXPECT_EQ(refused.doc()["exitStatus"], 77);
