@@ -755,7 +755,8 @@ TEST_F(SvcsnapCli, DevicesNamedByUniqueIdLiveTheWholeLifeOfACopy) {
     EXPECT_EQ(remove.status, 0) << remove.out << remove.err;
     EXPECT_EQ(statuses(lastRecords(remove)), (std::vector<int>{20}));
     EXPECT_TRUE(copiesOf("bu_db0").empty());
-    for (const auto& v : simState()["volumes"]) EXPECT_NE(v["name"], target);
+    const json after = simState();
+    for (const auto& v : after["volumes"]) EXPECT_NE(v["name"], target);
     EXPECT_EQ(svcsnap("array remove 0000020060C14A2C").status, 0) << "no job holds a copy there any more";
 }
 
