@@ -156,6 +156,9 @@ public:
     uint16_t m_MapParam = kUnset;
     int m_ErrorCode = 0;
     std::string m_ErrorMsg;
+    // The provider's answer to the last volume creation (CreateCloneVolume);
+    // 0 when it succeeded or was never asked.
+    uint32_t m_CreateVolumeRetVal = 0;
     const ZQ_SMIS_ERROR_MAP* m_ErrorMap = nullptr;
     std::string m_TargetDevPath;
     std::string m_SourceDevPath;

@@ -122,6 +122,7 @@ int Snapshot::PrepareSnap() {
 int Snapshot::CreateCloneVolume() {
     static const char* const kLabel = "Snapshot::CreateCloneVolume";
     ClearLastError();
+    m_CreateVolumeRetVal = 0;
     if (m_SystemName.empty() || m_SnapName.empty() || m_SourceDev.empty()) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
         DEBUG_TRACE(kLabel, "Dumping Parameters\n");
@@ -167,6 +168,7 @@ int Snapshot::CreateCloneVolume() {
             ThrowAwayCall(kLabel, [&] { CreateStorageVolume(m_Conn, marker, ignored); });
         }
         const int r = CreateStorageVolume(m_Conn, creation, m_TargetDevPath);
+        m_CreateVolumeRetVal = uint32_t(r);
         if (r != 0) {
             std::string message;
             if (svc) {

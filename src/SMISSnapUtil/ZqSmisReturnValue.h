@@ -11,6 +11,9 @@ constexpr uint32_t SMIS_RET_NOT_SUPPORTED = 1;         // Not Supported
 constexpr uint32_t SMIS_RET_FAILED = 4;                // Failed
 constexpr uint32_t SMIS_RET_INVALID_PARAMETER = 5;     // Invalid Parameter
 constexpr uint32_t SMIS_RET_JOB_STARTED = 4096;        // Method Parameters Checked - Job Started
+// IBM SVC CIM_StorageConfigurationService.CreateOrModifyElementFromStoragePool
+// return value: a volume of that name exists.
+constexpr uint32_t SMIS_RET_SVC_VOLUME_NAME_EXISTS = 32775;
 // CIM_ControllerConfigurationService.ExposePaths return value: invalid initiator.
 constexpr uint32_t SMIS_RET_EXPOSE_INVALID_INITIATOR = 4098;
 

@@ -76,6 +76,22 @@ public:
     int GetSyncSetMembers(const std::string& name, std::vector<std::string>& targetPaths);
 
     // --- targets
+    // What holds a name that a prepare would give its new target volume.
+    struct NameHolder {
+        std::string volumePath;   // the volume of that name
+        std::string volumeId;     // its "Name"
+        std::string mappingPath;  // its one FlashCopy mapping (from this source); empty when none
+        std::string groupName;    // that mapping's consistency group; empty when none
+        int syncState = -1;       // that mapping's "SyncState"
+        std::string why;          // what makes the volume no leftover of this copy
+    };
+    // Whether the volume named `name` is what an unfinished prepare of this
+    // copy (source m_SourceDevPath) left: no host maps it, it has the
+    // source's size, and it has no FlashCopy mapping, or one only, from this
+    // source, never started (idle without progress, preparing or prepared)
+    // and outside any group but `group`. 0 no volume has the name, 1 a
+    // leftover, 2 something else holds it (`why`), -1 it cannot be told.
+    int FindTargetLeftover(const std::string& name, const std::string& group, NameHolder& holder);
     // The pool of the volume at `volumePath`: 0 found, -1 not.
     int GetTargetDGNameByVolName(Pegasus::String volumeName, std::string& poolName, std::string volumePath);
     // Takes the target and finds its mapping and source: 1 found, 0 not.

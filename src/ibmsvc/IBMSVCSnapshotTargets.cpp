@@ -1,15 +1,19 @@
-// IBMSVCSnapshot: targets and their reuse: a target's pool, a target's
-// mapping and source, the space-efficient and incremental copies of a
-// source, and renaming a mapping.
+// IBMSVCSnapshot: targets and their reuse: what holds a new target's name,
+// a target's pool, a target's mapping and source, the space-efficient and
+// incremental copies of a source, and renaming a mapping.
+#include <cstdlib>
+
 #include "EvDebug.h"
 #include "IBMSVCSnapshot.h"
 #include "ZqSmisExceptionTrace.h"
 #include "ZqSmisJobState.h"
 #include "ZqSmisReturnValue.h"
+#include "ZqSmisSyncState.h"
 #include "cim/Exception.h"
 
 using Pegasus::CIMObjectPath;
 using Pegasus::String;
+using zq::platform::formatText;
 
 namespace {
 
@@ -26,6 +30,86 @@ private:
 };
 
 }  // namespace
+
+int IBMSVCSnapshot::FindTargetLeftover(const std::string& name, const std::string& group, NameHolder& holder) {
+    static const char* const kLabel = "IBMSVCSnapshot::FindTargetLeftover";
+    holder = NameHolder();
+    if (name.empty() || m_SourceDevPath.empty()) {
+        DEBUG_TRACE(kLabel, "Invalid Parameters\n");
+        return -1;
+    }
+    Session session(*this, kLabel);
+    if (!session.connected()) return -1;
+    try {
+        const CIMObjectPath volume = GetObjPathByPropName(m_Conn, "IBMTSSVC_StorageVolume", "ElementName", String(name));
+        if (volume.getClassName().isNull()) return 0;
+        holder.volumePath = volume.toString().toStdString();
+        std::map<std::string, std::string> found{{"Name", ""}, {"BlockSize", ""}, {"NumberOfBlocks", ""}};
+        std::map<std::string, std::string> source{{"BlockSize", ""}, {"NumberOfBlocks", ""}};
+        if (!GetCIMPropList(m_Conn, volume, found) || !GetCIMPropList(m_Conn, m_SourceDevPath, source)) return -1;
+        holder.volumeId = found["Name"];
+
+        Pegasus::Array<CIMObjectPath> hosts;
+        if (!GetVolCtlrPaths(m_Conn, volume, hosts)) return -1;
+        if (hosts.size() > 0) {
+            holder.why = "a host maps it";
+            return 2;
+        }
+        const uint64_t size = std::strtoull(found["BlockSize"].c_str(), nullptr, 10) *
+                              std::strtoull(found["NumberOfBlocks"].c_str(), nullptr, 10);
+        const uint64_t sourceSize = std::strtoull(source["BlockSize"].c_str(), nullptr, 10) *
+                                    std::strtoull(source["NumberOfBlocks"].c_str(), nullptr, 10);
+        if (size == 0 || size != sourceSize) {
+            holder.why = formatText("its size (%llu bytes) is not the source's (%llu bytes)",
+                                    static_cast<unsigned long long>(size),
+                                    static_cast<unsigned long long>(sourceSize));
+            return 2;
+        }
+
+        const Pegasus::Array<CIMObjectPath> mappings = m_Conn.GetClient().referenceNames(
+            m_Conn.GetNameSpace(), volume, Pegasus::CIMName("CIM_StorageSynchronized"));
+        if (mappings.size() == 0) return 1;
+        if (mappings.size() > 1) {
+            holder.why = formatText("it has %u FlashCopy mappings", unsigned(mappings.size()));
+            return 2;
+        }
+        const CIMObjectPath& mapping = mappings[0];
+        CIMObjectPath from, to, ours;
+        if (!ParseInstancePath(GetPropByObjPath(mapping, "SystemElement"), from) ||
+            !ParseInstancePath(GetPropByObjPath(mapping, "SyncedElement"), to) ||
+            !ParseInstancePath(m_SourceDevPath, ours))
+            return -1;
+        if (GetPropByObjPath(to, "DeviceID") != GetPropByObjPath(volume, "DeviceID")) {
+            holder.why = "it is the source of a FlashCopy mapping";
+            return 2;
+        }
+        if (GetPropByObjPath(from, "DeviceID") != GetPropByObjPath(ours, "DeviceID")) {
+            holder.why = "its FlashCopy mapping comes from another source";
+            return 2;
+        }
+        std::map<std::string, std::string> state{{"SyncState", ""}, {"PercentSynced", ""}, {"SynchronizedSetName", ""}};
+        if (!GetCIMPropList(m_Conn, mapping, state) || state["SyncState"].empty()) return -1;
+        holder.mappingPath = mapping.toString().toStdString();
+        holder.groupName = state["SynchronizedSetName"];
+        holder.syncState = std::atoi(state["SyncState"].c_str());
+        const bool neverStarted = (holder.syncState == SYNC_STATE_IDLE && std::atoi(state["PercentSynced"].c_str()) == 0) ||
+                                  holder.syncState == SYNC_STATE_PREPARE_IN_PROGRESS ||
+                                  holder.syncState == SYNC_STATE_PREPARED;
+        if (!neverStarted) {
+            holder.why = formatText("its FlashCopy mapping from this source was started (sync state %d)",
+                                    holder.syncState);
+            return 2;
+        }
+        if (!holder.groupName.empty() && !Pegasus::equalNoCaseAscii(holder.groupName, group)) {
+            holder.why = "its FlashCopy mapping is in the consistency group [" + holder.groupName + "]";
+            return 2;
+        }
+        return 1;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+    }
+    return -1;
+}
 
 int IBMSVCSnapshot::GetTargetDGNameByVolName(String volumeName, std::string& poolName, std::string volumePath) {
     static const char* const kLabel = "IBMSVCSnapshot::GetTargetDGNameByVolName";

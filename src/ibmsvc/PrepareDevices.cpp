@@ -8,6 +8,13 @@
 // Whatever fails after a target was taken is taken back (discardRecord): a
 // target made for the record is detached and deleted, a reused target gets
 // its old name back, so a failed record leaves nothing half-built.
+//
+// The copy's unique identifier (metadata 1) is written as soon as the record
+// has a target and a mapping, so that a host that loses the process knows
+// the copy. What a prepare that ended before it got there left under the
+// record's name (a target, perhaps with a mapping from this source that was
+// never started, or the batch's group holding only such) is taken over by
+// the next prepare of the same copy: removed, and made again.
 #include "PrepareDevices.h"
 
 #include <algorithm>
@@ -22,6 +29,7 @@
 #include "SnapshotSteps.h"
 #include "TargetDeviceList.h"
 #include "ZqClock.h"
+#include "ZqSmisReturnValue.h"
 #include "ZqSmisSyncOperation.h"
 #include "ZqSmisSyncState.h"
 #include "ZqThread.h"
@@ -116,17 +124,20 @@ void discardRecord(PrepareJob& job, const char* fn) {
     IBMSVCSnapshot& snap = job.snap;
     ZQSO::SnapInfo* record = job.record;
     const StopWait wait = StopWait::configured();
+    bool left = false;  // the copy is still on the array: its identifier stays
     if (job.target == PrepareJob::Target::Created) {
         bool detachable = true;
         if (job.attached) {
             detachable = waitMappingStopped(snap, !job.inGroup, wait);
             if (detachable) snap.DetachSnap();
         }
-        if (detachable && snap.SnapDelete() == ZQSO::SNAP_STATUS_DELETED)
+        if (detachable && snap.SnapDelete() == ZQSO::SNAP_STATUS_DELETED) {
             engineLog(record, 1, fn, "%s: Removed the target [%s] made for this record", fn, snap.m_TargetDev.c_str());
-        else
+        } else {
             engineLog(record, 2, fn, "%s: Failed to remove the target [%s] made for this record", fn,
                       snap.m_TargetDev.c_str());
+            left = job.attached;
+        }
     } else if (job.target == PrepareJob::Target::Reused) {
         if (job.inGroup && (!waitMappingStopped(snap, false, wait) || snap.ModifySyncSet(SET_OP_REMOVE) != 0))
             engineLog(record, 2, fn, "%s: Failed to remove [%s] from CG [%s]", fn, snap.m_SyncPath.c_str(),
@@ -144,8 +155,60 @@ void discardRecord(PrepareJob& job, const char* fn) {
     job.target = PrepareJob::Target::None;
     job.attached = false;
     job.inGroup = false;
-    record->setMetaData(ZQSO::SM_MDT_UNIQUE_ID, nullptr);
+    if (!left) record->setMetaData(ZQSO::SM_MDT_UNIQUE_ID, nullptr);
     fail(job, fn);
+}
+
+// Metadata 1 of the copy as it stands; false after logging the failure.
+bool recordCopy(PrepareJob& job, const char* fn) {
+    return writeUniqueId(job.record, fn, uniqueIdOf(job.arrayId, job.snap, job.targetSelMode));
+}
+
+// Removes what an unfinished prepare of this copy left under the name of
+// its new target (mapping first). The mapping is outside any group: the
+// batch's group is taken over before the workers start.
+bool removeLeftover(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const IBMSVCSnapshot::NameHolder& holder,
+                    const char* fn) {
+    IBMSVCSnapshot leftover = snap;
+    leftover.m_TargetDev = holder.volumeId;
+    leftover.m_TargetDevPath = holder.volumePath;
+    leftover.m_SyncPath = holder.mappingPath;
+    if (!holder.mappingPath.empty()) {
+        if (!waitMappingStopped(leftover, holder.groupName.empty(), StopWait::configured()) ||
+            leftover.DetachSnap() != ZQSO::SNAP_STATUS_DELETED)
+            return false;
+    }
+    if (leftover.SnapDelete() != ZQSO::SNAP_STATUS_DELETED) return false;
+    engineLog(record, 1, fn, "%s: Removed [%s]%s, left by an unfinished prepare of this copy", fn,
+              snap.m_SnapName.c_str(), holder.mappingPath.empty() ? "" : " and its FlashCopy mapping");
+    return true;
+}
+
+// The new target's name is taken. What an unfinished prepare of this copy
+// left is removed (true: create again); anything else is refused with an
+// error that names the name.
+bool takeOverTargetName(PrepareJob& job, const char* fn) {
+    IBMSVCSnapshot& snap = job.snap;
+    ZQSO::SnapInfo* record = job.record;
+    IBMSVCSnapshot::NameHolder holder;
+    IBMSVCSnapshot probe = snap;
+    const int found = probe.FindTargetLeftover(snap.m_SnapName, std::string(), holder);
+    std::string why;
+    if (found == 1 && removeLeftover(snap, record, holder, fn)) return true;
+    if (found == 1)
+        why = "is left by an unfinished prepare of this copy, and could not be removed";
+    else if (found == 2)
+        why = "is taken by a volume that is not this copy's: " + holder.why;
+    else if (found == 0)
+        why = "was taken, and no volume of that name is found now";
+    else
+        why = "is taken, and what holds it cannot be read";
+    uint32_t code = 0;
+    record->getError(&code, nullptr, nullptr);
+    const std::string line =
+        engineLog(record, 2, fn, "%s: The target name [%s] %s", fn, snap.m_SnapName.c_str(), why.c_str());
+    record->setError(code ? code : kErrorStepFailed, line.c_str());
+    return false;
 }
 
 // --------------------------------------------------------------- device checks
@@ -318,6 +381,8 @@ void chooseReusableTarget(PrepareJob& job, const WorkerSettings& s, const std::s
     }
     job.target = PrepareJob::Target::Reused;
     job.attached = true;
+    job.targetSelMode = clone ? (s.incremental ? "1" : "3") : "2";
+    recordCopy(job, fn);
     if (snap.SetSnapObjectProperty(snap.m_SyncPath, "ElementName", snap.m_SnapName) != 0)
         engineLog(record, 0, fn, "%s: Mapping [%s] keeps its name [%s]", fn, snap.m_SyncPath.c_str(),
                   job.reusedMappingName.c_str());
@@ -332,14 +397,15 @@ void chooseReusableTarget(PrepareJob& job, const WorkerSettings& s, const std::s
         snap.SetSnapObjectProperty(snap.m_SyncPath, "ElementName", job.reusedMappingName);
         snap.SetSnapObjectProperty(snap.m_TargetDevPath, "ElementName", job.reusedTargetName);
         targetDeviceList().release(uid);
+        record->setMetaData(ZQSO::SM_MDT_UNIQUE_ID, nullptr);
         job.target = PrepareJob::Target::None;
         job.attached = false;
+        job.targetSelMode.clear();
         snap.m_TargetDev.clear();
         snap.m_TargetDevPath.clear();
         snap.m_SyncPath.clear();
         return;
     }
-    job.targetSelMode = clone ? (s.incremental ? "1" : "3") : "2";
 }
 
 }  // namespace
@@ -378,7 +444,15 @@ int createAttachVdiskThread(void* argument) {
             return 0;
         }
         engineLog(record, 0, fn, "Going to create a new volume");
-        if (!snap.CreateCloneVolume()) {
+        uint32_t errorBefore = 0;
+        record->getError(&errorBefore, nullptr, nullptr);
+        bool created = snap.CreateCloneVolume() != 0;
+        if (!created && snap.m_CreateVolumeRetVal == SMIS_RET_SVC_VOLUME_NAME_EXISTS && takeOverTargetName(job, fn)) {
+            // The refusal is answered: its error is not the record's.
+            if (errorBefore == 0) record->setError(0, "");
+            created = snap.CreateCloneVolume() != 0;
+        }
+        if (!created) {
             engineLog(record, 2, fn, "FlashCopy volume creation failed");
             fail(job, fn);
             return 0;
@@ -392,6 +466,7 @@ int createAttachVdiskThread(void* argument) {
             return 0;
         }
         job.attached = true;
+        recordCopy(job, fn);
     }
 
     if (job.useGroup) {
@@ -427,7 +502,7 @@ int createAttachVdiskThread(void* argument) {
         }
     }
 
-    if (!writeUniqueId(record, fn, uniqueIdOf(job.arrayId, snap, job.targetSelMode))) {
+    if (!recordCopy(job, fn)) {
         discardRecord(job, fn);
         return 0;
     }
@@ -508,9 +583,94 @@ std::string batchGroupName(ZQSO::SnapInfo* first) {
     return name;
 }
 
-// Creates the batch's group, or takes an empty one of that name. A group that
-// already holds mappings is another batch's: it is not used.
-bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, bool& madeHere) {
+// Stops the group and waits, within the stop wait, until every member has
+// stopped (or is gone).
+bool stopGroupMembers(IBMSVCSnapshot& groupSnap, const std::vector<IBMSVCSnapshot*>& members) {
+    const StopWait wait = StopWait::configured();
+    bool stopSent = false;
+    for (int remaining = wait.totalSeconds;;) {
+        bool allStopped = true, needsStop = false;
+        for (IBMSVCSnapshot* member : members) {
+            int state = -1, percent = -1;
+            const int r = member->GetSyncState(state, percent);
+            if (r == 1 || (r == 0 && isStoppedState(state))) continue;
+            allStopped = false;
+            if (r == 0 && (state == SYNC_STATE_PREPARED || state == SYNC_STATE_RESYNC_IN_PROGRESS)) needsStop = true;
+        }
+        if (allStopped) return true;
+        if (needsStop && !stopSent) {
+            groupSnap.ModifySyncSet(SET_OP_STOP);
+            stopSent = true;
+            continue;
+        }
+        if (remaining < wait.intervalSeconds) return false;
+        sleepSeconds(wait.intervalSeconds);
+        remaining -= wait.intervalSeconds;
+        stopSent = false;
+    }
+}
+
+// A group of the batch's name that holds mappings: taken over when each of
+// them is what an unfinished prepare of one of the batch's copies left (the
+// mapping and its target are removed); refused otherwise, naming the group.
+bool takeOverBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, const std::vector<std::string>& members,
+                        std::vector<PrepareJob>& jobs) {
+    const char* fn = "prepareDevices";
+    ZQSO::SnapInfo* first = groupSnap.m_SnapInfo;
+    struct Leftover {
+        PrepareJob* job;
+        IBMSVCSnapshot snap;
+        IBMSVCSnapshot::NameHolder holder;
+    };
+    std::vector<Leftover> leftovers;
+    for (const std::string& target : members) {
+        const std::string targetName = groupSnap.GetSnapObjectProperty(target, "ElementName");
+        auto owner = std::find_if(jobs.begin(), jobs.end(), [&](const PrepareJob& j) {
+            return j.ready && !targetName.empty() && j.snap.m_SnapName == targetName;
+        });
+        std::string why;
+        if (owner == jobs.end()) {
+            why = "[" + (targetName.empty() ? target : targetName) + "] is no target of this batch";
+        } else {
+            Leftover l{&*owner, owner->snap, {}};
+            const int found = l.snap.FindTargetLeftover(targetName, name, l.holder);
+            if (found == 1 && l.holder.groupName == name) {
+                l.snap.m_TargetDev = l.holder.volumeId;
+                l.snap.m_TargetDevPath = l.holder.volumePath;
+                l.snap.m_SyncPath = l.holder.mappingPath;
+                leftovers.push_back(std::move(l));
+                continue;
+            }
+            why = "[" + targetName + "] " + (found == 2 ? l.holder.why : std::string("cannot be read"));
+        }
+        engineLog(first, 2, fn, "%s: Consistency Group [%s] already holds [%d] mappings: %s", fn, name.c_str(),
+                  int(members.size()), why.c_str());
+        return false;
+    }
+    std::vector<IBMSVCSnapshot*> snaps;
+    for (auto& l : leftovers) snaps.push_back(&l.snap);
+    if (!stopGroupMembers(groupSnap, snaps)) {
+        engineLog(first, 2, fn, "%s: Consistency Group [%s] left by an unfinished prepare did not stop", fn,
+                  name.c_str());
+        return false;
+    }
+    for (auto& l : leftovers) {
+        if (l.snap.DetachSnap() != ZQSO::SNAP_STATUS_DELETED || l.snap.SnapDelete() != ZQSO::SNAP_STATUS_DELETED) {
+            engineLog(first, 2, fn, "%s: Failed to remove [%s] of Consistency Group [%s]", fn,
+                      l.job->snap.m_SnapName.c_str(), name.c_str());
+            return false;
+        }
+        engineLog(l.job->record, 1, fn, "%s: Removed [%s] and its FlashCopy mapping in Consistency Group [%s], left by "
+                  "an unfinished prepare of this copy", fn, l.job->snap.m_SnapName.c_str(), name.c_str());
+    }
+    return true;
+}
+
+// Creates the batch's group, or takes an empty one of that name, or one that
+// an unfinished prepare of this batch left. A group that holds anything else
+// is not used.
+bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, std::vector<PrepareJob>& jobs,
+                    bool& madeHere) {
     const char* fn = "prepareDevices";
     groupSnap.m_SyncSetName = name;
     groupSnap.m_SyncSetPath.clear();
@@ -521,9 +681,11 @@ bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, bool& ma
     std::vector<std::string> members;
     if (groupSnap.GetSyncSetMembers(name, members) != 0) return false;
     if (members.empty()) return true;
-    engineLog(groupSnap.m_SnapInfo, 2, fn, "%s: Consistency Group [%s] already holds [%d] mappings", fn, name.c_str(),
-              int(members.size()));
-    return false;
+    if (!takeOverBatchGroup(groupSnap, name, members, jobs)) return false;
+    engineLog(groupSnap.m_SnapInfo, 1, fn, "%s: Consistency Group [%s] left by an unfinished prepare of this batch "
+              "is taken over", fn, name.c_str());
+    madeHere = true;
+    return true;
 }
 
 // Runs the workers: at most "IBMSVC_PREPARE_MAX_THREADS" threads at once, or
@@ -574,28 +736,9 @@ std::vector<PrepareJob*> groupMembers(std::vector<PrepareJob>& jobs) {
 // Stops the batch's group and waits, within the stop wait, until every
 // member has stopped.
 bool stopGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members) {
-    const StopWait wait = StopWait::configured();
-    bool stopSent = false;
-    for (int remaining = wait.totalSeconds;;) {
-        bool allStopped = true, needsStop = false;
-        for (PrepareJob* member : members) {
-            int state = -1, percent = -1;
-            const int r = member->snap.GetSyncState(state, percent);
-            if (r == 1 || (r == 0 && isStoppedState(state))) continue;
-            allStopped = false;
-            if (r == 0 && (state == SYNC_STATE_PREPARED || state == SYNC_STATE_RESYNC_IN_PROGRESS)) needsStop = true;
-        }
-        if (allStopped) return true;
-        if (needsStop && !stopSent) {
-            groupSnap.ModifySyncSet(SET_OP_STOP);
-            stopSent = true;
-            continue;
-        }
-        if (remaining < wait.intervalSeconds) return false;
-        sleepSeconds(wait.intervalSeconds);
-        remaining -= wait.intervalSeconds;
-        stopSent = false;
-    }
+    std::vector<IBMSVCSnapshot*> snaps;
+    for (PrepareJob* member : members) snaps.push_back(&member->snap);
+    return stopGroupMembers(groupSnap, snaps);
 }
 
 // A failed group operation fails every member: the group is stopped and each
@@ -761,7 +904,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     const auto firstReady = std::find_if(jobs.begin(), jobs.end(), [](const PrepareJob& j) { return j.ready; });
     IBMSVCSnapshot groupSnap = firstReady != jobs.end() ? firstReady->snap : firstSnap;
     if (useGroup && firstReady != jobs.end()) {
-        if (!makeBatchGroup(groupSnap, groupName, groupMadeHere)) {
+        if (!makeBatchGroup(groupSnap, groupName, jobs, groupMadeHere)) {
             for (auto& job : jobs) {
                 if (!job.ready) continue;
                 engineLog(job.record, 2, fn, "%s", kGroupFailureText);

@@ -5,7 +5,7 @@
 namespace arraysim {
 
 namespace {
-const char* const kNames[] = {"latency", "http", "drop", "stall", "return", "job", "action"};
+const char* const kNames[] = {"latency", "http", "drop", "stall", "return", "job", "action", "hold"};
 
 bool matches(const Fault& f, const std::string& name) { return f.key == "*" || equalsNoCase(f.key, name); }
 }  // namespace
@@ -13,8 +13,9 @@ bool matches(const Fault& f, const std::string& name) { return f.key == "*" || e
 const char* faultKindName(Fault::Kind k) { return kNames[static_cast<int>(k)]; }
 
 bool parseFaultKind(const std::string& name, Fault::Kind& out) {
-    for (int i = 0; i <= static_cast<int>(Fault::Kind::Job); ++i)
-        if (equalsNoCase(name, kNames[i])) {
+    // An action is a function: the control API alone can give one.
+    for (int i = 0; i <= static_cast<int>(Fault::Kind::Hold); ++i)
+        if (i != static_cast<int>(Fault::Kind::Action) && equalsNoCase(name, kNames[i])) {
             out = static_cast<Fault::Kind>(i);
             return true;
         }
@@ -69,20 +70,43 @@ Fault Fault::onRequest(std::string key, std::function<void()> action, int count)
     return f;
 }
 
+Fault Fault::hold(std::string key, int count) { return make(Kind::Hold, std::move(key), count); }
+
 Fault Fault::after(int n) const {
     Fault f = *this;
     f.skip = n > 0 ? n : 0;
     return f;
 }
 
-void FaultPlan::add(Fault f) {
+uint64_t FaultPlan::add(Fault f) {
     std::lock_guard<std::mutex> lock(mutex_);
+    f.id = nextId_++;
+    f.hits = 0;
+    const uint64_t id = f.id;
     if (f.count != 0) faults_.push_back(std::move(f));
+    return id;
 }
 
 void FaultPlan::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.clear();
+}
+
+bool FaultPlan::remove(uint64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = faults_.begin(); it != faults_.end(); ++it)
+        if (it->id == id) {
+            faults_.erase(it);
+            return true;
+        }
+    return false;
+}
+
+bool FaultPlan::contains(uint64_t id) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& f : faults_)
+        if (f.id == id) return true;
+    return false;
 }
 
 std::vector<Fault> FaultPlan::list() const {
@@ -95,14 +119,16 @@ std::vector<Fault> FaultPlan::takeTransport(const std::string& name) {
     std::vector<Fault> hit;
     for (auto it = faults_.begin(); it != faults_.end();) {
         bool transport = it->kind != Fault::Kind::ReturnValue && it->kind != Fault::Kind::Job;
-        if (transport && matches(*it, name)) {
+        // A hold that has held its count stays until removed, holding no more.
+        if (transport && it->count != 0 && matches(*it, name)) {
             if (it->skip > 0) {
                 --it->skip;
                 ++it;
                 continue;
             }
+            ++it->hits;
             hit.push_back(*it);
-            if (it->count > 0 && --it->count == 0) {
+            if (it->count > 0 && --it->count == 0 && it->kind != Fault::Kind::Hold) {
                 it = faults_.erase(it);
                 continue;
             }
@@ -120,6 +146,7 @@ std::optional<Fault> FaultPlan::takeFirst(Fault::Kind kind, const std::string& n
             --it->skip;
             return std::nullopt;
         }
+        ++it->hits;
         Fault f = *it;
         if (it->count > 0 && --it->count == 0) faults_.erase(it);
         return f;

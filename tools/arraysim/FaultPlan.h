@@ -23,6 +23,7 @@ struct Fault {
         ReturnValue,     // an extrinsic method answers returnValue, changing nothing
         Job,             // an extrinsic method answers 4096 and runs its work as a job
         Action,          // runs `action` before the request is served (control API only)
+        Hold,            // holds the request, unserved, until the fault is removed; then serves it
     };
     Kind kind = Kind::Latency;
     std::string key = "*";  // operation or method name, case-insensitive
@@ -36,6 +37,9 @@ struct Fault {
     // Kind::Action: called on the server thread without the simulator's lock,
     // so it may use the control API (an object vanishes between two requests).
     std::function<void()> action;
+    // Set by the plan: the fault's number, and how many requests it hit.
+    uint64_t id = 0;
+    int hits = 0;
 
     static Fault latency(std::string key, int64_t ms, int count = -1);
     static Fault http(std::string key, int status, int count = 1);
@@ -44,6 +48,8 @@ struct Fault {
     static Fault returns(std::string method, uint32_t value, int count = 1);
     static Fault asJob(std::string method, JobScript script, int count = -1);
     static Fault onRequest(std::string key, std::function<void()> action, int count = 1);
+    // Holds `count` matching requests (-1: every one) until the fault is removed.
+    static Fault hold(std::string key, int count = -1);
     // The same fault, hitting from the (n+1)-th matching request on.
     Fault after(int n) const;
 };
@@ -53,8 +59,13 @@ bool parseFaultKind(const std::string& name, Fault::Kind& out);
 
 class FaultPlan {
 public:
-    void add(Fault f);
+    // Returns the fault's id.
+    uint64_t add(Fault f);
     void clear();
+    // Removes one fault; false when it is not there.
+    bool remove(uint64_t id);
+    // Whether the fault is still in the plan (a hold ends when it is not).
+    bool contains(uint64_t id) const;
     std::vector<Fault> list() const;
 
     // Transport faults for one request of `name`, each counted once.
@@ -66,6 +77,7 @@ private:
     std::optional<Fault> takeFirst(Fault::Kind kind, const std::string& name);
     mutable std::mutex mutex_;
     std::vector<Fault> faults_;
+    uint64_t nextId_ = 1;
 };
 
 }  // namespace arraysim

@@ -1,5 +1,6 @@
 #include "SideChannel.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "JobState.h"
@@ -73,9 +74,11 @@ JobScript jobScriptFromJson(const json& j) {
 Fault faultFromJson(const json& j) {
     if (!j.is_object()) bad("a fault must be an object");
     Fault f;
-    if (!parseFaultKind(text(j, "kind"), f.kind)) bad("'kind' must be latency, http, drop, stall, return or job");
+    if (!parseFaultKind(text(j, "kind"), f.kind)) bad("'kind' must be latency, http, drop, stall, return, job or hold");
     f.key = text(j, "key", "*");
-    f.count = number<int>(j, "count", f.kind == Fault::Kind::Latency || f.kind == Fault::Kind::Job ? -1 : 1);
+    const bool persistent =
+        f.kind == Fault::Kind::Latency || f.kind == Fault::Kind::Job || f.kind == Fault::Kind::Hold;
+    f.count = number<int>(j, "count", persistent ? -1 : 1);
     f.skip = number<int>(j, "skip", 0);
     if (f.skip < 0) bad("'skip' must not be negative");
     f.latencyMs = number<int64_t>(j, "latencyMs", 0);
@@ -89,7 +92,8 @@ Fault faultFromJson(const json& j) {
 }
 
 json faultToJson(const Fault& f) {
-    json j = {{"kind", faultKindName(f.kind)}, {"key", f.key}, {"count", f.count}, {"skip", f.skip}};
+    json j = {{"id", f.id},     {"kind", faultKindName(f.kind)}, {"key", f.key},
+              {"count", f.count}, {"skip", f.skip},                {"hits", f.hits}};
     switch (f.kind) {
         case Fault::Kind::Latency: j["latencyMs"] = f.latencyMs; break;
         case Fault::Kind::HttpStatus: j["status"] = f.httpStatus; break;
@@ -140,11 +144,21 @@ SideChannelAnswer SideChannel::handle(const std::string& method, const std::stri
             a.body = json::array();
             for (auto& f : sim_.faults().list()) a.body.push_back(faultToJson(f));
         } else if (path == "faults" && m == "POST") {
-            sim_.faults().add(faultFromJson(in));
-            a.body = json::object();
+            a.body = {{"id", sim_.faults().add(faultFromJson(in))}};
         } else if (path == "faults" && m == "DELETE") {
             sim_.faults().clear();
             a.body = json::object();
+        } else if (path.rfind("faults/", 0) == 0 && m == "DELETE") {
+            const std::string id = path.substr(7);
+            char* end = nullptr;
+            const unsigned long long value = std::strtoull(id.c_str(), &end, 10);
+            if (id.empty() || *end != '\0') bad("a fault id is a number");
+            if (!sim_.faults().remove(value)) {
+                a.status = 404;
+                a.body = {{"error", "no fault " + id}};
+            } else {
+                a.body = json::object();
+            }
         } else if (path == "volumes" && m == "POST") {
             uint64_t size = number<uint64_t>(in, "sizeBytes", 0);
             if (!size) size = number<uint64_t>(in, "sizeMiB", 0) << 20;

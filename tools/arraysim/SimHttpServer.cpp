@@ -31,6 +31,8 @@ namespace arraysim {
 
 namespace {
 constexpr const char* kXmlType = "application/xml; charset=\"utf-8\"";
+// How often a held request looks whether its hold was removed.
+constexpr int64_t kHoldPollMs = 5;
 
 std::string base64Decode(const std::string& in) {
     auto value = [](char c) -> int {
@@ -254,6 +256,10 @@ struct SimHttpServer::Impl {
                     return drop(res);
                 case Fault::Kind::Action:
                     if (f.action) f.action();
+                    break;
+                case Fault::Kind::Hold:
+                    while (sim.faults().contains(f.id))
+                        if (!pause(kHoldPollMs)) return drop(res);
                     break;
                 default: break;
             }

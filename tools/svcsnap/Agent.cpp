@@ -53,6 +53,31 @@ private:
     std::shared_ptr<zq::platform::DeviceBackend> backend_;
 };
 
+// The debug log file, made (with its directory) when the first line comes:
+// commands that log nothing leave nothing behind.
+class LazyDebugLog : public zq::platform::DebugLogSink {
+public:
+    explicit LazyDebugLog(std::string path) : path_(std::move(path)) {}
+    void write(int level, const std::string& function, const std::string& text) override {
+        std::shared_ptr<zq::platform::DebugLogSink> file;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!file_) {
+                std::error_code ec;
+                std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+                file_ = std::make_shared<zq::platform::FileDebugLog>(path_);
+            }
+            file = file_;
+        }
+        file->write(level, function, text);
+    }
+
+private:
+    std::string path_;
+    std::mutex mutex_;
+    std::shared_ptr<zq::platform::DebugLogSink> file_;
+};
+
 std::string selfPath() {
     std::error_code ec;
     auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -84,7 +109,8 @@ std::string Agent::cataloguePath() {
 }
 
 Catalogue& Agent::catalogue() {
-    if (!catalogue_) catalogue_ = std::make_unique<Catalogue>(cataloguePath());
+    // A catalogue named on the command line is a file in a directory that exists.
+    if (!catalogue_) catalogue_ = std::make_unique<Catalogue>(cataloguePath(), options_.catalogue.empty());
     return *catalogue_;
 }
 
@@ -164,11 +190,8 @@ void Agent::installPlatformServices() {
         info->set("Platform", "ClientName", posingAs_);
     }
     previousInfo_ = r.platformInfo.replace(info);
-    std::string logPath = config().debugLogPath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(logPath).parent_path(), ec);
-    previousLog_ = r.debugLog.replace(std::make_shared<zq::platform::FileDebugLog>(logPath));
-    snapQuery_ = std::make_shared<CatalogueSnapQuery>(catalogue());
+    previousLog_ = r.debugLog.replace(std::make_shared<LazyDebugLog>(config().debugLogPath()));
+    snapQuery_ = std::make_shared<CatalogueSnapQuery>([this]() -> Catalogue& { return catalogue(); });
     previousSnapQuery_ = r.snapCatalogue.replace(snapQuery_);
     installed_ = true;
 

@@ -26,6 +26,26 @@ Array<CIMInstance> enumerate(CIMClient& client, const char* className) {
     return client.enumerateInstances(CIMNamespaceName(kNamespace), CIMName(className));
 }
 
+void connect(CIMClient& client, const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile) {
+    client.setTimeout(timeoutMs);
+    if (array.https)
+        client.connect(String(array.address), Uint32(array.port), SSLContext(String(caFile)), String(array.user),
+                       String(array.password));
+    else
+        client.connect(String(array.address), Uint32(array.port), String(array.user), String(array.password));
+}
+
+ProviderError answered(const ArrayEntry& array, const Exception& e) {
+    using Fault = ProviderError::Fault;
+    Fault fault = Fault::Other;
+    if (dynamic_cast<const CannotConnectException*>(&e) || dynamic_cast<const ConnectionTimeoutException*>(&e))
+        fault = Fault::Unreachable;
+    else if (auto* http = dynamic_cast<const CIMClientHTTPErrorException*>(&e); http && http->getCode() == 401)
+        fault = Fault::Refused;
+    return ProviderError(fault, "the provider at " + array.address + ":" + std::to_string(array.port) + " (" +
+                                    (array.https ? "https" : "http") + ") answered: " + e.getMessage().toStdString());
+}
+
 }  // namespace
 
 ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile) {
@@ -33,12 +53,7 @@ ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std
     std::string where = array.address + ":" + std::to_string(array.port);
     try {
         CIMClient client;
-        client.setTimeout(timeoutMs);
-        if (array.https)
-            client.connect(String(array.address), Uint32(array.port), SSLContext(String(caFile)),
-                           String(array.user), String(array.password));
-        else
-            client.connect(String(array.address), Uint32(array.port), String(array.user), String(array.password));
+        connect(client, array, timeoutMs, caFile);
         for (const CIMInstance& c : enumerate(client, "IBMTSSVC_Cluster")) {
             facts.id = property(c, "Name");
             facts.name = property(c, "ElementName");
@@ -60,16 +75,42 @@ ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std
     } catch (const ProviderError&) {
         throw;
     } catch (const Exception& e) {
-        using Fault = ProviderError::Fault;
-        Fault fault = Fault::Other;
-        if (dynamic_cast<const CannotConnectException*>(&e) || dynamic_cast<const ConnectionTimeoutException*>(&e))
-            fault = Fault::Unreachable;
-        else if (auto* http = dynamic_cast<const CIMClientHTTPErrorException*>(&e); http && http->getCode() == 401)
-            fault = Fault::Refused;
-        throw ProviderError(fault, "the provider at " + where + " (" + (array.https ? "https" : "http") +
-                                       ") answered: " + e.getMessage().toStdString());
+        throw answered(array, e);
     }
     return facts;
+}
+
+CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,
+                    uint32_t timeoutMs, const std::string& caFile) {
+    CopyState state;
+    auto deviceId = [](const CIMObjectPath& path) {
+        for (const auto& key : path.getKeyBindings())
+            if (key.getName().equal(CIMName("DeviceID"))) return key.getValue().toStdString();
+        return std::string();
+    };
+    try {
+        const CIMObjectPath from{String(fromVolume)}, to{String(toVolume)};
+        CIMClient client;
+        connect(client, array, timeoutMs, caFile);
+        for (const CIMObjectPath& mapping :
+             client.referenceNames(CIMNamespaceName(kNamespace), from, CIMName("CIM_StorageSynchronized"))) {
+            CIMObjectPath source, target;
+            for (const auto& key : mapping.getKeyBindings()) {
+                if (key.getName().equal(CIMName("SystemElement"))) source = CIMObjectPath(key.getValue());
+                if (key.getName().equal(CIMName("SyncedElement"))) target = CIMObjectPath(key.getValue());
+            }
+            if (deviceId(source) != deviceId(from) || deviceId(target) != deviceId(to)) continue;
+            const CIMInstance instance = client.getInstance(CIMNamespaceName(kNamespace), mapping);
+            state.found = true;
+            state.syncState = int(number(property(instance, "SyncState")));
+            state.percent = int(number(property(instance, "PercentSynced")));
+            break;
+        }
+        client.disconnect();
+    } catch (const Exception& e) {
+        throw answered(array, e);
+    }
+    return state;
 }
 
 }  // namespace svcsnap

@@ -38,4 +38,18 @@ struct ClusterFacts {
 // without it every certificate is accepted.
 ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile = std::string());
 
+// The FlashCopy mapping from one volume to another (object path texts, as a
+// copy's unique identifier holds them).
+struct CopyState {
+    bool found = false;
+    int syncState = -1;  // "SyncState"
+    int percent = -1;    // "PercentSynced"
+};
+// The [HostModule] key naming the CA file that provider certificates are checked against.
+inline constexpr const char* kCaFileKey = "IBMSVC_SMIS_CA_FILE";
+
+// Raises ProviderError as queryCluster does.
+CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,
+                    uint32_t timeoutMs, const std::string& caFile = std::string());
+
 }  // namespace svcsnap

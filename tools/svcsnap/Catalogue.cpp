@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iomanip>
+#include <random>
+#include <sstream>
 
 namespace svcsnap {
 
@@ -89,12 +92,56 @@ const char* const kMigrations[] = {
         UNIQUE (engine_id, control_host_id, meta_type, value)
     );
     )SQL",
+    // The catalogue's own values (its tag), each record's snap name (jobs
+    // made before keep the names they had), and the step journal.
+    R"SQL(
+    CREATE TABLE catalogue_info (
+        key    TEXT PRIMARY KEY,
+        value  TEXT NOT NULL
+    );
+    ALTER TABLE records ADD COLUMN snap_name TEXT NOT NULL DEFAULT '';
+    UPDATE records SET snap_name = (SELECT name FROM jobs WHERE jobs.id = records.job_id) || '_' || (position + 1);
+    CREATE TABLE journal (
+        job_id         INTEGER PRIMARY KEY REFERENCES jobs(id) ON DELETE CASCADE,
+        command        TEXT NOT NULL,
+        options        TEXT NOT NULL DEFAULT '',
+        step           TEXT NOT NULL DEFAULT '',
+        pid            INTEGER NOT NULL,
+        process_start  INTEGER NOT NULL,     -- clock ticks after boot
+        boot_id        TEXT NOT NULL,
+        started_at     INTEGER NOT NULL
+    );
+    )SQL",
 };
 
 [[noreturn]] void fail(int rc, const std::string& message) {
     const int primary = rc & 0xff;
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) throw CatalogueCorrupt(message);
     throw CatalogueError(message);
+}
+
+std::string newTag() {
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof(kAlphabet) - 2);
+    std::string tag;
+    for (size_t i = 0; i < Catalogue::kTagLength; ++i) tag += kAlphabet[pick(random)];
+    return tag;
+}
+
+// The file holds passwords: no one but its owner may read it.
+void keepPrivate(int fd, const std::string& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw CatalogueError("cannot read the mode of " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw CatalogueError(path + " is not a regular file");
+    if ((st.st_mode & 077) == 0) return;
+    if (::fchmod(fd, st.st_mode & 0700) != 0) {
+        const int error = errno;
+        std::ostringstream mode;
+        mode << std::oct << std::setw(4) << std::setfill('0') << (st.st_mode & 07777);
+        throw CatalogueError(path + " may be read by others (mode " + mode.str() + ") and cannot be made 0600: " +
+                             std::strerror(error));
+    }
 }
 
 void check(sqlite3* db, int rc, const std::string& what) {
@@ -104,17 +151,40 @@ void check(sqlite3* db, int rc, const std::string& what) {
 
 }  // namespace
 
-Catalogue::Catalogue(const std::string& path) : path_(path) {
+Catalogue::Catalogue(const std::string& path, bool createDirectory) : path_(path) {
     std::filesystem::path file(path);
     std::error_code ec;
-    if (file.has_parent_path()) {
-        std::filesystem::create_directories(file.parent_path(), ec);
+    const std::filesystem::path directory = file.has_parent_path() ? file.parent_path() : ".";
+    if (createDirectory) {
+        std::filesystem::create_directories(directory, ec);
         if (ec) throw CatalogueError("cannot create the directory of the catalogue " + path + ": " + ec.message());
+    } else if (!std::filesystem::is_directory(directory, ec)) {
+        throw CatalogueError("the directory of the catalogue " + path + " does not exist");
     }
     // Made here, not by SQLite, so that it never exists with wider permissions.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) throw CatalogueError("cannot open the catalogue " + path + ": " + std::strerror(errno));
+    try {
+        keepPrivate(fd, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     ::close(fd);
+    // SQLite gives the WAL and shared-memory files the mode of the database
+    // file; ones left by an earlier open keep theirs.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string side = path + suffix;
+        int sideFd = ::open(side.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (sideFd < 0) continue;
+        try {
+            keepPrivate(sideFd, side);
+        } catch (...) {
+            ::close(sideFd);
+            throw;
+        }
+        ::close(sideFd);
+    }
     int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -125,7 +195,6 @@ Catalogue::Catalogue(const std::string& path) : path_(path) {
     try {
         sqlite3_busy_timeout(db_, 10000);
         exec("PRAGMA journal_mode = WAL; PRAGMA foreign_keys = ON; PRAGMA synchronous = NORMAL;");
-        // SQLite gives the WAL and shared-memory files the mode of the database file.
         migrate();
     } catch (...) {
         sqlite3_close_v2(db_);
@@ -164,6 +233,10 @@ void Catalogue::migrate() {
         exec(kMigrations[version]);
         exec("PRAGMA user_version = " + std::to_string(version + 1));
     }
+    Statement make(*this, "INSERT OR IGNORE INTO catalogue_info (key, value) VALUES ('tag', ?1)");
+    make.bind(1, newTag()).run();
+    Statement read(*this, "SELECT value FROM catalogue_info WHERE key = 'tag'");
+    if (read.step()) tag_ = read.text(0);
     tx.commit();
 }
 

@@ -1,8 +1,11 @@
 // The host agent's catalogue: one SQLite file holding the arrays, the jobs
-// with their records (metadata and log lines), and the copies known per
-// engine id and control host. The file is created with mode 0600, runs in
-// WAL mode with foreign keys on, and is brought to the current schema
-// version by numbered migrations when it is opened.
+// with their records (metadata and log lines), the step journal, and the
+// copies known per engine id and control host. The file holds the arrays'
+// passwords: it is created with mode 0600, and an existing one with wider
+// permissions is made 0600 (or refused). It runs in WAL mode with foreign
+// keys on, and is brought to the current schema version by numbered
+// migrations when it is opened. Each catalogue has a short random tag of
+// its own, which the snap names of its jobs carry.
 //
 // Every change a command makes in one step happens inside one Transaction:
 // a failure (or a killed process) leaves the catalogue as it was before.
@@ -12,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -31,10 +35,12 @@ class Statement;
 
 class Catalogue {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
+    static constexpr size_t kTagLength = 4;
 
-    // Opens (creating it and its directory when needed) the catalogue file.
-    explicit Catalogue(const std::string& path);
+    // Opens the catalogue file, creating it when needed, and its directory
+    // too with `createDirectory` (else a missing directory is an error).
+    explicit Catalogue(const std::string& path, bool createDirectory = true);
     ~Catalogue();
     Catalogue(const Catalogue&) = delete;
     Catalogue& operator=(const Catalogue&) = delete;
@@ -46,6 +52,11 @@ public:
     sqlite3* handle() { return db_; }
     int64_t lastInsertId() const;
     int changes() const;
+    // The catalogue's tag: kTagLength lower-case letters and digits.
+    const std::string& tag() const { return tag_; }
+    // Held by writers from several threads of one step (one connection
+    // takes one transaction at a time).
+    std::mutex& writeMutex() { return writeMutex_; }
 
     // Called at named points inside the stores' multi-row writes; a test
     // makes it throw to fail a step half-way.
@@ -61,6 +72,8 @@ private:
     std::string path_;
     sqlite3* db_ = nullptr;
     FaultHook faultHook_;
+    std::string tag_;
+    std::mutex writeMutex_;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back unless committed.

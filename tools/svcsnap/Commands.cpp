@@ -14,9 +14,11 @@
 #include "HostRecord.h"
 #include "Jobs.h"
 #include "LinuxHostBackend.h"
+#include "Journal.h"
 #include "RemoteExec.h"
 #include "ScsiIdentity.h"
 #include "SimHostBackend.h"
+#include "StepSignals.h"
 #include "ZQPlatformInfo.h"
 #include "ZqPlatformVersion.h"
 #include "zqso/ZqsoTypes.h"
@@ -28,7 +30,6 @@ using nlohmann::json;
 namespace {
 
 const char* kMasked = "********";
-const char* kCaFileKey = "IBMSVC_SMIS_CA_FILE";
 
 std::string readPassword(const ArrayAddOptions& o) {
     if (o.passwordStdin && !o.passwordEnv.empty()) throw UsageError("give either --password-stdin or --password-env");
@@ -110,13 +111,17 @@ json factsJson(const ClusterFacts& f) {
     return {{"clusterId", f.id}, {"clusterName", f.name}, {"firmware", f.firmware}, {"pools", pools}};
 }
 
-std::string stepText(const JobEntry& j) {
-    if (j.step.empty()) return "";
-    std::string text = j.step + " (" + j.stepState + ")";
-    return text;
+// The step's state as it stands: a step whose process is gone is interrupted.
+std::string stepState(Catalogue& catalogue, const JobEntry& j) {
+    return stepInterrupted(catalogue, j) ? "interrupted" : j.stepState;
 }
 
-json jobJson(const JobEntry& j) {
+std::string stepText(Catalogue& catalogue, const JobEntry& j) {
+    if (j.step.empty()) return "";
+    return j.step + " (" + stepState(catalogue, j) + ")";
+}
+
+json jobJson(Catalogue& catalogue, const JobEntry& j) {
     const JobOptions& o = j.options;
     json options = {{"kind", o.kind},           {"group", o.useGroup},          {"label", o.label},
                     {"labelOnly", o.labelOnly}, {"pool", o.pool},               {"incremental", o.incremental},
@@ -125,7 +130,7 @@ json jobJson(const JobEntry& j) {
     options["cleanRate"] = o.cleanRate ? json(*o.cleanRate) : json(nullptr);
     json step = nullptr;
     if (!j.step.empty()) {
-        step = {{"name", j.step}, {"state", j.stepState}};
+        step = {{"name", j.step}, {"state", stepState(catalogue, j)}};
         step["result"] = j.stepResult ? json(*j.stepResult) : json(nullptr);
     }
     return {{"id", j.id},          {"name", j.name},
@@ -298,9 +303,9 @@ int listJobs(Agent& agent, Output& out) {
             devices += n;
             byStatus[statusName(status)] = n;
         }
-        t.rows.push_back({j.name, j.options.kind, std::to_string(devices), j.state, stepText(j),
+        t.rows.push_back({j.name, j.options.kind, std::to_string(devices), j.state, stepText(agent.catalogue(), j),
                           j.stepResult ? std::to_string(*j.stepResult) : "", timeText(j.updatedAt)});
-        json entry = jobJson(j);
+        json entry = jobJson(agent.catalogue(), j);
         entry["devices"] = devices;
         entry["statuses"] = byStatus;
         list.push_back(entry);
@@ -317,16 +322,20 @@ int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
     Jobs jobs(agent.catalogue());
     auto job = jobs.find(name);
     if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
-    json doc = jobJson(*job);
+    json doc = jobJson(agent.catalogue(), *job);
     out.line("job " + job->name + ": " + job->options.kind + ", state " + job->state +
-             (job->step.empty() ? "" : ", step " + stepText(*job)));
+             (job->step.empty() ? "" : ", step " + stepText(agent.catalogue(), *job)));
+    if (stepInterrupted(agent.catalogue(), *job))
+        out.line("its " + job->step + " step was interrupted: the catalogue holds what the engine had recorded; "
+                 "svcsnap recover " + job->name + " finishes it");
     Table t{{"device", "status", "error", "snap device"}, {}};
     json records = json::array();
     auto entries = jobs.records(job->id);
     for (const auto& r : entries) {
         std::string error = r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "";
         t.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status), error, r.snapDevicePath});
-        json rec = {{"device", r.device},          {"status", r.status},   {"statusName", statusName(r.status)},
+        json rec = {{"device", r.device},          {"snapName", r.snapName}, {"status", r.status},
+                    {"statusName", statusName(r.status)},
                     {"errorCode", r.errorCode},    {"errorText", r.errorText}, {"snapDevicePath", r.snapDevicePath},
                     {"arrayId", r.arrayId},        {"lunUid", r.lunUid}};
         json meta = json::object();
@@ -497,6 +506,9 @@ int proxyExec(Agent& agent, std::istream& in, std::ostream& answer) {
 
     const Plugin& plugin = agent.plugin();
     BatchEntry run = plugin.batch("zqso_execSnapEngineOp");
+    // An interrupt of the terminal reaches the proxy too: its call ends and
+    // answers, and the host decides.
+    StepSignals signals(false);
     // The proxy runs what it was sent and forwards nothing again.
     HostContext host = agent.host();
     host.remote = nullptr;

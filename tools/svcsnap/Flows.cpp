@@ -4,11 +4,14 @@
 #include <cctype>
 #include <optional>
 #include <set>
+#include <sstream>
 
 #include "Arrays.h"
 #include "Commands.h"
 #include "Failures.h"
+#include "Journal.h"
 #include "RemoteExec.h"
+#include "StepSignals.h"
 #include "zqso/ZqsoTypes.h"
 
 namespace svcsnap {
@@ -49,45 +52,57 @@ json recordJson(const RecordEntry& r, bool succeeded) {
             {"metadata", meta}};
 }
 
-JobEntry findJob(Agent& agent, const std::string& name) {
-    auto job = Jobs(agent.catalogue()).find(name);
-    if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
-    return *job;
-}
-
 void requireRecords(Agent& agent, const JobEntry& job) {
     if (Jobs(agent.catalogue()).records(job.id).empty()) throw CommandFailed("job " + job.name + " has no devices");
 }
 
-int finishSteps(Agent& agent, Output& out, const std::string& jobName, const StepReport& last) {
-    auto job = Jobs(agent.catalogue()).find(jobName);
-    if (job) {
-        json& j = out.doc()["job"];
-        j["name"] = job->name;
-        j["id"] = job->id;
-        j["kind"] = job->options.kind;
-        j["state"] = job->state;
-    }
-    const size_t total = last.outcome.records.size();
-    int status = exitForRecords(last.succeeded, total);
-    std::string reason;
-    if (status != kExitOk) {
-        const std::string step = out.doc()["steps"].back()["step"].get<std::string>();
-        if (status == kExitFailed) {
-            std::vector<ProviderError::Fault> faults;
-            for (const auto& r : last.outcome.records)
-                if (!stepSucceeded(step, r)) faults.push_back(faultOfRecordError(r.errorCode));
-            status = providerFailureStatus(faults);
+// The job's state after a step: a prepare that made nothing leaves the job
+// failed, a delete that left copies leaves it partly deleted; otherwise a
+// step with some success gives its state and a failed one keeps the job's.
+StateAfter stateAfter(const std::string& step, const JobEntry& job) {
+    const StepKind& kind = stepKind(step);
+    return [step, job, &kind](int result, const std::vector<RecordEntry>& records) -> std::string {
+        if (step == "prepare") return result == 1 ? "failed" : "prepared";
+        if (step == "delete") {
+            size_t deleted = 0;
+            for (const auto& r : records)
+                if (stepSucceeded(step, r)) ++deleted;
+            if (deleted == records.size()) return "deleted";
+            return deleted > 0 ? "partly-deleted" : job.state;
         }
-        reason = step + ": " + std::to_string(last.succeeded) + " of " + std::to_string(total) + " devices " +
-                 doneWords(step);
-        for (const auto& r : last.outcome.records)
-            if (!stepSucceeded(step, r) && r.errorCode) {
-                reason += "; " + r.device + ": " + r.errorText;
-                break;
-            }
+        return result == 1 || !kind.stateAfter ? job.state : kind.stateAfter;
+    };
+}
+
+bool oneOf(const std::string& value, std::initializer_list<const char*> set) {
+    for (const char* v : set)
+        if (value == v) return true;
+    return false;
+}
+
+// Why the job's state does not allow the command; empty when it does.
+std::string stateRefusal(const std::string& command, const JobEntry& job, const FlowOptions& o) {
+    const std::string& state = job.state;
+    const bool noCopy = oneOf(state, {"new", "failed"});
+    const bool started = oneOf(state, {"snapped", "mapped", "unmapped", "reverted"});
+    if (state == "deleted") {
+        if (command == "delete" && o.forget) return "";
+        return "its copies are deleted (svcsnap delete " + job.name + " --forget removes it from the catalogue)";
     }
-    return out.finish(status, reason);
+    if (command == "snap") {
+        if (state == "prepared") return "";
+        if (noCopy) return "nothing is prepared (its prepare failed)";
+        if (started) return "its copies were started already, and snap would mark them failed; take a new copy with a new job";
+        return "some of its copies are deleted (svcsnap delete " + job.name + " removes the rest)";
+    }
+    if (command == "map" || command == "revert") {
+        if (started) return "";
+        if (noCopy) return "it has no copy to " + command + " (its prepare failed)";
+        if (state == "prepared") return "its copies are prepared but not started (svcsnap snap " + job.name + " starts them)";
+        return "some of its copies are deleted (svcsnap delete " + job.name + " removes the rest)";
+    }
+    if (command == "unmap" && noCopy) return "it has no copy to unmap (its prepare failed)";
+    return "";
 }
 
 // 32 hexadecimal digits, with or without ':' between them.
@@ -119,7 +134,80 @@ std::string arrayOfUniqueIds(Agent& agent, const std::string& given) {
     return all.front().arrayId;
 }
 
+const char* signalName(int signal) { return signal == SIGTERM ? "SIGTERM" : "SIGINT"; }
+
 }  // namespace
+
+JobEntry findJob(Agent& agent, const std::string& name) {
+    auto job = Jobs(agent.catalogue()).find(name);
+    if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
+    return *job;
+}
+
+void refuseBusy(const std::string& job, const std::exception& busy) {
+    throw ExitError(kExitTempFail, "job " + job + ": " + busy.what());
+}
+
+void stopIfSignalled(const std::string& step, const std::string& next) {
+    const int signal = StepSignals::caught();
+    if (!signal) return;
+    throw ExitError(StepSignals::exitStatus(signal), std::string("interrupted by ") + signalName(signal) + ": the " +
+                                                         step + " step ended and is recorded" +
+                                                         (next.empty() ? "" : "; " + next + " did not run"));
+}
+
+std::string journalOptions(const FlowOptions& o) {
+    std::string text;
+    if (!o.unmapFirst) text += " --no-unmap";
+    if (o.forget) text += " --forget";
+    if (o.force) text += " --force";
+    return text.empty() ? text : text.substr(1);
+}
+
+FlowOptions flowOptionsOf(const std::string& text) {
+    FlowOptions o;
+    std::istringstream words(text);
+    for (std::string w; words >> w;) {
+        if (w == "--no-unmap") o.unmapFirst = false;
+        if (w == "--forget") o.forget = true;
+        if (w == "--force") o.force = true;
+    }
+    return o;
+}
+
+int finishSteps(Agent& agent, Output& out, const std::string& jobName, const StepReport& last) {
+    auto job = Jobs(agent.catalogue()).find(jobName);
+    if (job) {
+        json& j = out.doc()["job"];
+        j["name"] = job->name;
+        j["id"] = job->id;
+        j["kind"] = job->options.kind;
+        j["state"] = job->state;
+    }
+    const size_t total = last.outcome.records.size();
+    int status = exitForRecords(last.succeeded, total);
+    // The engine's own verdict is never made better.
+    if (status == kExitOk && last.outcome.result != 0) status = last.outcome.result == 2 ? kExitPartial : kExitFailed;
+    std::string reason;
+    if (status != kExitOk) {
+        const std::string step = out.doc()["steps"].back()["step"].get<std::string>();
+        if (status == kExitFailed) {
+            std::vector<ProviderError::Fault> faults;
+            for (const auto& r : last.outcome.records)
+                if (!stepSucceeded(step, r)) faults.push_back(faultOfRecordError(r.errorCode));
+            status = providerFailureStatus(faults);
+        }
+        reason = step + ": " + std::to_string(last.succeeded) + " of " + std::to_string(total) + " devices " +
+                 doneWords(step);
+        if (last.succeeded == total) reason += ", but the engine's result was " + std::to_string(last.outcome.result);
+        for (const auto& r : last.outcome.records)
+            if (!stepSucceeded(step, r) && r.errorCode) {
+                reason += "; " + r.device + ": " + r.errorText;
+                break;
+            }
+    }
+    return out.finish(status, reason);
+}
 
 const StepKind& stepKind(const std::string& name) {
     for (const auto& s : kSteps)
@@ -148,14 +236,19 @@ StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::st
     const StepKind& kind = stepKind(step);
     JobRunner runner(agent.catalogue(), agent.plugin(), agent.host());
     StepReport report;
-    report.outcome = runner.run(job, step, kind.entry, kind.stateAfter ? kind.stateAfter : job.state,
-                                operation ? *operation : kind.operation);
+    try {
+        report.outcome = runner.run(job, step, kind.entry, stateAfter(step, job), operation ? *operation : kind.operation);
+    } catch (const JobBusy& busy) {
+        refuseBusy(job.name, busy);
+    }
 
     Table table{{"device", "status", "error", "snap device"}, {}, step};
     json records = json::array();
+    size_t undetermined = 0;
     for (const auto& r : report.outcome.records) {
         const bool ok = stepSucceeded(step, r);
         if (ok) ++report.succeeded;
+        if (r.status == ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED) ++undetermined;
         table.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status),
                               r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "", r.snapDevicePath});
         records.push_back(recordJson(r, ok));
@@ -163,6 +256,9 @@ StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::st
     out.line(step + ": " + std::to_string(report.succeeded) + " of " + std::to_string(report.outcome.records.size()) +
              " devices " + doneWords(step) + " (engine result " + std::to_string(report.outcome.result) + ")");
     out.table(table);
+    if (undetermined)
+        out.line(step + ": the state of " + std::to_string(undetermined) +
+                 " device(s) could not be told; the catalogue keeps their last known status");
     json& steps = out.doc()["steps"];
     if (!steps.is_array()) steps = json::array();
     steps.push_back({{"step", step},
@@ -183,9 +279,10 @@ int createJob(Agent& agent, Output& out, const std::string& command, NewJobOptio
     }
     // The array names target volumes and groups after the job.
     auto nameChar = [](char c) { return std::isalnum((unsigned char)c) || c == '_' || c == '-' || c == '.'; };
-    if (n.name.empty() || n.name.size() > 40 || !std::isalpha((unsigned char)n.name[0]) ||
+    if (n.name.empty() || n.name.size() > Jobs::kMaxJobName || !std::isalpha((unsigned char)n.name[0]) ||
         !std::all_of(n.name.begin(), n.name.end(), nameChar))
-        throw UsageError("a job name is a letter then up to 39 letters, digits, '_', '-' or '.'");
+        throw UsageError("a job name is a letter then up to " + std::to_string(Jobs::kMaxJobName - 1) +
+                         " letters, digits, '_', '-' or '.'");
     n.options.kind = command == "clone" ? "clone" : n.options.kind;
     if (n.options.kind != "clone") {
         if (n.options.incremental || n.options.copyRate || n.options.cleanRate || n.options.smartClone)
@@ -205,20 +302,64 @@ int createJob(Agent& agent, Output& out, const std::string& command, NewJobOptio
         throw UsageError("--array is for devices named by unique id (--by-uid); a host device names its array");
 
     Jobs jobs(agent.catalogue());
-    if (jobs.find(n.name)) throw CommandFailed("a job named " + n.name + " exists already");
+    if (auto existing = jobs.find(n.name)) {
+        std::string reason = "a job named " + n.name + " exists already";
+        if (stepInterrupted(agent.catalogue(), *existing))
+            reason += "; its " + existing->step + " step was interrupted (svcsnap recover " + n.name + ")";
+        throw CommandFailed(reason);
+    }
     const std::string arrayId = n.options.byUid ? arrayOfUniqueIds(agent, n.array) : std::string();
     const int engineId = n.options.kind == "clone" ? 21 : 20;
     agent.plugin();  // refuses a missing plug-in before the job is written
     JobEntry job = jobs.create(n.name, n.options, engineId, agent.config().controlHostId(), n.devices, arrayId);
+    std::optional<JobLease> lease;
+    try {
+        lease.emplace(agent.catalogue(), job.id, command);
+    } catch (const JobBusy& busy) {
+        refuseBusy(job.name, busy);
+    }
+    StepSignals signals;
 
     out.line("job " + job.name + ": " + job.options.kind + " of " + std::to_string(n.devices.size()) + " device(s)" +
              (job.options.useGroup ? " in a consistency group" : ""));
     StepReport last = runStep(agent, out, job, "prepare");
+    std::string lastStep = "prepare";
     if (command != "prepare" && last.succeeded > 0) {
+        stopIfSignalled("prepare", "snap (svcsnap snap " + job.name + " starts the copies)");
         job = findJob(agent, n.name);
         last = runStep(agent, out, job, "snap");
+        lastStep = "snap";
     }
+    stopIfSignalled(lastStep, "");
     return finishSteps(agent, out, n.name, last);
+}
+
+StepReport runCommandSteps(Agent& agent, Output& out, JobEntry job, const std::string& command,
+                           const FlowOptions& options) {
+    StepReport last;
+    if (command == "delete" && job.state == "deleted" && options.forget) {
+        // Nothing is left on the array: the job only leaves the catalogue.
+        last.outcome.result = 0;
+        last.outcome.records = Jobs(agent.catalogue()).records(job.id);
+        last.succeeded = last.outcome.records.size();
+        out.doc()["steps"] = json::array({{{"step", "delete"}, {"result", 0}, {"succeeded", last.succeeded},
+                                           {"devices", last.succeeded}, {"records", json::array()}}});
+    } else {
+        if (command == "map" || command == "revert") {
+            last = runStep(agent, out, job, "status");
+            stopIfSignalled("status", command);
+            job = findJob(agent, job.name);
+        }
+        const bool plainDelete = command == "delete" && !options.unmapFirst;
+        last = runStep(agent, out, job, command, plainDelete ? std::optional<uint16_t>(0) : std::nullopt);
+        stopIfSignalled(command, "");
+    }
+    if (command == "delete" && options.forget && last.succeeded == last.outcome.records.size()) {
+        Jobs(agent.catalogue()).remove(job.id);
+        out.doc()["forgotten"] = true;
+        out.line("job " + job.name + " removed from the catalogue");
+    }
+    return last;
 }
 
 int runFlow(Agent& agent, Output& out, const std::string& command, const std::string& name,
@@ -228,20 +369,30 @@ int runFlow(Agent& agent, Output& out, const std::string& command, const std::st
     JobEntry job = findJob(agent, name);
     requireRecords(agent, job);
     agent.plugin();
+    std::optional<JobLease> lease;
+    try {
+        lease.emplace(agent.catalogue(), job.id, command, journalOptions(options));
+    } catch (const JobBusy& busy) {
+        refuseBusy(job.name, busy);
+    }
+    // With the lease held, a step that shows running is one whose process is gone.
+    job = findJob(agent, name);
     out.line("job " + job.name + ": " + job.options.kind + ", state " + job.state);
-
-    StepReport last;
-    if (command == "map" || command == "revert") {
-        last = runStep(agent, out, job, "status");
-        job = findJob(agent, name);
+    if (job.stepState == "running") {
+        const bool needsRecovery = job.step == "prepare" || job.step == "revert";
+        if (needsRecovery && !options.force)
+            throw CommandFailed("job " + job.name + ": its " + job.step + " step was interrupted; run svcsnap recover " +
+                                job.name + " first (--force runs " + command + " anyway)");
+        out.line("job " + job.name + ": its " + job.step +
+                 " step was interrupted; the catalogue holds what the engine had recorded" +
+                 (job.step == command ? ", and " + command + " runs again" : ""));
     }
-    const bool plainDelete = command == "delete" && !options.unmapFirst;
-    last = runStep(agent, out, job, command, plainDelete ? std::optional<uint16_t>(0) : std::nullopt);
-    if (command == "delete" && options.forget && last.succeeded == last.outcome.records.size()) {
-        Jobs(agent.catalogue()).remove(job.id);
-        out.doc()["forgotten"] = true;
-        out.line("job " + name + " removed from the catalogue");
-    }
+    const std::string refused = stateRefusal(command, job, options);
+    if (!refused.empty() && !options.force)
+        throw CommandFailed("job " + job.name + " is " + job.state + ": " + refused + " (--force runs " + command +
+                            " anyway)");
+    StepSignals signals;
+    StepReport last = runCommandSteps(agent, out, job, command, options);
     return finishSteps(agent, out, name, last);
 }
 

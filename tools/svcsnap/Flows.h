@@ -1,7 +1,14 @@
 // The flow commands: each runs one or two steps of a job through the job
 // runner and reports every device's outcome. A step succeeds for a record
 // when the record ends in the step's good statuses; the exit status follows
-// from how many did (0 all, 2 some, 1 none).
+// from how many did (0 all, 2 some, 1 none), and is never better than the
+// engine's own result.
+//
+// A command holds the job's lease while it runs (a second command on the
+// job exits 75), runs only the steps the job's state allows (--force
+// overrides), and after a SIGINT or SIGTERM ends once the current step is
+// recorded (130, 143). A job whose last step was interrupted takes only
+// that step again (when it is safe to repeat) or `svcsnap recover`.
 #pragma once
 
 #include <optional>
@@ -43,6 +50,7 @@ int createJob(Agent& agent, Output& out, const std::string& command, NewJobOptio
 struct FlowOptions {
     bool unmapFirst = true;  // delete: unmap the copies from this host first
     bool forget = false;     // delete: drop the job from the catalogue once no copy is left
+    bool force = false;      // run the step whatever the job's state
 };
 int runFlow(Agent& agent, Output& out, const std::string& command, const std::string& job,
             const FlowOptions& options = FlowOptions());
@@ -56,5 +64,22 @@ struct StepReport {
 // `operation` overrides the step's operation code.
 StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::string& step,
                    std::optional<uint16_t> operation = std::nullopt);
+
+// --- shared with recovery
+JobEntry findJob(Agent& agent, const std::string& name);
+// The steps of a flow command on a job whose lease is held (map and revert
+// ask the mapped state first); ends the command after a signal.
+StepReport runCommandSteps(Agent& agent, Output& out, JobEntry job, const std::string& command,
+                           const FlowOptions& options);
+// After a step: a SIGINT or SIGTERM that came ends the command (130, 143)
+// with the step recorded; `next` says what did not run.
+void stopIfSignalled(const std::string& step, const std::string& next);
+// The options text a journal row keeps for a flow command, and back.
+std::string journalOptions(const FlowOptions& options);
+FlowOptions flowOptionsOf(const std::string& journalOptions);
+// The job's result, the reason of a failure, and the exit status.
+int finishSteps(Agent& agent, Output& out, const std::string& jobName, const StepReport& last);
+// A JobBusy as the command's failure (75).
+[[noreturn]] void refuseBusy(const std::string& job, const std::exception& busy);
 
 }  // namespace svcsnap

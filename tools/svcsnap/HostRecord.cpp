@@ -8,6 +8,7 @@
 
 #include "EvDebug.h"
 #include "HostOSUtil.h"
+#include "Journal.h"
 #include "ZqClock.h"
 #include "ZqDeviceTree.h"
 #include "zqso/ZqsoTypes.h"
@@ -58,8 +59,9 @@ std::map<std::string, std::string> recordSettings(const JobEntry& job) {
 
 HostRecord::HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
                        std::map<std::string, std::string> settings)
-    : entry_(std::move(entry)),
-      snapName_(job.name + "_" + std::to_string(entry_.position + 1)),
+    : storedStatus_(entry.status),
+      entry_(std::move(entry)),
+      snapName_(entry_.snapName.empty() ? job.name + "_" + std::to_string(entry_.position + 1) : entry_.snapName),
       engineId_(job.engineId),
       controlHostId_(job.controlHostId),
       byUid_(job.options.byUid),
@@ -75,17 +77,39 @@ RecordEntry HostRecord::entry() const {
     return entry_;
 }
 
-void HostRecord::applyRemote(const RecordEntry& answer) {
+void HostRecord::writeThrough() {
+    if (!journal_) return;
+    std::lock_guard<std::mutex> through(throughMutex_);
+    RecordEntry now;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        now = entry_;
+    }
+    try {
+        journal_->write(now, storedStatus_);
+    } catch (const std::exception& e) {
+        // The step goes on; its end writes the record again.
+        EvDebug().DebugLvl("HostRecord::writeThrough", 2, "%s: %s", entry_.device.c_str(), e.what());
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
-    entry_.status = answer.status;
-    entry_.errorCode = answer.errorCode;
-    entry_.errorText = answer.errorText;
-    entry_.snapDevicePath = answer.snapDevicePath;
-    entry_.arrayId = answer.arrayId;
-    entry_.lunUid = answer.lunUid;
-    entry_.flags = answer.flags;
-    entry_.metadata = answer.metadata;
-    entry_.newLines.insert(entry_.newLines.end(), answer.newLines.begin(), answer.newLines.end());
+    entry_.newLines.erase(entry_.newLines.begin(), entry_.newLines.begin() + long(now.newLines.size()));
+}
+
+void HostRecord::applyRemote(const RecordEntry& answer) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entry_.status = answer.status;
+        entry_.errorCode = answer.errorCode;
+        entry_.errorText = answer.errorText;
+        entry_.snapDevicePath = answer.snapDevicePath;
+        entry_.arrayId = answer.arrayId;
+        entry_.lunUid = answer.lunUid;
+        entry_.flags = answer.flags;
+        entry_.metadata = answer.metadata;
+        entry_.newLines.insert(entry_.newLines.end(), answer.newLines.begin(), answer.newLines.end());
+    }
+    writeThrough();
 }
 
 void HostRecord::addLine(int level, const std::string& function, const std::string& text) {
@@ -141,8 +165,11 @@ ZQSO::SnapStatus HostRecord::getStatus() {
 }
 
 void HostRecord::setStatus(ZQSO::SnapStatus status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entry_.status = int(status);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entry_.status = int(status);
+    }
+    writeThrough();
 }
 
 int HostRecord::getSourceDevicePath(char* buf, uint16_t* len) {
@@ -171,11 +198,14 @@ int HostRecord::getMetaData(int id, char* buf, uint16_t* len) {
 }
 
 int HostRecord::writeMeta(int id, const char* text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (text)
-        entry_.metadata[id] = text;
-    else
-        entry_.metadata.erase(id);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (text)
+            entry_.metadata[id] = text;
+        else
+            entry_.metadata.erase(id);
+    }
+    writeThrough();
     return 0;
 }
 
@@ -184,9 +214,12 @@ int HostRecord::setMetaData(int id, const char* text) { return writeMeta(id, tex
 int HostRecord::updateMetaData(int id, const char* text) { return writeMeta(id, text); }
 
 void HostRecord::setError(uint32_t code, const char* message) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    entry_.errorCode = code;
-    entry_.errorText = message ? message : "";
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        entry_.errorCode = code;
+        entry_.errorText = message ? message : "";
+    }
+    writeThrough();
 }
 
 int HostRecord::getError(uint32_t* code, char* buf, uint16_t* len) {

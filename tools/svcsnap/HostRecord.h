@@ -1,6 +1,8 @@
 // ZQSO::SnapInfo over one record of a catalogue job. The engine works on the
-// record in memory; the job runner writes it back to the catalogue when the
-// step ends. Safe to use from the engine's worker threads.
+// record in memory; with a journal, every status, error and metadata the
+// engine sets is written through to the catalogue at once (with the lines
+// logged so far), and the job runner writes the rest when the step ends.
+// Safe to use from the engine's worker threads.
 #pragma once
 
 #include <map>
@@ -14,17 +16,24 @@
 namespace svcsnap {
 
 class HostOSUtil;
+class RecordJournal;
 
 class HostRecord : public ZQSO::SnapInfo {
 public:
-    // The copy's name is the job's name and the record's place in it
-    // ("nightly_1"); the engine names target volumes and the batch's group
-    // after it. `host` answers the array selection and information; `settings` are the
-    // record configuration values ("SMCONFIG_NAME_...") of the job.
+    // The copy's name is the record's snap name (a record without one takes
+    // the job's name and its place in it, "nightly_1"); the engine names
+    // target volumes and the batch's group after it. `host` answers the
+    // array selection and information; `settings` are the record
+    // configuration values ("SMCONFIG_NAME_...") of the job.
     HostRecord(RecordEntry entry, const JobEntry& job, HostOSUtil& host,
                std::map<std::string, std::string> settings);
 
-    // The record as it stands, with the lines logged since it was loaded.
+    // Writes the record's changes through `journal` from now on (null: none).
+    void setJournal(RecordJournal* journal) { journal_ = journal; }
+    // The status the record had when it was loaded.
+    int storedStatus() const { return storedStatus_; }
+    // The record as it stands, with the lines logged since it was loaded
+    // (and not yet written through).
     RecordEntry entry() const;
     // Takes what a proxy made of the record: status, error, paths, ids,
     // flags, metadata, and the lines logged there.
@@ -65,8 +74,14 @@ private:
     std::string arrayOfRecord() const;
     void addLine(int level, const std::string& function, const std::string& text);
     int writeMeta(int id, const char* text);
+    // Writes the record as it stands through the journal, if any; the lines
+    // written leave entry_.
+    void writeThrough();
 
     mutable std::mutex mutex_;
+    std::mutex throughMutex_;  // one write-through of this record at a time
+    RecordJournal* journal_ = nullptr;
+    int storedStatus_ = 0;
     RecordEntry entry_;
     std::string snapName_;
     int engineId_;

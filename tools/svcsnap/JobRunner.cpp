@@ -2,20 +2,9 @@
 
 #include "Arrays.h"
 #include "HostRecord.h"
-#include "KnownCopies.h"
-#include "zqso/ZqsoTypes.h"
+#include "Journal.h"
 
 namespace svcsnap {
-
-namespace {
-
-// Statuses after which a record holds no copy any more.
-bool copyGone(int status) {
-    return status == ZQSO::SNAP_STATUS_UNPREPARED || status == ZQSO::SNAP_STATUS_DELETED ||
-           status == ZQSO::SNAP_STATUS_DELETED_OUTSIDE;
-}
-
-}  // namespace
 
 JobRunner::JobRunner(Catalogue& catalogue, const Plugin& plugin, std::shared_ptr<HostBackend> backend)
     : JobRunner(catalogue, plugin, HostContext{std::move(backend), nullptr, nullptr}) {}
@@ -25,14 +14,25 @@ JobRunner::JobRunner(Catalogue& catalogue, const Plugin& plugin, HostContext hos
 
 StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const std::string& entry,
                            const std::string& stateAfter, uint16_t operation) {
+    return run(
+        job, step, entry,
+        [&](int result, const std::vector<RecordEntry>&) { return result == 1 ? job.state : stateAfter; },
+        operation);
+}
+
+StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const std::string& entry,
+                           const StateAfter& stateAfter, uint16_t operation) {
     BatchEntry call = plugin_.batch(entry);
+    JobLease lease(catalogue_, job.id, step);
     Jobs jobs(catalogue_);
+    lease.setStep(step);
     jobs.beginStep(job.id, step);
     StepOutcome outcome;
     try {
         HostOSUtil os(Arrays(catalogue_).list(), job.engineId, host_);
         os.setCurrentOperation(operation);
         auto settings = recordSettings(job);
+        RecordJournal journal(catalogue_, job);
         std::vector<std::unique_ptr<HostRecord>> records;
         std::vector<ZQSO::SnapInfo*> pointers;
         std::vector<HostRecord*> batch;
@@ -41,23 +41,23 @@ StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const s
             r.errorCode = 0;
             r.errorText.clear();
             records.push_back(std::make_unique<HostRecord>(std::move(r), job, os, settings));
+            records.back()->setJournal(&journal);
             pointers.push_back(records.back().get());
             batch.push_back(records.back().get());
         }
         os.setBatch(job, batch);
         outcome.result = call(pointers.data(), int16_t(pointers.size()), &os);
-        for (const auto& r : records) outcome.records.push_back(r->entry());
+        std::vector<RecordEntry> kept;
+        for (const auto& r : records) {
+            outcome.records.push_back(r->entry());
+            kept.push_back(forCatalogue(outcome.records.back(), r->storedStatus()));
+        }
 
-        KnownCopies copies(catalogue_);
-        const std::string& state = outcome.result == 1 ? job.state : stateAfter;
-        jobs.finishStep(job.id, step, outcome.result, state, outcome.records, [&] {
-            for (const auto& r : outcome.records) {
-                auto uniqueId = r.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
-                copies.forgetRecord(r.id);
-                if (!copyGone(r.status) && uniqueId != r.metadata.end() && !uniqueId->second.empty())
-                    copies.remember(job.engineId, job.controlHostId, uniqueId->second, r.id);
-            }
+        const std::string state = stateAfter(outcome.result, outcome.records);
+        jobs.finishStep(job.id, step, outcome.result, state, kept, [&] {
+            for (const auto& r : kept) rememberCopyOf(catalogue_, job.engineId, job.controlHostId, r);
         });
+        lease.setStep("");
     } catch (...) {
         try {
             jobs.failStep(job.id, step);

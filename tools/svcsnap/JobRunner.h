@@ -1,9 +1,12 @@
-// Runs one step of a job through a plug-in entry point: marks the step as
-// running, loads the records into host records, calls the engine, and
-// writes the records, the copies known to the host and the step's end back
-// in one transaction. Every flow command is a thin call of this.
+// Runs one step of a job through a plug-in entry point: takes the job's
+// lease (unless this process holds it), marks the step as running, loads
+// the records into host records that write what the engine hands them
+// through to the catalogue, calls the engine, and writes the records, the
+// copies known to the host and the step's end back in one transaction.
+// Every flow command is a thin call of this.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +23,9 @@ struct StepOutcome {
     std::vector<RecordEntry> records;
 };
 
+// The job's state after a step, from the entry point's result and the records.
+using StateAfter = std::function<std::string(int result, const std::vector<RecordEntry>& records)>;
+
 class JobRunner {
 public:
     JobRunner(Catalogue& catalogue, const Plugin& plugin, std::shared_ptr<HostBackend> backend);
@@ -27,10 +33,14 @@ public:
 
     // `entry` is a batch entry point ("zqso_prepareDevices", ...); the job's
     // state becomes `stateAfter` when the step ends with a result other than
-    // 1. Each record's error is cleared before the step. A failure while writing
-    // back leaves the records as they were and the step marked failed.
+    // 1. Each record's error is cleared before the step. A failure while
+    // writing back leaves the records as the engine had written them through
+    // and the step marked failed. A live process of another command holding
+    // the job raises JobBusy.
     StepOutcome run(const JobEntry& job, const std::string& step, const std::string& entry,
                     const std::string& stateAfter, uint16_t operation = 0);
+    StepOutcome run(const JobEntry& job, const std::string& step, const std::string& entry,
+                    const StateAfter& stateAfter, uint16_t operation = 0);
 
 private:
     Catalogue& catalogue_;

@@ -67,11 +67,12 @@ JobEntry Jobs::create(const std::string& name, const JobOptions& o, int engineId
     q.bind(11, o.proxy).bind(12, o.byUid ? 1 : 0).bind(13, engineId).bind(14, controlHostId).bind(15, now());
     q.run();
     int64_t jobId = db_.lastInsertId();
-    Statement r(db_, "INSERT INTO records (job_id, position, device, array_id) VALUES (?1, ?2, ?3, ?4)");
+    Statement r(db_, "INSERT INTO records (job_id, position, device, array_id, snap_name) VALUES (?1, ?2, ?3, ?4, ?5)");
     for (size_t i = 0; i < devices.size(); ++i) {
         db_.faultPoint("create-record");
         r.reset();
-        r.bind(1, jobId).bind(2, int(i)).bind(3, devices[i]).bind(4, arrayId).run();
+        r.bind(1, jobId).bind(2, int(i)).bind(3, devices[i]).bind(4, arrayId);
+        r.bind(5, name + "_" + db_.tag() + "_" + std::to_string(i + 1)).run();
     }
     tx.commit();
     return *find(std::to_string(jobId));
@@ -100,7 +101,7 @@ std::vector<JobEntry> Jobs::list() {
 std::vector<RecordEntry> Jobs::records(int64_t jobId) {
     Statement q(db_,
                 "SELECT id, job_id, position, device, status, error_code, error_text, snap_device_path, array_id, "
-                "lun_uid, flags FROM records WHERE job_id = ?1 ORDER BY position");
+                "lun_uid, flags, snap_name FROM records WHERE job_id = ?1 ORDER BY position");
     q.bind(1, jobId);
     std::vector<RecordEntry> out;
     while (q.step()) {
@@ -116,6 +117,7 @@ std::vector<RecordEntry> Jobs::records(int64_t jobId) {
         r.arrayId = q.text(8);
         r.lunUid = q.text(9);
         r.flags = uint32_t(q.integer(10));
+        r.snapName = q.text(11);
         out.push_back(std::move(r));
     }
     Statement m(db_, "SELECT meta_id, value FROM record_metadata WHERE record_id = ?1");
@@ -149,6 +151,13 @@ void Jobs::beginStep(int64_t jobId, const std::string& step) {
                 "UPDATE jobs SET step = ?2, step_state = 'running', step_result = NULL, updated_at = ?3 "
                 "WHERE id = ?1");
     q.bind(1, jobId).bind(2, step).bind(3, now()).run();
+    tx.commit();
+}
+
+void Jobs::setState(int64_t jobId, const std::string& state) {
+    Transaction tx(db_);
+    Statement q(db_, "UPDATE jobs SET state = ?2, updated_at = ?3 WHERE id = ?1");
+    q.bind(1, jobId).bind(2, state).bind(3, now()).run();
     tx.commit();
 }
 

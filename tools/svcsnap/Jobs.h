@@ -1,10 +1,17 @@
 // Jobs and their records: a job is a named batch of devices with the options
-// of its copies; each record is one device with its status, error, metadata
-// and log lines. A step of a job (prepare, snap, map, ...) is marked as
-// running in a transaction of its own before the engine is called, and its
-// outcome is written in one transaction afterwards: a step that fails or is
-// killed half-way leaves the records as they were, and the job shows which
-// step it was in.
+// of its copies; each record is one device with its snap name, status,
+// error, metadata and log lines. A step of a job (prepare, snap, map, ...) is
+// marked as running in a transaction of its own before the engine is called,
+// what the engine hands the records is written through while it runs
+// (Journal.h), and the step's outcome is written in one transaction
+// afterwards: a step killed half-way leaves every change the engine had
+// made, and the job shows which step it was in.
+//
+// Snap names are "<job>_<catalogue tag>_<n>": unique to the catalogue, so
+// that hosts with their own catalogues may give their jobs the same names.
+// A job name has at most kMaxJobName characters, so that the names the
+// array gets stay within its 63: the snap name, its group's name with
+// "_CG", and a target marked with "_ZQ_TO_BE_DEL".
 #pragma once
 
 #include <cstdint>
@@ -58,6 +65,7 @@ struct RecordEntry {
     int64_t jobId = 0;
     int position = 0;
     std::string device;
+    std::string snapName;  // the name the copy's target and group take on the array
     int status = 0;
     uint32_t errorCode = 0;
     std::string errorText;
@@ -71,6 +79,8 @@ struct RecordEntry {
 
 class Jobs {
 public:
+    static constexpr size_t kMaxJobName = 40;
+
     explicit Jobs(Catalogue& catalogue) : db_(catalogue) {}
 
     // Creates a job with one record per device, in one transaction; the
@@ -85,6 +95,7 @@ public:
     std::map<int, int> statusCounts(int64_t jobId);
 
     void beginStep(int64_t jobId, const std::string& step);
+    void setState(int64_t jobId, const std::string& state);
     // Writes every record (status, error, paths, metadata, new log lines),
     // whatever `alsoInside` writes (the known copies) and the step's end in
     // one transaction.
@@ -92,10 +103,11 @@ public:
                     const std::vector<RecordEntry>& records, const std::function<void()>& alsoInside = {});
     void failStep(int64_t jobId, const std::string& step);
     bool remove(int64_t jobId);
-
-private:
+    // Inside the caller's transaction: the record's status, error, paths,
+    // ids, flags and metadata, and its new log lines appended.
     void writeRecord(const RecordEntry& record);
 
+private:
     Catalogue& db_;
 };
 

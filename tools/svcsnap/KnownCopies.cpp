@@ -33,7 +33,13 @@ int CatalogueSnapQuery::getVolumeSnaps(int, SMVolSnapInfo& query) {
     std::vector<int> hosts;
     for (const auto& h : query.getControlHosts()) hosts.push_back(h.getControlHostId());
     try {
-        for (const auto& uniqueId : copies_.find(query.getSnapShotEngineId(), hosts))
+        Catalogue* catalogue = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            catalogue = &open_();
+        }
+        std::lock_guard<std::mutex> lock(catalogue->writeMutex());
+        for (const auto& uniqueId : KnownCopies(*catalogue).find(query.getSnapShotEngineId(), hosts))
             query.addMetaData(SMMetaDataInfo(1, uniqueId));
     } catch (const std::exception& e) {
         EvDebug().DebugLvl("ZQMMSnapAPI::getVolumeSnaps", 2, "catalogue query failed: %s", e.what());

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,14 +28,17 @@ private:
     Catalogue& db_;
 };
 
-// zq::platform::SnapCatalogue over the catalogue file.
+// zq::platform::SnapCatalogue over the catalogue file, opened when the
+// engine first asks. Safe to use from the engine's worker threads.
 class CatalogueSnapQuery : public zq::platform::SnapCatalogue {
 public:
-    explicit CatalogueSnapQuery(Catalogue& catalogue) : copies_(catalogue) {}
+    explicit CatalogueSnapQuery(Catalogue& catalogue) : open_([&catalogue]() -> Catalogue& { return catalogue; }) {}
+    explicit CatalogueSnapQuery(std::function<Catalogue&()> open) : open_(std::move(open)) {}
     int getVolumeSnaps(int apiVersion, SMVolSnapInfo& query) override;
 
 private:
-    KnownCopies copies_;
+    std::function<Catalogue&()> open_;
+    std::mutex mutex_;
 };
 
 }  // namespace svcsnap

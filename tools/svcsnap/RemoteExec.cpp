@@ -53,6 +53,7 @@ json recordToJson(const RecordEntry& r, bool withLines) {
     json j = {{"id", r.id},
               {"position", r.position},
               {"device", r.device},
+              {"snapName", r.snapName},
               {"status", r.status},
               {"errorCode", r.errorCode},
               {"errorText", r.errorText},
@@ -76,6 +77,7 @@ RecordEntry recordFromJson(const json& j) {
     r.id = integer(j, "id");
     r.position = int(integer(j, "position"));
     r.device = text(j, "device");
+    if (j.contains("snapName")) r.snapName = text(j, "snapName");
     r.status = int(integer(j, "status"));
     r.errorCode = uint32_t(integer(j, "errorCode"));
     r.errorText = text(j, "errorText");

@@ -15,6 +15,7 @@
 #include "Failures.h"
 #include "Flows.h"
 #include "Output.h"
+#include "Recovery.h"
 
 using namespace svcsnap;
 
@@ -128,6 +129,7 @@ int main(int argc, char** argv) {
     auto addFlow = [&](const std::string& name, const std::string& what) {
         auto* cmd = app.add_subcommand(name, what);
         cmd->add_option("job", jobName, "job name or id")->required();
+        cmd->add_flag("--force", flow.force, "run the step whatever the job's state or interrupted step");
         flows.emplace_back(cmd, name);
         return cmd;
     };
@@ -140,6 +142,10 @@ int main(int argc, char** argv) {
     deleteCmd->add_flag("--no-unmap", [&](int64_t) { flow.unmapFirst = false; }, "do not unmap first");
     deleteCmd->add_flag("--forget", flow.forget, "remove the job from the catalogue once no copy is left");
     addFlow("reconcile", "mark the copies deleted on the array behind the agent's back");
+    RecoverOptions recover;
+    auto* recoverCmd = app.add_subcommand("recover", "finish a job's interrupted step (a prepare is rolled back)");
+    recoverCmd->add_option("job", jobName, "job name or id")->required();
+    recoverCmd->add_flag("--resume", recover.resume, "complete an interrupted prepare or revert instead");
 
     DemoOptions demo;
     auto* demoCmd = app.add_subcommand("demo", "the main job against an in-process simulator, step by step");
@@ -199,6 +205,7 @@ int main(int argc, char** argv) {
         }
         for (const auto& [cmd, flowName] : flows)
             if (cmd->parsed()) return runFlow(agent, out, flowName, jobName, flow);
+        if (recoverCmd->parsed()) return recoverJob(agent, out, jobName, recover);
         if (demoCmd->parsed()) return runDemo(g, out, demo);
         if (proxyExecCmd->parsed()) {
             if (!asHost.empty()) agent.poseAs(asHost);

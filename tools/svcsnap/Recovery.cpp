@@ -1,0 +1,178 @@
+#include "Recovery.h"
+
+#include <optional>
+
+#include "ArrayCheck.h"
+#include "Arrays.h"
+#include "Commands.h"
+#include "Flows.h"
+#include "Journal.h"
+#include "StepSignals.h"
+#include "zqso/ZqsoTypes.h"
+
+namespace svcsnap {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr uint32_t kArrayTimeoutMs = 20000;
+
+std::vector<std::string> uniqueIdFields(const RecordEntry& r) {
+    std::vector<std::string> fields;
+    auto id = r.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
+    if (id == r.metadata.end() || id->second.empty()) return fields;
+    for (size_t at = 0;;) {
+        const size_t star = id->second.find('*', at);
+        fields.push_back(id->second.substr(at, star == std::string::npos ? std::string::npos : star - at));
+        if (star == std::string::npos) break;
+        at = star + 1;
+    }
+    return fields;
+}
+
+std::string copyStateText(const CopyState& c) {
+    if (!c.found) return "no reverse copy";
+    switch (c.syncState) {
+        case 3: return "reverse copy preparing, not started";
+        case 4: return "reverse copy prepared, not started";
+        case 5: return "reverse copy restoring, " + std::to_string(c.percent) + "%";
+        case 6: return "reverse copy done";
+        case 8: return "reverse copy stopping";
+        case 9: return "reverse copy stopped";
+        case 11: return c.percent > 0 ? "reverse copy idle at " + std::to_string(c.percent) + "%"
+                                      : "reverse copy made, not started";
+        default: return "reverse copy in sync state " + std::to_string(c.syncState);
+    }
+}
+
+int recoverPrepare(Agent& agent, Output& out, JobEntry job, const std::string& command, bool resume) {
+    Jobs jobs(agent.catalogue());
+    bool known = false;
+    for (const auto& r : jobs.records(job.id))
+        if (!uniqueIdFields(r).empty()) known = true;
+    StepReport last;
+    if (known) {
+        out.line("the copies the interrupted prepare had recorded are deleted first");
+        last = runStep(agent, out, job, "delete");
+        stopIfSignalled("delete", "the rest of the recovery (svcsnap recover " + job.name + " again)");
+        if (last.succeeded != last.outcome.records.size()) {
+            jobs.setState(job.id, "partly-deleted");
+            return finishSteps(agent, out, job.name, last);
+        }
+        job = findJob(agent, job.name);
+    }
+    out.line("prepare runs again; what the interrupted one left under the job's names is taken over");
+    last = runStep(agent, out, job, "prepare");
+    job = findJob(agent, job.name);
+    if (resume) {
+        if ((command == "snapshot" || command == "clone") && last.succeeded > 0) {
+            stopIfSignalled("prepare", "snap (svcsnap snap " + job.name + " starts the copies)");
+            last = runStep(agent, out, job, "snap");
+            stopIfSignalled("snap", "");
+        } else {
+            stopIfSignalled("prepare", "");
+        }
+        return finishSteps(agent, out, job.name, last);
+    }
+    stopIfSignalled("prepare", "the roll back (svcsnap delete " + job.name + " deletes the copies)");
+    out.line("the prepare is rolled back: its copies are deleted");
+    last = runStep(agent, out, job, "delete");
+    stopIfSignalled("delete", "");
+    if (last.succeeded == last.outcome.records.size()) {
+        jobs.setState(job.id, "failed");
+        out.line("job " + job.name + " is rolled back: nothing of it is left on the array; it stays in the catalogue "
+                 "as failed (svcsnap delete " + job.name + " --forget removes it)");
+    }
+    return finishSteps(agent, out, job.name, last);
+}
+
+// Each source with the state of its reverse copy; the array is only read.
+void reportRevert(Agent& agent, Output& out, const JobEntry& job) {
+    Arrays arrays(agent.catalogue());
+    Table t{{"device", "status", "reverse copy"}, {}};
+    json list = json::array();
+    for (const auto& r : Jobs(agent.catalogue()).records(job.id)) {
+        const std::vector<std::string> f = uniqueIdFields(r);
+        std::string state = "no copy";
+        json entry = {{"device", r.device}, {"status", r.status}, {"statusName", statusName(r.status)}};
+        if (f.size() >= 8) {
+            auto array = arrays.find(f[0]);
+            try {
+                if (!array) throw ProviderError("array " + f[0] + " is not in the catalogue");
+                const CopyState c = queryCopy(*array, f[7], f[4], kArrayTimeoutMs,
+                                              agent.config().get("HostModule", kCaFileKey));
+                state = copyStateText(c);
+                entry["reverseCopy"] = {{"found", c.found}, {"syncState", c.syncState}, {"percent", c.percent}};
+            } catch (const ProviderError& e) {
+                state = std::string("cannot be read: ") + e.what();
+                entry["reverseCopy"] = {{"error", e.what()}};
+            }
+        }
+        entry["reverseCopyText"] = state;
+        t.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status), state});
+        list.push_back(entry);
+    }
+    out.doc()["revert"] = list;
+    out.table(t);
+}
+
+}  // namespace
+
+int recoverJob(Agent& agent, Output& out, const std::string& name, const RecoverOptions& recover) {
+    const bool resume = recover.resume;
+    JobEntry job = findJob(agent, name);
+    agent.plugin();
+    std::optional<JobLease> lease;
+    try {
+        lease.emplace(agent.catalogue(), job.id, "recover", resume ? "--resume" : "");
+    } catch (const JobBusy& busy) {
+        refuseBusy(job.name, busy);
+    }
+    job = findJob(agent, name);
+    if (job.stepState != "running") {
+        out.doc()["interrupted"] = nullptr;
+        out.line("job " + job.name + ": no step was interrupted" +
+                 (job.step.empty() ? "" : " (its last step, " + job.step + ", is " + job.stepState + ")") +
+                 "; nothing to recover");
+        return out.finish(kExitOk);
+    }
+    const std::optional<LeaseHolder>& before = lease->previous();
+    std::string command = before ? before->command : job.step;
+    std::string options = before ? before->options : "";
+    std::string step = job.step;
+    // A recovery that was interrupted itself: what it was recovering.
+    const std::string kOf = "recovering=";
+    if (command == "recover" && options.find(kOf) != std::string::npos) {
+        const std::string of = options.substr(options.find(kOf) + kOf.size());
+        const size_t space = of.find(' ');
+        const std::string what = of.substr(0, space);
+        step = what.substr(0, what.find(':'));
+        command = what.substr(what.find(':') + 1);
+        options = space == std::string::npos ? std::string() : of.substr(space + 1);
+    }
+    lease->setCommand("recover", (resume ? "--resume " : "") + kOf + step + ":" + command + " " + options);
+    FlowOptions flowOptions = flowOptionsOf(options);
+    out.doc()["interrupted"] = {{"step", job.step}, {"command", command}};
+    if (before) out.doc()["interrupted"]["pid"] = before->process.pid;
+    out.line("job " + job.name + ": the " + job.step + " step of svcsnap " + command + " was interrupted" +
+             (before ? " (process " + std::to_string(before->process.pid) + ")" : ""));
+
+    StepSignals signals;
+    if (step == "prepare") return recoverPrepare(agent, out, job, command, resume);
+    if (step == "revert" || command == "revert") {
+        reportRevert(agent, out, job);
+        if (!resume) {
+            out.line("nothing was changed; svcsnap recover " + job.name + " --resume runs the revert again");
+            return out.finish(kExitOk);
+        }
+        return finishSteps(agent, out, job.name, runCommandSteps(agent, out, job, "revert", flowOptions));
+    }
+    // snap, map, unmap, delete, status, reconcile: each is safe to run again.
+    std::string again = step;
+    if (command == "map" || command == "delete") again = command;
+    out.line(again + " runs again");
+    return finishSteps(agent, out, job.name, runCommandSteps(agent, out, job, again, flowOptions));
+}
+
+}  // namespace svcsnap
