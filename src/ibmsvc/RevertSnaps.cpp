@@ -108,11 +108,35 @@ bool copyAtItsPath(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& field
     return false;
 }
 
+// The copy's mapping could not be told: a reverse mapping that an unfinished
+// revert of this copy made and never started (from the copy's target back
+// to its source) is taken back. True when one was.
+bool takeBackLeftReverse(const IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const UniqueId& fields) {
+    const char* fn = "processRevert";
+    IBMSVCSnapshot reverse = snap;
+    reverse.m_SourceDev = fields.snapDev;
+    reverse.m_SourceDevPath = fields.snapDevPath;
+    reverse.m_TargetDev = fields.srcDev;
+    reverse.m_TargetDevPath = fields.srcDevPath;
+    reverse.m_SyncPath.clear();  // the pair's own mapping
+    int state = -1, percent = -1;
+    if (reverse.GetSyncState(state, percent) != 0) return false;
+    const bool neverStarted = (state == SYNC_STATE_IDLE && percent == 0) || state == SYNC_STATE_PREPARE_IN_PROGRESS ||
+                              state == SYNC_STATE_PREPARED;
+    if (!neverStarted) return false;
+    engineLog(record, 1, fn,
+              "%s: Taking back the reverse FlashCopy from [%s] to [%s], left by an unfinished revert of this copy", fn,
+              fields.snapDev.c_str(), fields.srcDev.c_str());
+    takeBack(reverse);
+    return true;
+}
+
 // Steps 7 to 13 for a copy that may be reverted.
 Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) {
     const char* fn = "processRevert";
     if (!copyAtItsPath(snap, record, fields)) return Outcome::Failed;
-    const int lookup = snap.GetSyncPathFromTarget();
+    int lookup = snap.GetSyncPathFromTarget();
+    if (lookup == -1 && takeBackLeftReverse(snap, record, fields)) lookup = snap.GetSyncPathFromTarget();
     const std::string targetName = snap.GetSnapObjectProperty(fields.snapDevPath, "ElementName");
     if (lookup != 0) {
         const std::string sourceName = snap.GetSnapObjectProperty(fields.srcDevPath, "ElementName");

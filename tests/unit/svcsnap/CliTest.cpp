@@ -1,25 +1,16 @@
 // svcsnap end to end: every command run as its own process against svcsim
 // started as a separate process on ephemeral ports; --json output parsed,
 // exit statuses, and the provider's password never in any output or log.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 
-#include <httplib.h>
-
 #include "Catalogue.h"
+#include "CliFixture.h"
 #include "HostOSUtil.h"
 #include "HostRecord.h"
 #include "Jobs.h"
@@ -28,173 +19,7 @@
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-namespace {
-
-const char* kPassword = "Sim-s3cr3t-pw";
-
-// svcsim as a child process; the ports come from its first line.
-class Svcsim {
-public:
-    Svcsim() {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 2);
-            execl(SVCSIM_PATH, SVCSIM_PATH, "--http-port", "0", "--https-port", "0", "--password", kPassword,
-                  "--time-scale", "0.01", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0) continue;
-            char buf[128];
-            ssize_t n = read(out[0], buf, sizeof(buf));
-            if (n <= 0) break;
-            line.append(buf, size_t(n));
-        }
-        close(out[0]);
-        std::sscanf(line.c_str(), "http=%d https=%d", &http_, &https_);
-    }
-    ~Svcsim() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    int http() const { return http_; }
-    int https() const { return https_; }
-
-private:
-    pid_t pid_ = -1;
-    int http_ = -1, https_ = -1;
-};
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-    json doc() const { return json::parse(out); }
-};
-
-class SvcsnapCli : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { sim_ = new Svcsim(); }
-    static void TearDownTestSuite() {
-        delete sim_;
-        sim_ = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_GT(sim_->https(), 0) << "svcsim did not start";
-        char pattern[] = "/tmp/svcsnap-cli-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        config_ = dir_ + "/svcsnap.ini";
-        std::ofstream(config_) << "[svcsnap]\ncatalogue = " << dir_ << "/data/catalogue.db\n";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // Runs svcsnap with the test's configuration; `input` goes to its standard input.
-    CliRun svcsnap(const std::string& args, const std::string& input = "", const std::string& env = "") {
-        std::string inFile = dir_ + "/stdin", errFile = dir_ + "/stderr";
-        std::ofstream(inFile) << input;
-        std::string command = "env SVCSNAP_CONFIG='" + config_ + "' " + env + " " + SVCSNAP_PATH + " " + args +
-                              " <'" + inFile + "' 2>'" + errFile + "'";
-        CliRun r;
-        FILE* p = popen(command.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        int status = p ? pclose(p) : -1;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream err(errFile);
-        std::stringstream text;
-        text << err.rdbuf();
-        r.err = text.str();
-        EXPECT_EQ(r.out.find(kPassword), std::string::npos) << r.out;
-        EXPECT_EQ(r.err.find(kPassword), std::string::npos) << r.err;
-        return r;
-    }
-
-    // A command that runs the engine, at a compressed time scale (the CIM
-    // client's time-outs shrink with it, down to one second).
-    CliRun flow(const std::string& args) { return svcsnap(args, "", "ZQ_TIME_SCALE=0.01"); }
-
-    std::string addHttps() {
-        return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
-    }
-
-    // A request to the simulator's side channel (a GET without a body); its JSON answer.
-    static json simCall(const std::string& path, const json* body) {
-        httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
-        c.enable_server_certificate_verification(false);
-        c.set_basic_auth("admin", kPassword);
-        const std::string target = "/sim/" + path;
-        auto r = body ? c.Post(target.c_str(), body->dump(), "application/json") : c.Get(target.c_str());
-        EXPECT_TRUE(r && r->status == 200) << path;
-        return r ? json::parse(r->body, nullptr, false) : json();
-    }
-    static json simPost(const std::string& path, const json& body) { return simCall(path, &body); }
-    static json simState() { return simCall("state", nullptr); }
-
-    // A simulated host of its own with `n` source volumes "<prefix>0".. mapped
-    // to it, the array added, and the host rescanned: the sources are
-    // /dev/sdb, /dev/sdc, ...
-    void simulatedHost(const std::string& prefix, const std::string& wwpn, int n) {
-        std::ofstream(config_, std::ios::app) << "devices = simulated\nsim_initiators = " << wwpn << "\n";
-        CliRun add = svcsnap(addHttps(), std::string(kPassword) + "\n");
-        ASSERT_EQ(add.status, 0) << add.err;
-        ASSERT_EQ(simPost("hosts", {{"name", prefix + "host"}, {"ports", {wwpn}}})["returnValue"], 0);
-        for (int i = 0; i < n; ++i) {
-            const std::string name = prefix + std::to_string(i);
-            ASSERT_EQ(simPost("volumes", {{"name", name}, {"sizeGiB", 1}})["returnValue"], 0);
-            ASSERT_EQ(simPost("hostmappings", {{"host", prefix + "host"}, {"volume", name}})["returnValue"], 0);
-            ASSERT_TRUE(simPost("write", {{"volume", name}, {"percent", 100}})["generation"].is_number());
-        }
-        ASSERT_EQ(svcsnap("host rescan").status, 0);
-    }
-    // The FlashCopy mappings on the array whose source starts with `prefix`.
-    static std::vector<json> copiesOf(const std::string& prefix) {
-        std::vector<json> out;
-        const json state = simState();
-        for (const auto& m : state["fcMappings"])
-            if (m["source"].get<std::string>().rfind(prefix, 0) == 0) out.push_back(m);
-        return out;
-    }
-    static std::set<std::string> hostsOfVolume(const std::string& volume) {
-        std::set<std::string> out;
-        const json state = simState();
-        for (const auto& m : state["hostMappings"])
-            if (m["volume"] == volume) out.insert(m["host"].get<std::string>());
-        return out;
-    }
-    static uint64_t generationOf(const std::string& volume) {
-        const json state = simState();
-        for (const auto& v : state["volumes"])
-            if (v["name"] == volume) return v["generation"].get<uint64_t>();
-        return 0;
-    }
-    // The records of the last step of a flow command's JSON.
-    static json lastRecords(const CliRun& run) { return run.doc()["steps"].back()["records"]; }
-    static std::vector<int> statuses(const json& records) {
-        std::vector<int> out;
-        for (const auto& r : records) out.push_back(r["status"].get<int>());
-        return out;
-    }
-
-    static Svcsim* sim_;
-    std::string dir_, config_;
-};
-
-Svcsim* SvcsnapCli::sim_ = nullptr;
-
-}  // namespace
+using namespace clitest;
 
 TEST_F(SvcsnapCli, ArraysAddListCheckRemove) {
     CliRun add = svcsnap(addHttps() + " --json", std::string(kPassword) + "\n");

@@ -1,0 +1,2 @@
+// Jobs that survive the host: placeholder, filled below.
+#include "CliFixture.h"
