@@ -34,12 +34,15 @@ private:
 int IBMSVCSnapshot::FindTargetLeftover(const std::string& name, const std::string& group, NameHolder& holder) {
     static const char* const kLabel = "IBMSVCSnapshot::FindTargetLeftover";
     holder = NameHolder();
-    if (name.empty() || m_SourceDevPath.empty()) {
+    if (name.empty() || (m_SourceDevPath.empty() && m_SourceDev.empty())) {
         DEBUG_TRACE(kLabel, "Invalid Parameters\n");
         return -1;
     }
     Session session(*this, kLabel);
     if (!session.connected()) return -1;
+    // Before the record's turn the source is known by its unique id only.
+    if (m_SourceDevPath.empty() && FindIBMSVCVolObjPathByUUID(m_Conn, m_SourceDev, m_SystemName, m_SourceDevPath) != 1)
+        return -1;
     try {
         const CIMObjectPath volume = GetObjPathByPropName(m_Conn, "IBMTSSVC_StorageVolume", "ElementName", String(name));
         if (volume.getClassName().isNull()) return 0;

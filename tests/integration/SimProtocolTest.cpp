@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "SimTestClient.h"
@@ -204,4 +205,31 @@ TEST(SimProtocol, TransportFaultsAreInjectedPerOperation) {
     auto left = fx.sim().faults().list();
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].kind, Fault::Kind::Latency) << "the persistent fault stays";
+}
+
+// A hold keeps the n-th request unserved until it is removed; the test
+// knows by its hits when the request came, and the array changes only once
+// the request is let go.
+TEST(SimProtocol, AHeldRequestIsServedOnlyOnceItsHoldIsRemoved) {
+    zqtest::SimulatorFixture fx;
+    auto c = fx.client();
+    const uint64_t hold = fx.sim().faults().add(Fault::hold("*").after(1));
+    EXPECT_EQ(c->enumerateInstanceNames(kNs, CIMName("IBMTSSVC_Node")).size(), 4u) << "the first one goes";
+    auto hits = [&] {
+        for (const auto& f : fx.sim().faults().list())
+            if (f.id == hold) return f.hits;
+        return -1;
+    };
+    std::atomic<size_t> answered{0};
+    std::thread second([&] { answered = c->enumerateInstanceNames(kNs, CIMName("CIM_StoragePool")).size() + 1; });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (hits() < 1 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    EXPECT_EQ(hits(), 1);
+    EXPECT_EQ(answered.load(), 0u);
+    EXPECT_EQ(fx.sim().requestLog().size(), 1u) << "the held request is not served";
+    EXPECT_TRUE(fx.sim().faults().remove(hold));
+    second.join();
+    EXPECT_GT(answered.load(), 1u);
+    EXPECT_EQ(fx.sim().requestLog().size(), 2u);
+    EXPECT_FALSE(fx.sim().faults().remove(hold)) << "gone";
 }

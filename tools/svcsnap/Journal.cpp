@@ -65,14 +65,17 @@ LeaseHolder holderOf(const Statement& q) {
 }  // namespace
 
 ProcessId ProcessId::self() {
-    static const ProcessId id = [] {
-        ProcessId p;
-        p.pid = int64_t(::getpid());
-        p.startTicks = startTicksOf(p.pid);
-        p.bootId = readBootId();
-        return p;
-    }();
+    static const ProcessId id = of(int64_t(::getpid()));
     return id;
+}
+
+ProcessId ProcessId::of(int64_t pid) {
+    static const std::string boot = readBootId();
+    ProcessId p;
+    p.pid = pid;
+    p.startTicks = startTicksOf(pid);
+    p.bootId = boot;
+    return p;
 }
 
 bool ProcessId::alive() const {

@@ -29,6 +29,8 @@ struct ProcessId {
     std::string bootId;      // /proc/sys/kernel/random/boot_id
 
     static ProcessId self();
+    // The running process of that id (startTicks -1 when there is none).
+    static ProcessId of(int64_t pid);
     // Running now, on this boot, and the same process (not a reused pid).
     bool alive() const;
     bool operator==(const ProcessId& other) const {

@@ -1,9 +1,13 @@
 // The agent's catalogue, job runner and plug-in loader, in-process.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "Arrays.h"
@@ -13,9 +17,11 @@
 #include "HostRecord.h"
 #include "JobRunner.h"
 #include "Jobs.h"
+#include "Journal.h"
 #include "KnownCopies.h"
 #include "PluginLoader.h"
 #include "ZQMMSnapAPI.h"
+#include "zqso/ZqsoTypes.h"
 
 using namespace svcsnap;
 using zq::platform::SimulatedDisk;
@@ -74,6 +80,143 @@ TEST(Catalogue, FileIsPrivateWalWithForeignKeysAndSchemaVersion) {
         c.exec("PRAGMA user_version = 99");
     }
     EXPECT_THROW(Catalogue c(path), CatalogueError);
+
+    // A file that exists with wider permissions (and its WAL file) is made
+    // private before anything is written to it.
+    const std::string shared = dir.path + "/shared.db";
+    { std::ofstream(shared) << ""; }
+    { std::ofstream(shared + "-wal") << ""; }
+    ASSERT_EQ(chmod(shared.c_str(), 0644), 0);
+    ASSERT_EQ(chmod((shared + "-wal").c_str(), 0664), 0);
+    {
+        Catalogue c(shared);
+        Arrays(c).put(anArray("0000020060C14A2C", "pw"));
+        for (const std::string& file : {shared, shared + "-wal"}) {
+            ASSERT_EQ(stat(file.c_str(), &st), 0) << file;
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+        }
+    }
+    // Without leave to make it, a directory that is not there is an error.
+    EXPECT_THROW(Catalogue c(dir.path + "/none/catalogue.db", false), CatalogueError);
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/none"));
+}
+
+TEST(Catalogue, SnapNamesCarryTheCataloguesTagAndOlderJobsKeepTheirs) {
+    TempDir dir;
+    const std::string path = dir.path + "/c.db";
+    std::string tag;
+    {
+        Catalogue c(path);
+        tag = c.tag();
+        ASSERT_EQ(tag.size(), Catalogue::kTagLength);
+        for (char ch : tag) EXPECT_TRUE(std::isdigit((unsigned char)ch) || std::islower((unsigned char)ch)) << tag;
+        Jobs jobs(c);
+        auto job = jobs.create("nightly", JobOptions(), 20, 1, {"/dev/sdb", "/dev/sdc"});
+        auto records = jobs.records(job.id);
+        EXPECT_EQ(records[1].snapName, "nightly_" + tag + "_2");
+        // As a catalogue of the first schema: no tag, no snap names, no journal.
+        c.exec("ALTER TABLE records DROP COLUMN snap_name; DROP TABLE journal; DROP TABLE catalogue_info; "
+               "PRAGMA user_version = 1");
+    }
+    Catalogue c(path);
+    EXPECT_EQ(c.schemaVersion(), 2);
+    EXPECT_NE(c.tag(), "");
+    auto records = Jobs(c).records(Jobs(c).find("nightly")->id);
+    EXPECT_EQ(records[0].snapName, "nightly_1");
+    EXPECT_EQ(records[1].snapName, "nightly_2");
+    // The longest job name stays within the array's 63 characters with the
+    // last record's number, the group's suffix or the removal mark.
+    const std::string longest(Jobs::kMaxJobName, 'j');
+    std::vector<std::string> devices;
+    for (int i = 0; i < 4096; ++i) devices.push_back("/dev/x" + std::to_string(i));
+    auto big = Jobs(c).create(longest, JobOptions(), 20, 1, devices);
+    const std::string last = Jobs(c).records(big.id).back().snapName;
+    EXPECT_LE(last.size() + std::string("_ZQ_TO_BE_DEL").size(), 63u) << last;
+}
+
+TEST(Catalogue, AJobsLeaseIsOneProcesssAndIsTakenOverWhenItsProcessIsGone) {
+    TempDir dir;
+    Catalogue c(dir.path + "/c.db");
+    auto job = Jobs(c).create("j", JobOptions(), 20, 1, {"/dev/sdb"});
+    auto holdAs = [&](const ProcessId& p) {
+        Statement q(c, "INSERT OR REPLACE INTO journal (job_id, command, step, pid, process_start, boot_id, started_at) "
+                       "VALUES (?1, 'map', 'status', ?2, ?3, ?4, 1)");
+        q.bind(1, job.id).bind(2, p.pid).bind(3, p.startTicks).bind(4, p.bootId).run();
+    };
+    {
+        JobLease lease(c, job.id, "snapshot");
+        EXPECT_EQ(leaseOf(c, job.id)->process, ProcessId::self());
+        JobLease again(c, job.id, "snapshot");  // the command's own steps
+        lease.setStep("prepare");
+        EXPECT_EQ(leaseOf(c, job.id)->step, "prepare");
+    }
+    EXPECT_FALSE(leaseOf(c, job.id)) << "released";
+
+    // A live process holds it: refused, and the row stays.
+    const ProcessId parent = ProcessId::of(int64_t(getppid()));
+    ASSERT_TRUE(parent.alive());
+    holdAs(parent);
+    try {
+        JobLease refused(c, job.id, "delete");
+        FAIL() << "a second lease was taken";
+    } catch (const JobBusy& busy) {
+        EXPECT_EQ(busy.holder.command, "map");
+        EXPECT_NE(std::string(busy.what()).find(std::to_string(parent.pid)), std::string::npos) << busy.what();
+    }
+    EXPECT_EQ(leaseOf(c, job.id)->process, parent);
+
+    // Its process gone (ended, or of another boot): taken over, the row kept as previous.
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ProcessId ended = ProcessId::of(child);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(ended.alive());
+    ProcessId otherBoot = parent;
+    otherBoot.bootId = "another-boot";
+    EXPECT_FALSE(otherBoot.alive());
+    for (const ProcessId& gone : {ended, otherBoot}) {
+        holdAs(gone);
+        JobLease taken(c, job.id, "recover");
+        ASSERT_TRUE(taken.previous());
+        EXPECT_EQ(taken.previous()->process, gone);
+        EXPECT_EQ(taken.previous()->step, "status");
+        EXPECT_EQ(leaseOf(c, job.id)->command, "recover");
+    }
+}
+
+TEST(Catalogue, WhatTheEngineHandsARecordIsWrittenThroughAtOnce) {
+    TempDir dir;
+    Catalogue c(dir.path + "/c.db");
+    Jobs jobs(c);
+    JobEntry job = jobs.create("w", JobOptions(), 20, 3, {"/dev/sdb"});
+    RecordEntry stored = jobs.records(job.id)[0];
+    stored.status = ZQSO::SNAP_STATUS_MAPPED_VISIBLE;
+    {
+        Transaction tx(c);
+        jobs.writeRecord(stored);
+        tx.commit();
+    }
+    HostOSUtil os({}, 20, HostContext{std::make_shared<NoHost>(), nullptr, nullptr});
+    RecordJournal journal(c, job);
+    HostRecord record(jobs.records(job.id)[0], job, os, recordSettings(job));
+    record.setJournal(&journal);
+    record.log(1, "first line");
+    record.setMetaData(ZQSO::SM_MDT_UNIQUE_ID, "0000020060C14A2C*4*svc*src*p*x*UID9*tp*");
+    RecordEntry now = jobs.records(job.id)[0];
+    EXPECT_EQ(now.metadata[ZQSO::SM_MDT_UNIQUE_ID], "0000020060C14A2C*4*svc*src*p*x*UID9*tp*");
+    EXPECT_EQ(KnownCopies(c).find(20, {3}).size(), 1u) << "the copy is known for the engine's catalogue query";
+    EXPECT_EQ(jobs.logLines(now.id).size(), 1u);
+    record.setError(60540, "failed here");
+    EXPECT_EQ(jobs.records(job.id)[0].errorText, "failed here");
+    // A status the engine could not tell keeps the stored one.
+    record.setStatus(ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED);
+    EXPECT_EQ(jobs.records(job.id)[0].status, ZQSO::SNAP_STATUS_MAPPED_VISIBLE);
+    record.setStatus(ZQSO::SNAP_STATUS_DELETED);
+    EXPECT_EQ(jobs.records(job.id)[0].status, ZQSO::SNAP_STATUS_DELETED);
+    EXPECT_TRUE(KnownCopies(c).find(20, {3}).empty()) << "a deleted copy is forgotten";
+    // Each line reaches the catalogue once; the end of the step writes the rest.
+    EXPECT_EQ(jobs.logLines(now.id).size(), 1u);
+    EXPECT_TRUE(record.entry().newLines.empty());
 }
 
 TEST(Catalogue, ArraysJobsAndKnownCopies) {

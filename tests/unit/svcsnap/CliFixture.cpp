@@ -107,6 +107,8 @@ void Background::signal(int sig) {
     if (!ended()) ::kill(pid_, sig);
 }
 
+std::string Background::errorsSoFar() const { return readFile(errFile_); }
+
 CliRun Background::wait() {
     const auto until = Clock::now() + kCommandBound;
     while (!ended() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -207,8 +209,8 @@ json SvcsnapCli::simCall(const std::string& path, const json* body, const char* 
     return r ? json::parse(r->body, nullptr, false) : json();
 }
 
-uint64_t SvcsnapCli::holdFrom(int skip) {
-    return simPost("faults", {{"kind", "hold"}, {"key", "*"}, {"skip", skip}})["id"].get<uint64_t>();
+uint64_t SvcsnapCli::holdFrom(int skip, const std::string& key) {
+    return simPost("faults", {{"kind", "hold"}, {"key", key}, {"skip", skip}})["id"].get<uint64_t>();
 }
 
 int SvcsnapCli::holdHits(uint64_t id) {

@@ -59,6 +59,8 @@ public:
     void signal(int sig);
     // Waits for its end (bounded) and reads what it wrote.
     CliRun wait();
+    // What it wrote on standard error so far.
+    std::string errorsSoFar() const;
 
 private:
     pid_t pid_;
@@ -92,9 +94,9 @@ protected:
     static json simPost(const std::string& path, const json& body) { return simCall(path, &body); }
     static json simState() { return simCall("state", nullptr); }
 
-    // A hold of the simulator on its CIM requests from the (skip+1)-th on;
-    // its id.
-    static uint64_t holdFrom(int skip);
+    // A hold of the simulator on its CIM requests (of the operation or
+    // method `key`) from the (skip+1)-th on; its id.
+    static uint64_t holdFrom(int skip, const std::string& key = "*");
     // How many requests the hold holds (or held); -1 when it is gone.
     static int holdHits(uint64_t id);
     // Lets the held requests go on (they are served).
