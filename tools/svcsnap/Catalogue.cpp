@@ -129,13 +129,33 @@ std::string newTag() {
     return tag;
 }
 
-// The file holds passwords: no one but its owner may read it.
-void keepPrivate(int fd, const std::string& path) {
+// An open file, closed when it goes.
+struct OpenFile {
+    explicit OpenFile(int fd) : fd(fd) {}
+    ~OpenFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int fd;
+};
+
+// The file holds passwords: no one but its owner may read it. Made here,
+// not by SQLite, so that it never exists with wider permissions; one that
+// exists with them is made private. `create` false: a file that is not
+// there is left so.
+void keepPrivate(const std::string& path, bool create) {
+    OpenFile file(::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : O_NOFOLLOW), 0600));
+    if (file.fd < 0) {
+        if (!create && errno == ENOENT) return;
+        throw CatalogueError("cannot open the catalogue " + path + ": " + std::strerror(errno));
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) throw CatalogueError("cannot read the mode of " + path + ": " + std::strerror(errno));
+    if (::fstat(file.fd, &st) != 0)
+        throw CatalogueError("cannot read the mode of " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw CatalogueError(path + " is not a regular file");
     if ((st.st_mode & 077) == 0) return;
-    if (::fchmod(fd, st.st_mode & 0700) != 0) {
+    if (::fchmod(file.fd, st.st_mode & 0700) != 0) {
         const int error = errno;
         std::ostringstream mode;
         mode << std::oct << std::setw(4) << std::setfill('0') << (st.st_mode & 07777);
@@ -161,30 +181,11 @@ Catalogue::Catalogue(const std::string& path, bool createDirectory) : path_(path
     } else if (!std::filesystem::is_directory(directory, ec)) {
         throw CatalogueError("the directory of the catalogue " + path + " does not exist");
     }
-    // Made here, not by SQLite, so that it never exists with wider permissions.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) throw CatalogueError("cannot open the catalogue " + path + ": " + std::strerror(errno));
-    try {
-        keepPrivate(fd, path);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::close(fd);
+    keepPrivate(path, true);
     // SQLite gives the WAL and shared-memory files the mode of the database
     // file; ones left by an earlier open keep theirs.
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string side = path + suffix;
-        int sideFd = ::open(side.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-        if (sideFd < 0) continue;
-        try {
-            keepPrivate(sideFd, side);
-        } catch (...) {
-            ::close(sideFd);
-            throw;
-        }
-        ::close(sideFd);
-    }
+    keepPrivate(path + "-wal", false);
+    keepPrivate(path + "-shm", false);
     int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);

@@ -41,9 +41,22 @@ bool saysSoon(Background& process, const std::string& part) {
 
 const char* const kInterruptedLine = "the step ends after the current engine call";
 
+class JobSafety : public SvcsnapCli {
+protected:
+    // Starts `args`; once the hold holds its request, sends `sig` and waits
+    // until the process says it stops after the engine's call.
+    Background interruptAt(const std::string& args, uint64_t hold, int sig) {
+        Background process = start(args);
+        EXPECT_TRUE(waitForHold(hold, process));
+        process.signal(sig);
+        EXPECT_TRUE(saysSoon(process, kInterruptedLine)) << process.errorsSoFar();
+        return process;
+    }
+};
+
 }  // namespace
 
-TEST_F(SvcsnapCli, ASecondCommandOnABusyJobExits75WhileOtherJobsRunSideBySide) {
+TEST_F(JobSafety, ASecondCommandOnABusyJobExits75WhileOtherJobsRunSideBySide) {
     simulatedHost("ls_db", "21000024FF4AF101", 2);
     ASSERT_EQ(flow("prepare busy /dev/sdb --quiet").status, 0);
     ASSERT_EQ(flow("snapshot other /dev/sdc --quiet").status, 0);
@@ -72,7 +85,7 @@ TEST_F(SvcsnapCli, ASecondCommandOnABusyJobExits75WhileOtherJobsRunSideBySide) {
     EXPECT_EQ(flow("delete other --quiet").status, 0);
 }
 
-TEST_F(SvcsnapCli, StepsTheJobsStateDoesNotAllowAreRefusedBeforeAnyRequest) {
+TEST_F(JobSafety, StepsTheJobsStateDoesNotAllowAreRefusedBeforeAnyRequest) {
     simulatedHost("st_db", "21000024FF4AF102", 2);
     ASSERT_EQ(flow("prepare st /dev/sdb /dev/sdc --quiet").status, 0);
     auto requests = [] { return simCall("requests", nullptr).size(); };
@@ -131,13 +144,10 @@ TEST_F(SvcsnapCli, StepsTheJobsStateDoesNotAllowAreRefusedBeforeAnyRequest) {
     EXPECT_EQ(svcsnap("show st").status, 1);
 }
 
-TEST_F(SvcsnapCli, SigintOrSigtermLetsTheStepEndRecordsItAndRunsNoFurtherStep) {
+TEST_F(JobSafety, SigintOrSigtermLetsTheStepEndRecordsItAndRunsNoFurtherStep) {
     simulatedHost("sg_db", "21000024FF4AF103", 1);
     const uint64_t hold = holdFrom(4);
-    Background snapshot = start("snapshot sg /dev/sdb");
-    ASSERT_TRUE(waitForHold(hold, snapshot));
-    snapshot.signal(SIGINT);
-    EXPECT_TRUE(saysSoon(snapshot, kInterruptedLine)) << snapshot.errorsSoFar();
+    Background snapshot = interruptAt("snapshot sg /dev/sdb", hold, SIGINT);
     EXPECT_FALSE(snapshot.ended()) << "the engine's call goes on";
     release(hold);
     CliRun interrupted = snapshot.wait();
@@ -151,10 +161,7 @@ TEST_F(SvcsnapCli, SigintOrSigtermLetsTheStepEndRecordsItAndRunsNoFurtherStep) {
     EXPECT_EQ(copiesOf("sg_db0").at(0)["state"], "prepared") << "not started";
 
     const uint64_t second = holdFrom(0, "ModifySynchronization");
-    Background snap = start("snap sg");
-    ASSERT_TRUE(waitForHold(second, snap));
-    snap.signal(SIGTERM);
-    EXPECT_TRUE(saysSoon(snap, kInterruptedLine)) << snap.errorsSoFar();
+    Background snap = interruptAt("snap sg", second, SIGTERM);
     release(second);
     EXPECT_EQ(snap.wait().status, 143);
     EXPECT_EQ(svcsnap("show sg --json").doc()["job"]["records"][0]["status"], 5);
@@ -162,13 +169,10 @@ TEST_F(SvcsnapCli, SigintOrSigtermLetsTheStepEndRecordsItAndRunsNoFurtherStep) {
     EXPECT_EQ(flow("delete sg --quiet").status, 0);
 }
 
-TEST_F(SvcsnapCli, ASecondSigintEndsAtOnceAndRecoverRollsTheStepBack) {
+TEST_F(JobSafety, ASecondSigintEndsAtOnceAndRecoverRollsTheStepBack) {
     simulatedHost("sx_db", "21000024FF4AF104", 2);
     const uint64_t hold = holdFrom(12);
-    Background snapshot = start("snapshot sx /dev/sdb /dev/sdc --group");
-    ASSERT_TRUE(waitForHold(hold, snapshot));
-    snapshot.signal(SIGINT);
-    ASSERT_TRUE(saysSoon(snapshot, kInterruptedLine));
+    Background snapshot = interruptAt("snapshot sx /dev/sdb /dev/sdc --group", hold, SIGINT);
     snapshot.signal(SIGINT);
     CliRun stopped = snapshot.wait();
     EXPECT_EQ(stopped.status, 130);
@@ -201,7 +205,7 @@ TEST_F(SvcsnapCli, ASecondSigintEndsAtOnceAndRecoverRollsTheStepBack) {
     EXPECT_TRUE(contains(nothing.out, "nothing to recover")) << nothing.out;
 }
 
-TEST_F(SvcsnapCli, TwoCataloguesOnOneArrayGiveTheSameJobNameTheirOwnNames) {
+TEST_F(JobSafety, TwoCataloguesOnOneArrayGiveTheSameJobNameTheirOwnNames) {
     simulatedHost("tc_db", "21000024FF4AF105", 2);
     const std::string other = dir_ + "/other.ini";
     std::ofstream(other) << "[svcsnap]\ncatalogue = " << dir_ << "/other/catalogue.db\ndevices = simulated\n"
@@ -231,7 +235,7 @@ TEST_F(SvcsnapCli, TwoCataloguesOnOneArrayGiveTheSameJobNameTheirOwnNames) {
     EXPECT_TRUE(copiesOf("tc_db").empty());
 }
 
-TEST_F(SvcsnapCli, TheCatalogueIsPrivateANamedDirectoryMustExistAndVersionMakesNothing) {
+TEST_F(JobSafety, TheCatalogueIsPrivateANamedDirectoryMustExistAndVersionMakesNothing) {
     EXPECT_EQ(svcsnap("version").status, 0);
     EXPECT_EQ(svcsnap("--help").status, 0);
     EXPECT_EQ(svcsnap("list --help").status, 0);
