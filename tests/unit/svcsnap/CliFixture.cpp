@@ -197,6 +197,10 @@ std::string SvcsnapCli::addHttps() const {
     return "array add 127.0.0.1 --port " + std::to_string(sim_->https()) + " --user admin --password-stdin";
 }
 
+std::string SvcsnapCli::addHttp() const {
+    return "array add 127.0.0.1 --http --port " + std::to_string(sim_->http()) + " --user admin --password-stdin";
+}
+
 json SvcsnapCli::simCall(const std::string& path, const json* body, const char* method) {
     httplib::Client c("https://127.0.0.1:" + std::to_string(sim_->https()));
     c.enable_server_certificate_verification(false);
@@ -232,9 +236,10 @@ bool SvcsnapCli::waitForHold(uint64_t id, Background& process) {
     return false;
 }
 
-void SvcsnapCli::simulatedHost(const std::string& prefix, const std::string& wwpn, int n, int sizeMiB) {
+void SvcsnapCli::simulatedHost(const std::string& prefix, const std::string& wwpn, int n, int sizeMiB,
+                               bool https) {
     std::ofstream(config_, std::ios::app) << "devices = simulated\nsim_initiators = " << wwpn << "\n";
-    CliRun add = svcsnap(addHttps(), std::string(kPassword) + "\n");
+    CliRun add = svcsnap(https ? addHttps() : addHttp(), std::string(kPassword) + "\n");
     ASSERT_EQ(add.status, 0) << add.err;
     ASSERT_EQ(simPost("hosts", {{"name", prefix + "host"}, {"ports", {wwpn}}})["returnValue"], 0);
     for (int i = 0; i < n; ++i) {

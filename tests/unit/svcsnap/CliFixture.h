@@ -88,6 +88,8 @@ protected:
     Background start(const std::string& args);
 
     std::string addHttps() const;
+    // The same array over plain HTTP (no handshake per connection).
+    std::string addHttp() const;
 
     // A request to the simulator's side channel (a GET without a body); its JSON answer.
     static json simCall(const std::string& path, const json* body, const char* method = nullptr);
@@ -108,7 +110,8 @@ protected:
     // A simulated host of its own with `n` source volumes "<prefix>0".. mapped
     // to it, the array added, and the host rescanned: the sources are
     // /dev/sdb, /dev/sdc, ...
-    void simulatedHost(const std::string& prefix, const std::string& wwpn, int n, int sizeMiB = 1024);
+    void simulatedHost(const std::string& prefix, const std::string& wwpn, int n, int sizeMiB = 1024,
+                       bool https = true);
     // The FlashCopy mappings on the array whose source starts with `prefix`.
     static std::vector<json> copiesOf(const std::string& prefix);
     static std::set<std::string> hostsOfVolume(const std::string& volume);

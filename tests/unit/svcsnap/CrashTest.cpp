@@ -56,10 +56,10 @@ const FlowCase kCases[] = {
     {"ClonesOf8InAGroup", "", "clone {job} {devices} --group --copy-rate 100", 8, 10, 55, "resume"},
     {"Snap", "prepare {job} {devices} --group", "snap {job}", 4, 1, 3, "rerun"},
     {"SnapOneByOne", "prepare {job} {devices}", "snap {job}", 4, 2, 5, "recover"},
-    {"Map", "snapshot {job} {devices}", "map {job}", 2, 1, 7, "recover"},
-    {"Unmap", "snapshot {job} {devices}; map {job}", "unmap {job}", 2, 1, 4, "rerun"},
-    {"Revert", "snapshot {job} {devices}", "revert {job}", 2, 1, 7, "resume", 512},
-    {"Delete", "snapshot {job} {devices} --group; map {job}", "delete {job}", 4, 1, 13, "rerun"},
+    {"Map", "snapshot {job} {devices}", "map {job}", 2, 1, 10, "recover"},
+    {"Unmap", "snapshot {job} {devices}; map {job}", "unmap {job}", 2, 1, 6, "rerun"},
+    {"Revert", "snapshot {job} {devices}", "revert {job}", 2, 1, 10, "resume", 512},
+    {"Delete", "snapshot {job} {devices} --group; map {job}", "delete {job}", 4, 1, 19, "rerun"},
 };
 
 std::string replaced(std::string text, const std::string& what, const std::string& with) {
@@ -92,7 +92,7 @@ protected:
         prefix_ = "k" + std::to_string(++rows_) + "_";
         simulatedHost(prefix_, "21000024FF4A" + std::string(4 - std::to_string(rows_).size(), '0') +
                                    std::to_string(rows_),
-                      8, GetParam().sourceMiB);
+                      8, GetParam().sourceMiB, false);
         for (int i = 0; i < 8; ++i) devices_.push_back("/dev/sd" + std::string(1, char('b' + i)));
     }
 
