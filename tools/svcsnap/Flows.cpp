@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "Failures.h"
 #include "Journal.h"
+#include "Recovery.h"
 #include "RemoteExec.h"
 #include "StepSignals.h"
 #include "zqso/ZqsoTypes.h"
@@ -352,6 +353,7 @@ StepReport runCommandSteps(Agent& agent, Output& out, JobEntry job, const std::s
         }
         const bool plainDelete = command == "delete" && !options.unmapFirst;
         last = runStep(agent, out, job, command, plainDelete ? std::optional<uint16_t>(0) : std::nullopt);
+        if (command == "snap" && last.succeeded < last.outcome.records.size()) keepStartedCopies(agent, out, last);
         stopIfSignalled(command, "");
     }
     if (command == "delete" && options.forget && last.succeeded == last.outcome.records.size()) {

@@ -1,5 +1,6 @@
 #include "Recovery.h"
 
+#include <chrono>
 #include <optional>
 
 #include "ArrayCheck.h"
@@ -86,6 +87,59 @@ int recoverPrepare(Agent& agent, Output& out, JobEntry job, const std::string& c
     }
     return finishSteps(agent, out, job.name, last);
 }
+
+// A mapping the array has started: copying, or copied already.
+bool started(const CopyState& c) { return c.found && (c.syncState == 5 || c.syncState == 6); }
+
+}  // namespace
+
+size_t keepStartedCopies(Agent& agent, Output& out, StepReport& last) {
+    Arrays arrays(agent.catalogue());
+    Jobs jobs(agent.catalogue());
+    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
+    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    size_t kept = 0;
+    for (RecordEntry& r : last.outcome.records) {
+        if (r.status == ZQSO::SNAP_STATUS_SNAP_STARTED) continue;
+        const std::vector<std::string> f = uniqueIdFields(r);
+        auto array = f.size() >= 8 ? arrays.find(f[0]) : std::nullopt;
+        if (!array) continue;
+        try {
+            if (!started(queryCopy(*array, f[4], f[7], kArrayTimeoutMs, caFile))) continue;
+        } catch (const ProviderError& e) {
+            out.line(r.device + ": the state of its copy cannot be read (" + e.what() + "); it keeps status " +
+                     std::to_string(r.status));
+            continue;
+        }
+        r.status = ZQSO::SNAP_STATUS_SNAP_STARTED;
+        r.errorCode = 0;
+        r.errorText.clear();
+        r.newLines = {{nowMs, 0, "recover", "The array shows this copy started already (by a snap that did not end); kept as started"}};
+        Transaction tx(agent.catalogue());
+        jobs.writeRecord(r);
+        tx.commit();
+        r.newLines.clear();
+        for (json& shown : out.doc()["steps"].back()["records"])
+            if (shown["device"] == r.device)
+                shown.update({{"status", r.status}, {"statusName", statusName(r.status)}, {"succeeded", true},
+                              {"errorCode", 0}, {"errorText", ""}});
+        ++kept;
+    }
+    if (kept == 0) return 0;
+    last.succeeded += kept;
+    Jobs(agent.catalogue()).setState(last.outcome.records.front().jobId, "snapped");
+    json& step = out.doc()["steps"].back();
+    last.outcome.result = last.succeeded == last.outcome.records.size() ? 0 : 2;
+    step["result"] = last.outcome.result;
+    step["succeeded"] = last.succeeded;
+    out.line("snap: " + std::to_string(kept) + " device(s) whose copy the array had started already are kept as "
+             "started");
+    return kept;
+}
+
+namespace {
 
 // Each source with the state of its reverse copy; the array is only read.
 void reportRevert(Agent& agent, Output& out, const JobEntry& job) {

@@ -21,6 +21,14 @@ struct RecoverOptions {
     bool resume = false;
 };
 
+// After a snap: the records that did not start whose copies the array shows
+// started (a snap interrupted after the array had started them) are kept as
+// started, each with a line that says why, and the job is snapped; a snap run
+// again is refused by the array for them, yet their copies are sound.
+// Returns how many were kept.
+struct StepReport;
+size_t keepStartedCopies(Agent& agent, Output& out, StepReport& last);
+
 int recoverJob(Agent& agent, Output& out, const std::string& job, const RecoverOptions& options);
 
 }  // namespace svcsnap
