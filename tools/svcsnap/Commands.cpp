@@ -443,15 +443,20 @@ int hostShow(Agent& agent, Output& out) {
     }
     std::string vendor = arrayVendor();
     json disks = json::array();
-    Table table{{"device", "vendor", "product", "lun id"}, {}, "disk"};
+    Table table{{"device", "vendor", "product", "lun id", "paths"}, {}, "disk"};
     for (const auto& device : host.backend->devices(vendor)) {
         DiskIdentity id = inquireDisk(device, true);
         const StandardInquiry& standard = id.standard;
-        json d = {{"device", device}, {"vendor", standard.vendor}, {"product", standard.product}, {"lunUid", id.naa}};
+        // A multipath device's SCSI disks; a plain disk is its own path.
+        const std::vector<std::string> paths = host.backend->paths(device);
+        std::string pathText;
+        for (const auto& p : paths) pathText += (pathText.empty() ? "" : " ") + p;
+        json d = {{"device", device},   {"vendor", standard.vendor}, {"product", standard.product},
+                  {"lunUid", id.naa},   {"paths", paths}};
         if (!id.error.empty()) d["error"] = id.error;
         disks.push_back(d);
-        table.rows.push_back(
-            {device, standard.vendor, standard.product, id.error.empty() ? id.naa : "(" + id.error + ")"});
+        table.rows.push_back({device, standard.vendor, standard.product,
+                              id.error.empty() ? id.naa : "(" + id.error + ")", pathText});
     }
     out.doc()["backend"] = host.backend->kind();
     out.doc()["initiators"] = initiators;

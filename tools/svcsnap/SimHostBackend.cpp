@@ -256,6 +256,12 @@ std::vector<std::string> SimHostBackend::devices(const std::string& vendor) {
     return out;
 }
 
+std::vector<std::string> SimHostBackend::paths(const std::string& device) {
+    for (const auto& lun : disks())
+        if (lun.disk.name == device) return lun.paths.empty() ? std::vector<std::string>{device} : lun.paths;
+    return {};
+}
+
 bool SimHostBackend::rescan(const std::vector<std::string>& removedPaths, const std::vector<std::string>&) {
     try {
         StateLock lock(settings_.statePath, true);

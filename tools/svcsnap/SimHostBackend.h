@@ -40,6 +40,8 @@ public:
     std::string kind() const override { return "simulated"; }
     std::vector<Initiator> initiators() override { return settings_.initiators; }
     std::vector<std::string> devices(const std::string& vendor) override;
+    // A multipath device's two disks; a plain disk itself; empty when unknown.
+    std::vector<std::string> paths(const std::string& device) override;
     bool rescan(const std::vector<std::string>& removedPaths,
                 const std::vector<std::string>& initiators = {}) override;
     std::shared_ptr<zq::platform::DeviceBackend> deviceBackend() override;

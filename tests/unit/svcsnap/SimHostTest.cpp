@@ -159,4 +159,6 @@ TEST_F(SimHostTest, DisksReadAgainAndMultipathHoldersCarryOver) {
     ASSERT_EQ(third->disks().size(), 1u);
     EXPECT_EQ(third->disks()[0].volumeName, "db02");
     EXPECT_EQ(third->disks()[0].paths, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    EXPECT_EQ(third->paths("/dev/mapper/mpatha"), (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    EXPECT_TRUE(third->paths("/dev/sdz").empty());
 }
