@@ -142,6 +142,8 @@ int AgentConfig::remoteTimeoutSeconds() const { return positive("remote_timeout"
 
 int AgentConfig::scanTimeoutSeconds() const { return positive("scan_timeout", 5, 3600); }
 
+int AgentConfig::logSteps() const { return positive("log_steps", 20, 100000); }
+
 std::vector<AgentConfig::Initiator> AgentConfig::simInitiators() const {
     std::vector<Initiator> out;
     std::string list = get("svcsnap", "sim_initiators");
@@ -205,6 +207,8 @@ const std::vector<ConfigKeyText>& AgentConfig::agentKeys() {
         {"remote_command", "how the engine runs on a proxy host, {host} standing for it (default: this binary, "
                            "proxy-exec --as-host {host})"},
         {"remote_timeout", "seconds a proxy run may take (default 7200)"},
+        {"scan_timeout", "devices = linux: seconds one SCSI host's rescan may take before it is skipped (default 5)"},
+        {"log_steps", "the steps of a job whose log lines the catalogue keeps, per job (default 20)"},
         {"sim_initiators", "devices = simulated: this host's initiators, separated by commas"},
         {"sim_array", "devices = simulated: the simulator's array (default: the only one)"},
         {"sim_rescans", "devices = simulated: rescans a new disk needs to appear (default 1)"},

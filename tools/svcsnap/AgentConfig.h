@@ -16,6 +16,7 @@
 //   remote_timeout   seconds a remote run may take (default 7200)
 //   scan_timeout     seconds one SCSI host's rescan may take before it is
 //                    reported dead and skipped (default 5; linux devices)
+//   log_steps        the steps of a job whose log lines are kept (default 20)
 // With devices = simulated, the host is the simulator's host object(s):
 //   sim_initiators   this host's initiators, separated by commas (WWPNs,
 //                    or iSCSI names beginning with iqn., eui. or naa.)
@@ -80,6 +81,7 @@ public:
     std::string remoteCommand() const;
     int remoteTimeoutSeconds() const;
     int scanTimeoutSeconds() const;
+    int logSteps() const;
 
     struct Initiator {
         std::string name;

@@ -1,6 +1,7 @@
 #include "ArrayCheck.h"
 
 #include <cstdlib>
+#include <map>
 
 #include "cim/CIMClient.h"
 #include "cim/Exception.h"
@@ -80,37 +81,177 @@ ClusterFacts queryCluster(const ArrayEntry& array, uint32_t timeoutMs, const std
     return facts;
 }
 
-CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,
-                    uint32_t timeoutMs, const std::string& caFile) {
-    CopyState state;
-    auto deviceId = [](const CIMObjectPath& path) {
-        for (const auto& key : path.getKeyBindings())
-            if (key.getName().equal(CIMName("DeviceID"))) return key.getValue().toStdString();
-        return std::string();
-    };
+std::string syncStateName(int syncState) {
+    switch (syncState) {
+        case 2: return "initialized";
+        case 3: return "preparing";
+        case 4: return "prepared";
+        case 5: return "copying";
+        case 6: return "copied";
+        case 7: return "fracturing";
+        case 8: return "stopping";
+        case 9: return "stopped";
+        case 10: return "restoring";
+        case 11: return "idle";
+        case 12: return "broken";
+        case 13: return "fractured";
+        default: return "sync state " + std::to_string(syncState);
+    }
+}
+
+struct ArraySession::Client {
+    CIMClient cim;
+};
+
+namespace {
+
+std::string keyOf(const CIMObjectPath& path, const char* name) {
+    for (const auto& key : path.getKeyBindings())
+        if (key.getName().equal(CIMName(name))) return key.getValue().toStdString();
+    return std::string();
+}
+
+CIMObjectPath referenced(const CIMObjectPath& association, const char* role) {
+    return CIMObjectPath(String(keyOf(association, role)));
+}
+
+int integer(const CIMInstance& instance, const char* name, int fallback = -1) {
+    const std::string text = property(instance, name);
+    return text.empty() ? fallback : int(number(text));
+}
+
+}  // namespace
+
+ArraySession::ArraySession(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile)
+    : array_(array), client_(std::make_unique<Client>()) {
     try {
-        const CIMObjectPath from{String(fromVolume)}, to{String(toVolume)};
-        CIMClient client;
-        connect(client, array, timeoutMs, caFile);
-        for (const CIMObjectPath& mapping :
-             client.referenceNames(CIMNamespaceName(kNamespace), from, CIMName("CIM_StorageSynchronized"))) {
-            CIMObjectPath source, target;
-            for (const auto& key : mapping.getKeyBindings()) {
-                if (key.getName().equal(CIMName("SystemElement"))) source = CIMObjectPath(key.getValue());
-                if (key.getName().equal(CIMName("SyncedElement"))) target = CIMObjectPath(key.getValue());
-            }
-            if (deviceId(source) != deviceId(from) || deviceId(target) != deviceId(to)) continue;
-            const CIMInstance instance = client.getInstance(CIMNamespaceName(kNamespace), mapping);
-            state.found = true;
-            state.syncState = int(number(property(instance, "SyncState")));
-            state.percent = int(number(property(instance, "PercentSynced")));
-            break;
-        }
-        client.disconnect();
+        connect(client_->cim, array, timeoutMs, caFile);
     } catch (const Exception& e) {
         throw answered(array, e);
     }
+}
+
+ArraySession::~ArraySession() {
+    try {
+        client_->cim.disconnect();
+    } catch (...) {
+        // Nothing is left to tell the provider.
+    }
+}
+
+CopyState ArraySession::copy(const std::string& fromVolume, const std::string& toVolume) {
+    CopyState state;
+    try {
+        const CIMObjectPath from{String(fromVolume)}, to{String(toVolume)};
+        for (const CIMObjectPath& mapping :
+             client_->cim.referenceNames(CIMNamespaceName(kNamespace), from, CIMName("CIM_StorageSynchronized"))) {
+            const CIMObjectPath source = referenced(mapping, "SystemElement");
+            const CIMObjectPath target = referenced(mapping, "SyncedElement");
+            if (keyOf(source, "DeviceID") != keyOf(from, "DeviceID") || keyOf(target, "DeviceID") != keyOf(to, "DeviceID"))
+                continue;
+            const CIMInstance instance = client_->cim.getInstance(CIMNamespaceName(kNamespace), mapping);
+            state.found = true;
+            state.syncState = integer(instance, "SyncState");
+            state.percent = integer(instance, "PercentSynced");
+            state.copyType = integer(instance, "CopyType");
+            state.name = property(instance, "ElementName");
+            state.group = property(instance, "SynchronizedSetName");
+            break;
+        }
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
     return state;
+}
+
+std::vector<std::string> ArraySession::hostsOf(const std::string& volume) {
+    std::vector<std::string> hosts;
+    try {
+        for (const CIMObjectPath& unit : client_->cim.referenceNames(CIMNamespaceName(kNamespace), CIMObjectPath(String(volume)),
+                                                                 CIMName("CIM_ProtocolControllerForUnit"))) {
+            const CIMInstance host =
+                client_->cim.getInstance(CIMNamespaceName(kNamespace), referenced(unit, "Antecedent"));
+            hosts.push_back(property(host, "ElementName"));
+        }
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+    return hosts;
+}
+
+std::string ArraySession::volumeName(const std::string& volume) {
+    try {
+        return property(client_->cim.getInstance(CIMNamespaceName(kNamespace), CIMObjectPath(String(volume))),
+                        "ElementName");
+    } catch (const CIMException& e) {
+        if (e.getCode() == CIM_ERR_NOT_FOUND) return std::string();
+        throw answered(array_, e);
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+}
+
+std::vector<ArrayVolume> ArraySession::volumes() {
+    std::vector<ArrayVolume> out;
+    try {
+        for (const CIMInstance& v : enumerate(client_->cim, "CIM_StorageVolume"))
+            out.push_back({v.getPath().toString().toStdString(), property(v, "DeviceID"), property(v, "ElementName"),
+                           property(v, "Name")});
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+    return out;
+}
+
+std::vector<ArrayMapping> ArraySession::mappings() {
+    std::vector<ArrayMapping> out;
+    try {
+        for (const CIMInstance& m : enumerate(client_->cim, "CIM_StorageSynchronized")) {
+            ArrayMapping mapping;
+            mapping.name = property(m, "ElementName");
+            mapping.sourceId = keyOf(CIMObjectPath(String(property(m, "SystemElement"))), "DeviceID");
+            mapping.targetId = keyOf(CIMObjectPath(String(property(m, "SyncedElement"))), "DeviceID");
+            mapping.syncState = integer(m, "SyncState");
+            mapping.percent = integer(m, "PercentSynced");
+            mapping.group = property(m, "SynchronizedSetName");
+            out.push_back(mapping);
+        }
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+    return out;
+}
+
+std::vector<std::string> ArraySession::groups() {
+    std::vector<std::string> out;
+    try {
+        for (const CIMInstance& g : enumerate(client_->cim, "IBMTSSVC_FlashCopyStorageSynchronizedSet"))
+            out.push_back(property(g, "ElementName"));
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+    return out;
+}
+
+std::vector<ArrayHostMapping> ArraySession::hostMappings() {
+    std::vector<ArrayHostMapping> out;
+    try {
+        std::map<std::string, std::string> hostNames;
+        for (const CIMInstance& h : enumerate(client_->cim, "CIM_SCSIProtocolController"))
+            hostNames[property(h, "DeviceID")] = property(h, "ElementName");
+        for (const CIMObjectPath& unit : client_->cim.enumerateInstanceNames(CIMNamespaceName(kNamespace),
+                                                                          CIMName("CIM_ProtocolControllerForUnit")))
+            out.push_back({hostNames[keyOf(referenced(unit, "Antecedent"), "DeviceID")],
+                           keyOf(referenced(unit, "Dependent"), "DeviceID")});
+    } catch (const Exception& e) {
+        throw answered(array_, e);
+    }
+    return out;
+}
+
+CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,
+                    uint32_t timeoutMs, const std::string& caFile) {
+    return ArraySession(array, timeoutMs, caFile).copy(fromVolume, toVolume);
 }
 
 }  // namespace svcsnap

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,9 +45,60 @@ struct CopyState {
     bool found = false;
     int syncState = -1;  // "SyncState"
     int percent = -1;    // "PercentSynced"
+    int copyType = -1;   // "CopyType"
+    std::string name;    // the mapping's "ElementName"
+    std::string group;   // "SynchronizedSetName"; empty outside a group
 };
+// A mapping's "SyncState" in words ("copying", "prepared", ...).
+std::string syncStateName(int syncState);
+
 // The [HostModule] key naming the CA file that provider certificates are checked against.
 inline constexpr const char* kCaFileKey = "IBMSVC_SMIS_CA_FILE";
+
+// What the array holds, as an inventory reads it.
+struct ArrayVolume {
+    std::string path;  // object path text
+    std::string deviceId;
+    std::string name;  // "ElementName"
+    std::string uid;   // "Name"
+};
+struct ArrayMapping {
+    std::string name;
+    std::string sourceId, targetId;  // DeviceIDs of the volumes
+    int syncState = -1;
+    int percent = -1;
+    std::string group;
+};
+struct ArrayHostMapping {
+    std::string host;
+    std::string volumeId;  // DeviceID
+};
+
+// One connection to an array's provider for several questions. Every
+// failure raises ProviderError as queryCluster does.
+class ArraySession {
+public:
+    ArraySession(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile = std::string());
+    ~ArraySession();
+    ArraySession(const ArraySession&) = delete;
+    ArraySession& operator=(const ArraySession&) = delete;
+
+    CopyState copy(const std::string& fromVolume, const std::string& toVolume);
+    // The names of the hosts the volume is mapped to.
+    std::vector<std::string> hostsOf(const std::string& volume);
+    // A volume's "ElementName"; empty when it is gone.
+    std::string volumeName(const std::string& volume);
+
+    std::vector<ArrayVolume> volumes();
+    std::vector<ArrayMapping> mappings();
+    std::vector<std::string> groups();
+    std::vector<ArrayHostMapping> hostMappings();
+
+private:
+    struct Client;
+    ArrayEntry array_;
+    std::unique_ptr<Client> client_;
+};
 
 // Raises ProviderError as queryCluster does.
 CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,

@@ -112,6 +112,31 @@ const char* const kMigrations[] = {
         started_at     INTEGER NOT NULL
     );
     )SQL",
+    // The history of each job's steps, kept when the records change again:
+    // each step with its outcome per record; the log lines name their step,
+    // so that only the last steps' lines need be kept.
+    R"SQL(
+    CREATE TABLE steps (
+        id          INTEGER PRIMARY KEY,
+        job_id      INTEGER NOT NULL REFERENCES jobs(id) ON DELETE CASCADE,
+        step        TEXT NOT NULL,
+        state       TEXT NOT NULL DEFAULT 'running',  -- running, done or failed
+        result      INTEGER,
+        job_state   TEXT NOT NULL DEFAULT '',         -- the job's state after it
+        started_ms  INTEGER NOT NULL,
+        ended_ms    INTEGER
+    );
+    CREATE INDEX steps_by_job ON steps(job_id, id);
+    CREATE TABLE step_records (
+        step_id     INTEGER NOT NULL REFERENCES steps(id) ON DELETE CASCADE,
+        record_id   INTEGER NOT NULL REFERENCES records(id) ON DELETE CASCADE,
+        status      INTEGER NOT NULL,
+        error_code  INTEGER NOT NULL DEFAULT 0,
+        error_text  TEXT NOT NULL DEFAULT '',
+        PRIMARY KEY (step_id, record_id)
+    );
+    ALTER TABLE record_log ADD COLUMN step_id INTEGER;
+    )SQL",
 };
 
 [[noreturn]] void fail(int rc, const std::string& message) {

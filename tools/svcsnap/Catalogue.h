@@ -35,7 +35,7 @@ class Statement;
 
 class Catalogue {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr size_t kTagLength = 4;
 
     // Opens the catalogue file, creating it when needed, and its directory

@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <map>
+#include <memory>
 
 #include "ArrayCheck.h"
 #include "Arrays.h"
 #include "Failures.h"
+#include "Flows.h"
 #include "HostRecord.h"
 #include "Jobs.h"
 #include "LinuxHostBackend.h"
@@ -121,6 +124,8 @@ std::string stepText(Catalogue& catalogue, const JobEntry& j) {
     return j.step + " (" + stepState(catalogue, j) + ")";
 }
 
+std::string r0(const json& record, const char* key) { return record[key].get<std::string>(); }
+
 json jobJson(Catalogue& catalogue, const JobEntry& j) {
     const JobOptions& o = j.options;
     json options = {{"kind", o.kind},           {"group", o.useGroup},          {"label", o.label},
@@ -141,6 +146,78 @@ json jobJson(Catalogue& catalogue, const JobEntry& j) {
 }
 
 }  // namespace
+
+json copyJson(const RecordEntry& r) {
+    const CopyIdentity c = copyIdentity(r);
+    if (!c.known()) return nullptr;
+    auto group = r.metadata.find(ZQSO::SM_MDT_CONSISTENCY_GROUP);
+    return {{"type", c.copyType},
+            {"targetName", r.snapName},
+            {"targetUid", c.targetUid},
+            {"group", group == r.metadata.end() || group->second.empty() ? json(nullptr) : json(group->second)},
+            {"mapping", nullptr},
+            {"state", nullptr},
+            {"progress", nullptr},
+            {"fromArray", false}};
+}
+
+void readCopies(Agent& agent, Output& out, const std::vector<RecordEntry>& records, std::vector<json>& copies) {
+    // A short time-out: the catalogue's view is shown at once when the array is away.
+    constexpr uint32_t kReadTimeoutMs = 5000;
+    Arrays arrays(agent.catalogue());
+    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
+    std::map<std::string, std::unique_ptr<ArraySession>> sessions;
+    std::map<std::string, std::string> failed;
+    for (size_t i = 0; i < records.size() && i < copies.size(); ++i) {
+        const RecordEntry& r = records[i];
+        const int s = r.status;
+        if (copies[i].is_null() || s == ZQSO::SNAP_STATUS_DELETED || s == ZQSO::SNAP_STATUS_DELETED_OUTSIDE ||
+            s == ZQSO::SNAP_STATUS_UNPREPARED)
+            continue;
+        const CopyIdentity c = copyIdentity(r);
+        json& copy = copies[i];
+        if (failed.count(c.arrayId)) {
+            copy["arrayError"] = failed[c.arrayId];
+            continue;
+        }
+        try {
+            auto& session = sessions[c.arrayId];
+            if (!session) {
+                auto array = arrays.find(c.arrayId);
+                if (!array) throw ProviderError("array " + c.arrayId + " is not in the catalogue");
+                session = std::make_unique<ArraySession>(*array, kReadTimeoutMs, caFile);
+            }
+            const CopyState state = session->copy(c.sourcePath, c.targetPath);
+            const std::string name = session->volumeName(c.targetPath);
+            copy["fromArray"] = true;
+            copy["mappedTo"] = name.empty() ? std::vector<std::string>() : session->hostsOf(c.targetPath);
+            if (!name.empty()) copy["targetName"] = name;
+            copy["targetOnArray"] = !name.empty();
+            if (state.found) {
+                copy["mapping"] = state.name;
+                copy["state"] = syncStateName(state.syncState);
+                copy["syncState"] = state.syncState;
+                if (state.percent >= 0) copy["progress"] = state.percent;
+                copy["group"] = state.group.empty() ? json(nullptr) : json(state.group);
+            } else {
+                copy["state"] = "no FlashCopy mapping";
+            }
+        } catch (const ProviderError& e) {
+            failed[c.arrayId] = e.what();
+            copy["arrayError"] = e.what();
+            out.warn("array " + c.arrayId + " cannot be read, its copies are shown as the catalogue holds them: " +
+                     e.what());
+        }
+    }
+}
+
+std::string copyCell(const json& copy) {
+    if (!copy.is_object()) return "";
+    std::string cell = copy["type"].get<std::string>();
+    if (copy["state"].is_string()) cell += ", " + copy["state"].get<std::string>();
+    if (copy["progress"].is_number()) cell += " " + std::to_string(copy["progress"].get<int>()) + "%";
+    return cell;
+}
 
 std::string statusName(int status) {
     switch (status) {
@@ -318,53 +395,151 @@ int listJobs(Agent& agent, Output& out) {
     return out.finish(kExitOk);
 }
 
-int showJob(Agent& agent, Output& out, const std::string& name, bool verbose) {
+std::string levelName(int level) {
+    switch (level) {
+        case 0: return "detail";
+        case 1: return "info";
+        case 2: return "error";
+        default: return "level " + std::to_string(level);
+    }
+}
+
+int logLevel(const std::string& text) {
+    for (int level = 0; level <= 2; ++level)
+        if (text == levelName(level) || text == std::to_string(level)) return level;
+    throw UsageError("--level is 0 (detail), 1 (info) or 2 (error), not \"" + text + "\"");
+}
+
+int showJob(Agent& agent, Output& out, const std::string& name, const ShowOptions& o) {
     Jobs jobs(agent.catalogue());
     auto job = jobs.find(name);
     if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
+    const int minLevel = o.level.empty() ? 0 : logLevel(o.level);
+    const bool withLog = o.verbose || !o.level.empty() || !o.device.empty();
+    std::vector<RecordEntry> entries = jobs.records(job->id);
+    if (!o.device.empty()) {
+        auto one = std::find_if(entries.begin(), entries.end(), [&](const RecordEntry& r) { return r.device == o.device; });
+        if (one == entries.end()) throw ExitError(kExitNoInput, "job " + job->name + " has no device " + o.device);
+        entries = {*one};
+    }
     json doc = jobJson(agent.catalogue(), *job);
     out.line("job " + job->name + ": " + job->options.kind + ", state " + job->state +
              (job->step.empty() ? "" : ", step " + stepText(agent.catalogue(), *job)));
     if (stepInterrupted(agent.catalogue(), *job))
         out.line("its " + job->step + " step was interrupted: the catalogue holds what the engine had recorded; "
                  "svcsnap recover " + job->name + " finishes it");
-    Table t{{"device", "status", "error", "snap device"}, {}};
+    std::vector<json> copies;
+    for (const auto& r : entries) copies.push_back(copyJson(r));
+    readCopies(agent, out, entries, copies);
+    Table t{{"device", "status", "error", "target", "target uid", "group", "copy", "snap device"}, {}};
     json records = json::array();
-    auto entries = jobs.records(job->id);
-    for (const auto& r : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const RecordEntry& r = entries[i];
+        const json& copy = copies[i];
         std::string error = r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "";
-        t.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status), error, r.snapDevicePath});
+        auto text = [&](const char* key) { return copy.is_object() && copy[key].is_string() ? copy[key].get<std::string>() : ""; };
+        t.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status), error, text("targetName"),
+                          text("targetUid"), text("group"), copyCell(copy), r.snapDevicePath});
         json rec = {{"device", r.device},          {"snapName", r.snapName}, {"status", r.status},
                     {"statusName", statusName(r.status)},
                     {"errorCode", r.errorCode},    {"errorText", r.errorText}, {"snapDevicePath", r.snapDevicePath},
-                    {"arrayId", r.arrayId},        {"lunUid", r.lunUid}};
+                    {"arrayId", r.arrayId},        {"lunUid", r.lunUid},       {"copy", copy}};
         json meta = json::object();
         for (const auto& [id, value] : r.metadata) meta[std::to_string(id)] = value;
         rec["metadata"] = meta;
-        if (verbose) {
+        if (withLog) {
             json lines = json::array();
-            for (const auto& l : jobs.logLines(r.id))
+            for (const auto& l : jobs.logLines(r.id)) {
+                if (l.level < minLevel) continue;
                 lines.push_back({{"at", timeText(l.atMs / 1000, int(l.atMs % 1000))},
                                  {"atMs", l.atMs},
                                  {"level", l.level},
+                                 {"levelName", levelName(l.level)},
                                  {"function", l.function},
                                  {"text", l.text}});
+            }
             rec["log"] = lines;
         }
         records.push_back(rec);
     }
-    out.table(t);
-    if (verbose)
+    if (!o.device.empty()) {
+        // One record whole: every field on its own line.
+        const json& rec = records[0];
+        const json& copy = rec["copy"];
+        Table one{{"field", "value"}, {}, "record"};
+        one.rows = {{"device", r0(rec, "device")},
+                    {"snap name", r0(rec, "snapName")},
+                    {"status", std::to_string(rec["status"].get<int>()) + " " + r0(rec, "statusName")},
+                    {"error", rec["errorCode"].get<uint32_t>() ? std::to_string(rec["errorCode"].get<uint32_t>()) + " " +
+                                                                     r0(rec, "errorText")
+                                                               : ""},
+                    {"array", r0(rec, "arrayId")},
+                    {"snap device", r0(rec, "snapDevicePath")}};
+        if (copy.is_object())
+            for (const auto& [key, value] : copy.items())
+                one.rows.push_back({"copy " + key, value.is_string() ? value.get<std::string>()
+                                                   : value.is_null() ? std::string() : value.dump()});
+        for (const auto& [id, value] : rec["metadata"].items()) one.rows.push_back({"metadata " + id, value.get<std::string>()});
+        out.table(one);
+    } else {
+        out.table(t);
+    }
+    if (withLog)
         for (const auto& rec : records) {
             out.line("");
             out.line("log of " + rec["device"].get<std::string>() + ":");
             for (const auto& l : rec["log"])
-                out.line("  [" + std::to_string(l["level"].get<int>()) + "] " +
+                out.line("  " + l["at"].get<std::string>() + " " + l["levelName"].get<std::string>() + " " +
                          (l["function"].get<std::string>().empty() ? "" : l["function"].get<std::string>() + ": ") +
                          l["text"].get<std::string>());
         }
     doc["records"] = records;
     out.doc()["job"] = doc;
+    return out.finish(kExitOk);
+}
+
+int showHistory(Agent& agent, Output& out, const std::string& name) {
+    Jobs jobs(agent.catalogue());
+    auto job = jobs.find(name);
+    if (!job) throw ExitError(kExitNoInput, "no job " + name + " in the catalogue");
+    const bool interrupted = stepInterrupted(agent.catalogue(), *job);
+    const std::vector<StepEntry> steps = jobs.history(job->id);
+    Table t{{"#", "step", "started", "ended", "result", "job state", "device", "outcome"}, {}};
+    json list = json::array();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const StepEntry& s = steps[i];
+        std::string state = s.state;
+        if (state == "running" && (i + 1 < steps.size() || interrupted)) state = "interrupted";
+        const std::string started = timeText(s.startedMs / 1000, int(s.startedMs % 1000));
+        const std::string ended = s.endedMs ? timeText(s.endedMs / 1000, int(s.endedMs % 1000)) : "";
+        const std::string result = s.result ? std::to_string(*s.result) : state;
+        json records = json::array();
+        size_t succeeded = 0;
+        for (const auto& o : s.records) {
+            RecordEntry r;
+            r.status = o.status;
+            r.errorCode = o.errorCode;
+            const bool ok = stepSucceeded(s.step, r);
+            if (ok) ++succeeded;
+            std::string outcome = std::to_string(o.status) + " " + statusName(o.status);
+            if (o.errorCode) outcome += ", " + std::to_string(o.errorCode) + " " + o.errorText;
+            t.rows.push_back({std::to_string(i + 1), s.step, started, ended, result, s.jobState, o.device, outcome});
+            records.push_back({{"device", o.device},     {"status", o.status}, {"statusName", statusName(o.status)},
+                               {"succeeded", ok},        {"errorCode", o.errorCode},
+                               {"errorText", o.errorText}});
+        }
+        if (s.records.empty()) t.rows.push_back({std::to_string(i + 1), s.step, started, ended, result, s.jobState, "", ""});
+        json entry = {{"number", i + 1},       {"step", s.step},          {"state", state},
+                      {"startedAt", started},  {"endedAt", ended.empty() ? json(nullptr) : json(ended)},
+                      {"jobState", s.jobState.empty() ? json(nullptr) : json(s.jobState)},
+                      {"succeeded", succeeded}, {"records", records}};
+        entry["result"] = s.result ? json(*s.result) : json(nullptr);
+        list.push_back(entry);
+    }
+    out.doc()["job"] = {{"id", job->id}, {"name", job->name}, {"state", job->state}};
+    out.doc()["steps"] = list;
+    out.line("job " + job->name + ": " + std::to_string(steps.size()) + " step(s)");
+    if (!t.rows.empty()) out.table(t);
     return out.finish(kExitOk);
 }
 
@@ -422,15 +597,11 @@ int version(Agent& agent, Output& out) {
     return out.finish(kExitOk);
 }
 
-namespace {
-
 std::string arrayVendor() {
     std::string vendor = "IBM";
     zq::platform::platformInfo()->getString("HostModule", "IBMSVC_VENDOR_NAME", &vendor);
     return vendor;
 }
-
-}  // namespace
 
 int hostShow(Agent& agent, Output& out) {
     agent.plugin();  // the platform services, the device back end among them

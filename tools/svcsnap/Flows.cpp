@@ -1,18 +1,26 @@
 #include "Flows.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <iostream>
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 
+#include "ArrayCheck.h"
 #include "Arrays.h"
 #include "Commands.h"
 #include "Failures.h"
 #include "Journal.h"
 #include "Recovery.h"
 #include "RemoteExec.h"
+#include "ScsiIdentity.h"
 #include "StepSignals.h"
+#include "ZqDeviceTree.h"
 #include "zqso/ZqsoTypes.h"
 
 namespace svcsnap {
@@ -44,13 +52,13 @@ const char* doneWords(const std::string& step) {
     return "reconciled with the array";
 }
 
-json recordJson(const RecordEntry& r, bool succeeded) {
+json recordJson(const RecordEntry& r, bool succeeded, const json& copy) {
     json meta = json::object();
     for (const auto& [id, value] : r.metadata) meta[std::to_string(id)] = value;
     return {{"device", r.device},         {"status", r.status},           {"statusName", statusName(r.status)},
             {"succeeded", succeeded},     {"errorCode", r.errorCode},     {"errorText", r.errorText},
             {"snapDevicePath", r.snapDevicePath}, {"arrayId", r.arrayId}, {"lunUid", r.lunUid},
-            {"metadata", meta}};
+            {"snapName", r.snapName},     {"copy", copy},                 {"metadata", meta}};
 }
 
 void requireRecords(Agent& agent, const JobEntry& job) {
@@ -133,6 +141,121 @@ std::string arrayOfUniqueIds(Agent& agent, const std::string& given) {
         throw UsageError("name the devices' array with --array (the catalogue holds " + std::to_string(all.size()) +
                          " arrays)");
     return all.front().arrayId;
+}
+
+constexpr uint32_t kArrayTimeoutMs = 20000;
+
+// A volume unique id in one form: upper case, no ':'.
+std::string plainUid(const std::string& uid) {
+    std::string out;
+    for (char c : uid)
+        if (c != ':') out += char(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// What stands against rewriting one source: the hosts that map it, what
+// holds it on this host, or why neither could be told.
+struct SourceHazard {
+    std::string device;
+    std::vector<std::string> hosts;
+    std::string inUse;
+    std::string unknown;
+    bool any() const { return !hosts.empty() || !inUse.empty() || !unknown.empty(); }
+};
+
+// Asks the arrays which hosts map each source, and this host whether
+// something holds it; nothing is changed.
+std::vector<SourceHazard> revertHazards(Agent& agent, const JobEntry& job) {
+    Arrays arrays(agent.catalogue());
+    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
+    std::map<std::string, std::unique_ptr<ArraySession>> sessions;
+    // This host's disks by the unique id of their volume.
+    agent.plugin();
+    std::multimap<std::string, std::string> disks;
+    for (const auto& device : agent.host().backend->devices(arrayVendor())) {
+        const DiskIdentity id = inquireDisk(device, true);
+        if (!id.naa.empty()) disks.emplace(plainUid(id.naa), device);
+    }
+    std::vector<SourceHazard> out;
+    for (const auto& r : Jobs(agent.catalogue()).records(job.id)) {
+        const CopyIdentity copy = copyIdentity(r);
+        if (!copy.known()) continue;
+        SourceHazard h;
+        h.device = r.device;
+        try {
+            auto& session = sessions[copy.arrayId];
+            if (!session) {
+                auto array = arrays.find(copy.arrayId);
+                if (!array) throw ProviderError("array " + copy.arrayId + " is not in the catalogue");
+                session = std::make_unique<ArraySession>(*array, kArrayTimeoutMs, caFile);
+            }
+            h.hosts = session->hostsOf(copy.sourcePath);
+        } catch (const ProviderError& e) {
+            h.unknown = std::string("its host mappings cannot be read: ") + e.what();
+        }
+        auto [from, to] = disks.equal_range(plainUid(copy.sourceUid));
+        for (auto d = from; d != to && h.inUse.empty(); ++d) {
+            CUxError error;
+            std::shared_ptr<ZqDevice> device;
+            try {
+                device = ZqDeviceTree::getDevice(d->second, &error);
+            } catch (const std::exception& e) {
+                h.inUse = d->second + " cannot be opened: " + e.what();
+                break;
+            }
+            std::string why;
+            if (!device)
+                h.inUse = d->second + " cannot be opened: " + error.AsString();
+            else if (device->inUse(&why))
+                h.inUse = d->second + " is in use on this host" + (why.empty() ? "" : " (" + why + ")");
+        }
+        out.push_back(h);
+    }
+    return out;
+}
+
+// A revert rewrites the sources: it is confirmed (--yes, or asked on the
+// terminal), and refused while a host may read a source, unless --force.
+void checkRevert(Agent& agent, Output& out, const JobEntry& job, const FlowOptions& o) {
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    if (!o.yes && !terminal)
+        throw UsageError("revert rewrites the source devices of job " + job.name +
+                         " with their copies' data; give --yes to confirm it (standard input is not a terminal "
+                         "to ask on)");
+    if (!o.force) {
+        json sources = json::array();
+        std::string reasons;
+        for (const auto& h : revertHazards(agent, job)) {
+            json entry = {{"device", h.device}, {"mappedTo", h.hosts}};
+            if (!h.inUse.empty()) entry["inUse"] = h.inUse;
+            if (!h.unknown.empty()) entry["error"] = h.unknown;
+            sources.push_back(entry);
+            if (!h.any()) continue;
+            std::string why;
+            if (!h.hosts.empty()) {
+                why = "mapped to host";
+                if (h.hosts.size() > 1) why += "s";
+                for (size_t i = 0; i < h.hosts.size(); ++i) why += (i ? ", " : " ") + h.hosts[i];
+            }
+            if (!h.inUse.empty()) why += (why.empty() ? "" : "; ") + h.inUse;
+            if (!h.unknown.empty()) why += (why.empty() ? "" : "; ") + h.unknown;
+            reasons += (reasons.empty() ? "" : "; ") + h.device + " is " + why;
+        }
+        out.doc()["sources"] = sources;
+        if (!reasons.empty())
+            throw CommandFailed("revert refused, a host may read a source it would rewrite: " + reasons +
+                                " (unmap the sources from every host and release them first, or give --force)");
+    }
+    if (o.yes) return;
+    const size_t n = Jobs(agent.catalogue()).records(job.id).size();
+    std::cerr << "svcsnap: revert job " << job.name << ": rewrite its " << n
+              << " source device(s) with the data of their copies? What they hold now is lost. [y/N] "
+              << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    for (auto& c : answer) c = char(std::tolower(static_cast<unsigned char>(c)));
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
+    if (answer != "y" && answer != "yes") throw CommandFailed("the revert was not confirmed; nothing was changed");
 }
 
 const char* signalName(int signal) { return signal == SIGTERM ? "SIGTERM" : "SIGINT"; }
@@ -236,6 +359,7 @@ StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::st
                    std::optional<uint16_t> operation) {
     const StepKind& kind = stepKind(step);
     JobRunner runner(agent.catalogue(), agent.plugin(), agent.host());
+    runner.keepLogSteps(size_t(agent.config().logSteps()));
     StepReport report;
     try {
         report.outcome = runner.run(job, step, kind.entry, stateAfter(step, job), operation ? *operation : kind.operation);
@@ -243,16 +367,24 @@ StepReport runStep(Agent& agent, Output& out, const JobEntry& job, const std::st
         refuseBusy(job.name, busy);
     }
 
-    Table table{{"device", "status", "error", "snap device"}, {}, step};
+    Table table{{"device", "status", "error", "target", "copy", "snap device"}, {}, step};
     json records = json::array();
     size_t undetermined = 0;
-    for (const auto& r : report.outcome.records) {
+    std::vector<json> copies;
+    for (const auto& r : report.outcome.records) copies.push_back(copyJson(r));
+    // status is where a script asks how far the copies are (not the status
+    // step that map and revert take first).
+    if (step == "status" && out.command() == "status") readCopies(agent, out, report.outcome.records, copies);
+    for (size_t i = 0; i < report.outcome.records.size(); ++i) {
+        const RecordEntry& r = report.outcome.records[i];
         const bool ok = stepSucceeded(step, r);
         if (ok) ++report.succeeded;
         if (r.status == ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED) ++undetermined;
+        const std::string target = copies[i].is_object() ? copies[i]["targetName"].get<std::string>() : "";
         table.rows.push_back({r.device, std::to_string(r.status) + " " + statusName(r.status),
-                              r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "", r.snapDevicePath});
-        records.push_back(recordJson(r, ok));
+                              r.errorCode ? std::to_string(r.errorCode) + " " + r.errorText : "", target,
+                              copyCell(copies[i]), r.snapDevicePath});
+        records.push_back(recordJson(r, ok, copies[i]));
     }
     out.line(step + ": " + std::to_string(report.succeeded) + " of " + std::to_string(report.outcome.records.size()) +
              " devices " + doneWords(step) + " (engine result " + std::to_string(report.outcome.result) + ")");
@@ -393,6 +525,7 @@ int runFlow(Agent& agent, Output& out, const std::string& command, const std::st
     if (!refused.empty() && !options.force)
         throw CommandFailed("job " + job.name + " is " + job.state + ": " + refused + " (--force runs " + command +
                             " anyway)");
+    if (command == "revert") checkRevert(agent, out, job, options);
     StepSignals signals;
     StepReport last = runCommandSteps(agent, out, job, command, options);
     return finishSteps(agent, out, name, last);

@@ -51,6 +51,7 @@ struct FlowOptions {
     bool unmapFirst = true;  // delete: unmap the copies from this host first
     bool forget = false;     // delete: drop the job from the catalogue once no copy is left
     bool force = false;      // run the step whatever the job's state
+    bool yes = false;        // revert: confirmed on the command line
 };
 int runFlow(Agent& agent, Output& out, const std::string& command, const std::string& job,
             const FlowOptions& options = FlowOptions());

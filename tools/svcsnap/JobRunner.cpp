@@ -56,6 +56,7 @@ StepOutcome JobRunner::run(const JobEntry& job, const std::string& step, const s
         const std::string state = stateAfter(outcome.result, outcome.records);
         jobs.finishStep(job.id, step, outcome.result, state, kept, [&] {
             for (const auto& r : kept) rememberCopyOf(catalogue_, job.engineId, job.controlHostId, r);
+            jobs.pruneLog(job.id, logSteps_);
         });
         lease.setStep("");
     } catch (...) {

@@ -42,10 +42,16 @@ public:
     StepOutcome run(const JobEntry& job, const std::string& step, const std::string& entry,
                     const StateAfter& stateAfter, uint16_t operation = 0);
 
+    // The log lines of the job's last `steps` steps are kept, older ones
+    // dropped when a step ends.
+    void keepLogSteps(size_t steps) { logSteps_ = steps; }
+    static constexpr size_t kDefaultLogSteps = 20;
+
 private:
     Catalogue& catalogue_;
     const Plugin& plugin_;
     HostContext host_;
+    size_t logSteps_ = kDefaultLogSteps;
 };
 
 }  // namespace svcsnap

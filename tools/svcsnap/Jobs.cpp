@@ -1,9 +1,36 @@
 #include "Jobs.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 
 namespace svcsnap {
+
+std::vector<std::string> uniqueIdFields(const RecordEntry& r) {
+    std::vector<std::string> fields;
+    auto id = r.metadata.find(1);
+    if (id == r.metadata.end() || id->second.empty()) return fields;
+    for (size_t at = 0;;) {
+        const size_t star = id->second.find('*', at);
+        fields.push_back(id->second.substr(at, star == std::string::npos ? std::string::npos : star - at));
+        if (star == std::string::npos) break;
+        at = star + 1;
+    }
+    return fields;
+}
+
+CopyIdentity copyIdentity(const RecordEntry& r) {
+    CopyIdentity c;
+    const std::vector<std::string> f = uniqueIdFields(r);
+    if (f.size() < 8) return c;
+    c.arrayId = f[0];
+    c.copyType = f[1] == "5" ? "clone" : f[1] == "4" ? "snapshot" : f[1];
+    c.sourceUid = f[3];
+    c.sourcePath = f[4];
+    c.targetUid = f[6];
+    c.targetPath = f[7];
+    return c;
+}
 
 namespace {
 
@@ -50,6 +77,11 @@ void bindOptional(Statement& q, int index, const std::optional<int>& value) {
 }
 
 int64_t now() { return int64_t(std::time(nullptr)); }
+
+int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -151,6 +183,8 @@ void Jobs::beginStep(int64_t jobId, const std::string& step) {
                 "UPDATE jobs SET step = ?2, step_state = 'running', step_result = NULL, updated_at = ?3 "
                 "WHERE id = ?1");
     q.bind(1, jobId).bind(2, step).bind(3, now()).run();
+    Statement row(db_, "INSERT INTO steps (job_id, step, started_ms) VALUES (?1, ?2, ?3)");
+    row.bind(1, jobId).bind(2, step).bind(3, nowMs()).run();
     tx.commit();
 }
 
@@ -174,7 +208,10 @@ void Jobs::writeRecord(const RecordEntry& r) {
         meta.reset();
         meta.bind(1, r.id).bind(2, id).bind(3, value).run();
     }
-    Statement line(db_, "INSERT INTO record_log (record_id, at_ms, level, function, text) VALUES (?1, ?2, ?3, ?4, ?5)");
+    // A line belongs to the job's step that runs (its last).
+    Statement line(db_,
+                   "INSERT INTO record_log (record_id, at_ms, level, function, text, step_id) VALUES (?1, ?2, ?3, ?4, "
+                   "?5, (SELECT max(s.id) FROM steps s JOIN records r ON r.job_id = s.job_id WHERE r.id = ?1))");
     for (const auto& l : r.newLines) {
         line.reset();
         line.bind(1, r.id).bind(2, l.atMs).bind(3, l.level).bind(4, l.function).bind(5, l.text).run();
@@ -193,6 +230,21 @@ void Jobs::finishStep(int64_t jobId, const std::string& step, int result, const 
                 "UPDATE jobs SET state = ?2, step = ?3, step_state = 'done', step_result = ?4, updated_at = ?5 "
                 "WHERE id = ?1");
     q.bind(1, jobId).bind(2, newState).bind(3, step).bind(4, result).bind(5, now()).run();
+    Statement last(db_, "SELECT max(id) FROM steps WHERE job_id = ?1");
+    last.bind(1, jobId);
+    if (last.step() && !last.isNull(0)) {
+        const int64_t stepId = last.integer(0);
+        Statement row(db_, "UPDATE steps SET state = 'done', result = ?2, job_state = ?3, ended_ms = ?4 WHERE id = ?1");
+        row.bind(1, stepId).bind(2, result).bind(3, newState).bind(4, nowMs()).run();
+        Statement outcome(db_,
+                          "INSERT OR REPLACE INTO step_records (step_id, record_id, status, error_code, error_text) "
+                          "VALUES (?1, ?2, ?3, ?4, ?5)");
+        for (const auto& r : records) {
+            outcome.reset();
+            outcome.bind(1, stepId).bind(2, r.id).bind(3, r.status).bind(4, int64_t(r.errorCode)).bind(5, r.errorText);
+            outcome.run();
+        }
+    }
     tx.commit();
 }
 
@@ -200,7 +252,48 @@ void Jobs::failStep(int64_t jobId, const std::string& step) {
     Transaction tx(db_);
     Statement q(db_, "UPDATE jobs SET step = ?2, step_state = 'failed', updated_at = ?3 WHERE id = ?1");
     q.bind(1, jobId).bind(2, step).bind(3, now()).run();
+    Statement row(db_,
+                  "UPDATE steps SET state = 'failed', ended_ms = ?2 WHERE id = (SELECT max(id) FROM steps WHERE "
+                  "job_id = ?1) AND state = 'running'");
+    row.bind(1, jobId).bind(2, nowMs()).run();
     tx.commit();
+}
+
+std::vector<StepEntry> Jobs::history(int64_t jobId) {
+    std::vector<StepEntry> out;
+    Statement q(db_,
+                "SELECT id, step, state, result, job_state, started_ms, ended_ms FROM steps WHERE job_id = ?1 "
+                "ORDER BY id");
+    q.bind(1, jobId);
+    while (q.step()) {
+        StepEntry s;
+        s.id = q.integer(0);
+        s.step = q.text(1);
+        s.state = q.text(2);
+        if (!q.isNull(3)) s.result = int(q.integer(3));
+        s.jobState = q.text(4);
+        s.startedMs = q.integer(5);
+        s.endedMs = q.isNull(6) ? 0 : q.integer(6);
+        out.push_back(std::move(s));
+    }
+    Statement r(db_,
+                "SELECT o.record_id, r.device, o.status, o.error_code, o.error_text FROM step_records o "
+                "JOIN records r ON r.id = o.record_id WHERE o.step_id = ?1 ORDER BY r.position");
+    for (auto& s : out) {
+        r.reset();
+        r.bind(1, s.id);
+        while (r.step())
+            s.records.push_back({r.integer(0), r.text(1), int(r.integer(2)), uint32_t(r.integer(3)), r.text(4)});
+    }
+    return out;
+}
+
+void Jobs::pruneLog(int64_t jobId, size_t keepSteps) {
+    Statement q(db_,
+                "DELETE FROM record_log WHERE record_id IN (SELECT id FROM records WHERE job_id = ?1) AND "
+                "(SELECT count(*) FROM steps WHERE job_id = ?1) >= ?2 AND (step_id IS NULL OR step_id < "
+                "(SELECT min(id) FROM (SELECT id FROM steps WHERE job_id = ?1 ORDER BY id DESC LIMIT ?2)))");
+    q.bind(1, jobId).bind(2, int64_t(keepSteps)).run();
 }
 
 bool Jobs::remove(int64_t jobId) {

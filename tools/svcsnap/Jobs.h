@@ -77,6 +77,42 @@ struct RecordEntry {
     std::vector<LogEntry> newLines;  // lines to append when the record is written back
 };
 
+// The fields of a record's copy identifier (metadata 1), joined by '*' in
+// this order: array id, snap operation (4 snapshot, 5 clone), snap service,
+// source volume's unique id, source volume's object path, a carried field,
+// target volume's unique id, target volume's object path, target selection
+// mode. Empty when the record holds none.
+std::vector<std::string> uniqueIdFields(const RecordEntry& record);
+
+// The copy a record names, as its identifier tells it.
+struct CopyIdentity {
+    std::string arrayId;
+    std::string copyType;  // snapshot or clone
+    std::string sourceUid, sourcePath;
+    std::string targetUid, targetPath;
+    bool known() const { return !targetPath.empty(); }
+};
+CopyIdentity copyIdentity(const RecordEntry& record);
+
+// One step of a job as its history keeps it.
+struct StepEntry {
+    struct Outcome {
+        int64_t recordId = 0;
+        std::string device;
+        int status = 0;
+        uint32_t errorCode = 0;
+        std::string errorText;
+    };
+    int64_t id = 0;
+    std::string step;
+    std::string state;  // running, done or failed
+    std::optional<int> result;
+    std::string jobState;  // the job's state after it
+    int64_t startedMs = 0;
+    int64_t endedMs = 0;  // 0 while it runs
+    std::vector<Outcome> records;
+};
+
 class Jobs {
 public:
     static constexpr size_t kMaxJobName = 40;
@@ -102,6 +138,11 @@ public:
     void finishStep(int64_t jobId, const std::string& step, int result, const std::string& newState,
                     const std::vector<RecordEntry>& records, const std::function<void()>& alsoInside = {});
     void failStep(int64_t jobId, const std::string& step);
+    // The job's steps, oldest first, each with its records' outcome.
+    std::vector<StepEntry> history(int64_t jobId);
+    // Inside the caller's transaction: drops the log lines of all but the
+    // job's last `keepSteps` steps (lines older than the history too).
+    void pruneLog(int64_t jobId, size_t keepSteps);
     bool remove(int64_t jobId);
     // Inside the caller's transaction: the record's status, error, paths,
     // ids, flags and metadata, and its new log lines appended.

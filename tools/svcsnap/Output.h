@@ -76,6 +76,7 @@ class Output {
 public:
     Output(std::string command, bool json, bool quiet);
 
+    const std::string& command() const { return command_; }
     bool json() const { return json_; }
     bool quiet() const { return quiet_; }
     // Tables without their headers, cells joined by `separator`; no other lines.

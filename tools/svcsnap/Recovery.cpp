@@ -19,19 +19,6 @@ namespace {
 
 constexpr uint32_t kArrayTimeoutMs = 20000;
 
-std::vector<std::string> uniqueIdFields(const RecordEntry& r) {
-    std::vector<std::string> fields;
-    auto id = r.metadata.find(ZQSO::SM_MDT_UNIQUE_ID);
-    if (id == r.metadata.end() || id->second.empty()) return fields;
-    for (size_t at = 0;;) {
-        const size_t star = id->second.find('*', at);
-        fields.push_back(id->second.substr(at, star == std::string::npos ? std::string::npos : star - at));
-        if (star == std::string::npos) break;
-        at = star + 1;
-    }
-    return fields;
-}
-
 std::string copyStateText(const CopyState& c) {
     if (!c.found) return "no reverse copy";
     switch (c.syncState) {

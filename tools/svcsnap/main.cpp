@@ -59,7 +59,6 @@ int main(int argc, char** argv) {
     ArrayAddOptions add;
     std::string arrayId, jobName;
     uint32_t timeoutMs = 20000;
-    bool verbose = false;
 
     auto* array = app.add_subcommand("array", "arrays (SMI-S providers) the agent uses");
     array->require_subcommand(1);
@@ -86,7 +85,14 @@ int main(int argc, char** argv) {
     auto* listCmd = app.add_subcommand("list", "jobs with their state");
     auto* showCmd = app.add_subcommand("show", "a job's records with status and error");
     showCmd->add_option("job", jobName, "job name or id")->required();
-    showCmd->add_flag("-v,--verbose", verbose, "with each record's log lines");
+    ShowOptions show;
+    showCmd->add_flag("-v,--verbose", show.verbose, "with each record's log lines");
+    showCmd->add_option("--level", show.level, "only log lines of this level or above: 0 detail, 1 info, 2 error")
+        ->type_name("N");
+    showCmd->add_option("--device", show.device, "this device's record alone, whole, with its log lines")
+        ->type_name("DEV");
+    auto* historyCmd = app.add_subcommand("history", "a job's steps with their time, result and each device's outcome");
+    historyCmd->add_option("job", jobName, "job name or id")->required();
     auto* config = app.add_subcommand("config", "the configuration");
     config->require_subcommand(1);
     auto* configShowCmd = config->add_subcommand("show", "the configuration in force, secrets masked");
@@ -137,7 +143,12 @@ int main(int argc, char** argv) {
     addFlow("status", "whether the job's copies are mapped to a host");
     addFlow("map", "map the job's copies to this host and find them as disks");
     addFlow("unmap", "unmap the job's copies from this host");
-    addFlow("revert", "restore the job's source devices from their copies");
+    auto* revertCmd = addFlow("revert", "restore the job's source devices from their copies (asked on a terminal; "
+                                        "refused while a host maps a source or this host holds one)");
+    revertCmd->get_option("--force")->description(
+        "run the step whatever the job's state or interrupted step, and while sources are mapped or in use");
+    revertCmd->add_flag("-y,--yes", flow.yes, "do not ask: the sources are to be rewritten (needed when standard "
+                                             "input is not a terminal)");
     auto* deleteCmd = addFlow("delete", "delete the job's copies (unmapped from this host first)");
     deleteCmd->add_flag("--no-unmap", [&](int64_t) { flow.unmapFirst = false; }, "do not unmap first");
     deleteCmd->add_flag("--forget", flow.forget, "remove the job from the catalogue once no copy is left");
@@ -192,7 +203,8 @@ int main(int argc, char** argv) {
         if (arrayRemoveCmd->parsed()) return arrayRemove(agent, out, arrayId, force);
         if (arrayCheckCmd->parsed()) return arrayCheck(agent, out, arrayId, timeoutMs);
         if (listCmd->parsed()) return listJobs(agent, out);
-        if (showCmd->parsed()) return showJob(agent, out, jobName, verbose);
+        if (showCmd->parsed()) return showJob(agent, out, jobName, show);
+        if (historyCmd->parsed()) return showHistory(agent, out, jobName);
         if (configShowCmd->parsed()) return configShow(agent, out);
         if (versionCmd->parsed()) return version(agent, out);
         if (hostShowCmd->parsed()) return hostShow(agent, out);

@@ -116,10 +116,11 @@ TEST(Catalogue, SnapNamesCarryTheCataloguesTagAndOlderJobsKeepTheirs) {
         EXPECT_EQ(records[1].snapName, "nightly_" + tag + "_2");
         // As a catalogue of the first schema: no tag, no snap names, no journal.
         c.exec("ALTER TABLE records DROP COLUMN snap_name; DROP TABLE journal; DROP TABLE catalogue_info; "
+               "DROP TABLE step_records; DROP TABLE steps; ALTER TABLE record_log DROP COLUMN step_id; "
                "PRAGMA user_version = 1");
     }
     Catalogue c(path);
-    EXPECT_EQ(c.schemaVersion(), 2);
+    EXPECT_EQ(c.schemaVersion(), Catalogue::kSchemaVersion);
     EXPECT_NE(c.tag(), "");
     auto records = Jobs(c).records(Jobs(c).find("nightly")->id);
     EXPECT_EQ(records[0].snapName, "nightly_1");

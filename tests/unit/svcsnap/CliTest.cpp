@@ -225,7 +225,7 @@ TEST_F(SvcsnapCli, JobsWrittenByOneCommandAreReadByTheNext) {
     EXPECT_EQ(updated.substr(10, 1) + updated.substr(19), "TZ") << updated;
     CliRun showText = svcsnap("show nightly -v");
     EXPECT_NE(showText.out.find("62005 Failed to get array info"), std::string::npos) << showText.out;
-    EXPECT_NE(showText.out.find("[1] prepareDevices: FlashCopy prepared"), std::string::npos) << showText.out;
+    EXPECT_NE(showText.out.find("info prepareDevices: FlashCopy prepared"), std::string::npos) << showText.out;
     EXPECT_EQ(svcsnap("show 1 --json").doc()["job"]["name"], "nightly");
 }
 
@@ -519,7 +519,8 @@ TEST_F(SvcsnapCli, RevertRestoresTheSourcesDataFromTheCopy) {
     ASSERT_TRUE(simPost("write", {{"volume", "rv_db0"}, {"percent", 30}})["generation"].is_number());
     ASSERT_NE(generationOf("rv_db0"), snapped);
 
-    CliRun revert = flow("revert before --json --quiet");
+    // The source stays mapped to the host here: --force, confirmed with --yes.
+    CliRun revert = flow("revert before --yes --force --json --quiet");
     ASSERT_EQ(revert.status, 0) << revert.out << revert.err;
     ASSERT_EQ(revert.doc()["steps"].size(), 2u);
     EXPECT_EQ(revert.doc()["steps"][0]["step"], "status");
@@ -565,7 +566,7 @@ TEST_F(SvcsnapCli, DevicesNamedByUniqueIdLiveTheWholeLifeOfACopy) {
     // A flow's rows for scripts lead with their step.
     CliRun terse = flow("status byuid --quiet -t ,");
     EXPECT_EQ(terse.status, 0) << terse.err;
-    EXPECT_EQ(terse.out, "status," + uid + ",14 not mapped,,\n");
+    EXPECT_EQ(terse.out, "status," + uid + ",14 not mapped,," + target + ",snapshot, copying 0%,\n");
 
     // The array holds the job's copy: removing it takes --force.
     CliRun keep = svcsnap("array remove 0000020060C14A2C --json");

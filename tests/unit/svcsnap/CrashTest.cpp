@@ -58,7 +58,7 @@ const FlowCase kCases[] = {
     {"SnapOneByOne", "prepare {job} {devices}", "snap {job}", 4, 2, 5, "recover"},
     {"Map", "snapshot {job} {devices}", "map {job}", 2, 1, 10, "recover"},
     {"Unmap", "snapshot {job} {devices}; map {job}", "unmap {job}", 2, 1, 6, "rerun"},
-    {"Revert", "snapshot {job} {devices}", "revert {job}", 2, 1, 10, "resume", 512},
+    {"Revert", "snapshot {job} {devices}", "revert {job} --yes --force", 2, 1, 10, "resume", 512},
     {"Delete", "snapshot {job} {devices} --group; map {job}", "delete {job}", 4, 1, 19, "rerun"},
 };
 
