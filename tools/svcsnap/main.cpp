@@ -14,6 +14,7 @@
 #include "Demo.h"
 #include "Failures.h"
 #include "Flows.h"
+#include "Inventory.h"
 #include "Output.h"
 #include "Recovery.h"
 
@@ -78,6 +79,11 @@ int main(int argc, char** argv) {
     auto* arrayRemoveCmd = array->add_subcommand("remove", "remove an array that no job uses");
     arrayRemoveCmd->add_option("array-id", arrayId, "cluster id")->required();
     arrayRemoveCmd->add_flag("--force", force, "remove it even while jobs hold copies on it");
+    std::string arrayName;
+    auto* arrayShowCmd = array->add_subcommand(
+        "show", "what the array holds of this catalogue's jobs (targets, mappings, groups), orphans flagged");
+    arrayShowCmd->add_option("array", arrayName, "cluster id or name")->required();
+    arrayShowCmd->add_option("--timeout-ms", timeoutMs, "provider time-out");
     auto* arrayCheckCmd = array->add_subcommand("check", "connect and show the cluster, its firmware and pools");
     arrayCheckCmd->add_option("array-id", arrayId, "cluster id (default: every array)");
     arrayCheckCmd->add_option("--timeout-ms", timeoutMs, "provider time-out");
@@ -202,6 +208,7 @@ int main(int argc, char** argv) {
         if (arrayListCmd->parsed()) return arrayList(agent, out);
         if (arrayRemoveCmd->parsed()) return arrayRemove(agent, out, arrayId, force);
         if (arrayCheckCmd->parsed()) return arrayCheck(agent, out, arrayId, timeoutMs);
+        if (arrayShowCmd->parsed()) return arrayShow(agent, out, arrayName, timeoutMs);
         if (listCmd->parsed()) return listJobs(agent, out);
         if (showCmd->parsed()) return showJob(agent, out, jobName, show);
         if (historyCmd->parsed()) return showHistory(agent, out, jobName);

@@ -10,7 +10,9 @@
 #include <set>
 #include <string>
 
+#include "Catalogue.h"
 #include "CliFixture.h"
+#include "Jobs.h"
 
 using namespace clitest;
 namespace fs = std::filesystem;
@@ -200,4 +202,52 @@ TEST_F(Admin, CopiesShowTheirTargetMappingGroupAndProgressAndEveryStepIsKept) {
     EXPECT_TRUE(contains(svcsnap("--help").out, "log_steps"));
 
     EXPECT_EQ(flow("delete cl --quiet").status, 0);
+}
+
+TEST_F(Admin, ArrayShowListsWhatTheCatalogueMadeAndFlagsOrphans) {
+    simulatedHost("in_db", "21000024FF4AF203", 3, 16, false);
+    ASSERT_EQ(flow("snapshot kept /dev/sdb /dev/sdc --group --quiet").status, 0);
+    ASSERT_EQ(flow("snapshot lost /dev/sdd --quiet").status, 0);
+    // A volume of another catalogue's naming, and one of nobody's.
+    ASSERT_EQ(simPost("volumes", {{"name", "foreign_zz99_1"}, {"sizeMiB", 16}})["returnValue"], 0);
+    ASSERT_EQ(simPost("volumes", {{"name", "in_other"}, {"sizeMiB", 16}})["returnValue"], 0);
+    const std::string lostTarget = copiesOf("in_db2").at(0)["target"];
+    {
+        // The job leaves the catalogue behind the agent's back; its copy stays.
+        svcsnap::Catalogue c(dir_ + "/data/catalogue.db");
+        svcsnap::Jobs jobs(c);
+        ASSERT_TRUE(jobs.remove(jobs.find("lost")->id));
+    }
+
+    CliRun shown = svcsnap("array show 0000020060C14A2C --json");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    std::map<std::string, int> kinds;
+    std::set<std::string> orphans;
+    const json objects = shown.doc()["objects"];
+    for (const auto& o : objects) {
+        const std::string name = o["name"];
+        ++kinds[o["kind"].get<std::string>()];
+        EXPECT_TRUE(name != "foreign_zz99_1" && name != "in_other") << name;
+        if (o["orphan"].get<bool>()) {
+            orphans.insert(o["kind"].get<std::string>() + " " + name);
+            EXPECT_EQ(o["why"], "no job names it");
+            EXPECT_TRUE(o["job"].is_null());
+        } else {
+            EXPECT_EQ(o["job"], "kept") << o;
+        }
+    }
+    EXPECT_EQ(kinds, (std::map<std::string, int>{{"group", 1}, {"mapping", 3}, {"target", 3}}));
+    EXPECT_EQ(orphans, (std::set<std::string>{"target " + lostTarget, "mapping " + lostTarget}));
+    EXPECT_EQ(shown.doc()["orphans"], 2);
+
+    // By the cluster's name too; an unknown array is 66, one out of reach 69.
+    CliRun text = svcsnap("array show svcsim");
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(contains(text.out, "yes: no job names it")) << text.out;
+    EXPECT_EQ(svcsnap("array show 0000FFFFFFFFFFFF").status, 66);
+    ASSERT_EQ(svcsnap("array add 127.0.0.1 --http --port 1 --user admin --password-stdin --id 0000EEEEEEEEEEEE",
+                      std::string(kPassword) + "\n")
+                  .status,
+              0);
+    EXPECT_EQ(svcsnap("array show 0000EEEEEEEEEEEE").status, 69);
 }
