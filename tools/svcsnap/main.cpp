@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     std::string arrayName;
     auto* arrayShowCmd = array->add_subcommand(
         "show", "what the array holds of this catalogue's jobs (targets, mappings, groups), orphans flagged");
-    arrayShowCmd->add_option("array", arrayName, "cluster id or name")->required();
+    arrayShowCmd->add_option("array-id", arrayName, "cluster id (or the cluster's name)")->required();
     arrayShowCmd->add_option("--timeout-ms", timeoutMs, "provider time-out");
     auto* arrayCheckCmd = array->add_subcommand("check", "connect and show the cluster, its firmware and pools");
     arrayCheckCmd->add_option("array-id", arrayId, "cluster id (default: every array)");
