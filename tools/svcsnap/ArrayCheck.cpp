@@ -1,5 +1,6 @@
 #include "ArrayCheck.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -122,6 +123,20 @@ int integer(const CIMInstance& instance, const char* name, int fallback = -1) {
 
 }  // namespace
 
+namespace {
+
+// Runs a question to the provider; its failures become ProviderError.
+template <typename Question>
+auto ask(const ArrayEntry& array, Question question) -> decltype(question()) {
+    try {
+        return question();
+    } catch (const Exception& e) {
+        throw answered(array, e);
+    }
+}
+
+}  // namespace
+
 ArraySession::ArraySession(const ArrayEntry& array, uint32_t timeoutMs, const std::string& caFile)
     : array_(array), client_(std::make_unique<Client>()) {
     try {
@@ -140,8 +155,8 @@ ArraySession::~ArraySession() {
 }
 
 CopyState ArraySession::copy(const std::string& fromVolume, const std::string& toVolume) {
-    CopyState state;
-    try {
+    return ask(array_, [&] {
+        CopyState state;
         const CIMObjectPath from{String(fromVolume)}, to{String(toVolume)};
         for (const CIMObjectPath& mapping :
              client_->cim.referenceNames(CIMNamespaceName(kNamespace), from, CIMName("CIM_StorageSynchronized"))) {
@@ -158,25 +173,19 @@ CopyState ArraySession::copy(const std::string& fromVolume, const std::string& t
             state.group = property(instance, "SynchronizedSetName");
             break;
         }
-    } catch (const Exception& e) {
-        throw answered(array_, e);
-    }
-    return state;
+        return state;
+    });
 }
 
 std::vector<std::string> ArraySession::hostsOf(const std::string& volume) {
-    std::vector<std::string> hosts;
-    try {
-        for (const CIMObjectPath& unit : client_->cim.referenceNames(CIMNamespaceName(kNamespace), CIMObjectPath(String(volume)),
-                                                                 CIMName("CIM_ProtocolControllerForUnit"))) {
-            const CIMInstance host =
-                client_->cim.getInstance(CIMNamespaceName(kNamespace), referenced(unit, "Antecedent"));
-            hosts.push_back(property(host, "ElementName"));
-        }
-    } catch (const Exception& e) {
-        throw answered(array_, e);
-    }
-    return hosts;
+    return ask(array_, [&] {
+        std::vector<std::string> hosts;
+        for (const CIMObjectPath& unit : client_->cim.referenceNames(
+                 CIMNamespaceName(kNamespace), CIMObjectPath(String(volume)), CIMName("CIM_ProtocolControllerForUnit")))
+            hosts.push_back(property(
+                client_->cim.getInstance(CIMNamespaceName(kNamespace), referenced(unit, "Antecedent")), "ElementName"));
+        return hosts;
+    });
 }
 
 std::string ArraySession::volumeName(const std::string& volume) {
@@ -192,20 +201,18 @@ std::string ArraySession::volumeName(const std::string& volume) {
 }
 
 std::vector<ArrayVolume> ArraySession::volumes() {
-    std::vector<ArrayVolume> out;
-    try {
+    return ask(array_, [this] {
+        std::vector<ArrayVolume> out;
         for (const CIMInstance& v : enumerate(client_->cim, "CIM_StorageVolume"))
             out.push_back({v.getPath().toString().toStdString(), property(v, "DeviceID"), property(v, "ElementName"),
                            property(v, "Name")});
-    } catch (const Exception& e) {
-        throw answered(array_, e);
-    }
-    return out;
+        return out;
+    });
 }
 
 std::vector<ArrayMapping> ArraySession::mappings() {
-    std::vector<ArrayMapping> out;
-    try {
+    return ask(array_, [this] {
+        std::vector<ArrayMapping> out;
         for (const CIMInstance& m : enumerate(client_->cim, "CIM_StorageSynchronized")) {
             ArrayMapping mapping;
             mapping.name = property(m, "ElementName");
@@ -216,26 +223,22 @@ std::vector<ArrayMapping> ArraySession::mappings() {
             mapping.group = property(m, "SynchronizedSetName");
             out.push_back(mapping);
         }
-    } catch (const Exception& e) {
-        throw answered(array_, e);
-    }
-    return out;
+        return out;
+    });
 }
 
 std::vector<std::string> ArraySession::groups() {
-    std::vector<std::string> out;
-    try {
+    return ask(array_, [this] {
+        std::vector<std::string> out;
         for (const CIMInstance& g : enumerate(client_->cim, "IBMTSSVC_FlashCopyStorageSynchronizedSet"))
             out.push_back(property(g, "ElementName"));
-    } catch (const Exception& e) {
-        throw answered(array_, e);
-    }
-    return out;
+        return out;
+    });
 }
 
 std::vector<ArrayHostMapping> ArraySession::hostMappings() {
-    std::vector<ArrayHostMapping> out;
-    try {
+    return ask(array_, [this] {
+        std::vector<ArrayHostMapping> out;
         std::map<std::string, std::string> hostNames;
         for (const CIMInstance& h : enumerate(client_->cim, "CIM_SCSIProtocolController"))
             hostNames[property(h, "DeviceID")] = property(h, "ElementName");
@@ -243,10 +246,18 @@ std::vector<ArrayHostMapping> ArraySession::hostMappings() {
                                                                           CIMName("CIM_ProtocolControllerForUnit")))
             out.push_back({hostNames[keyOf(referenced(unit, "Antecedent"), "DeviceID")],
                            keyOf(referenced(unit, "Dependent"), "DeviceID")});
-    } catch (const Exception& e) {
-        throw answered(array_, e);
+        return out;
+    });
+}
+
+ArraySession& ArraySessions::of(const std::string& arrayId) {
+    auto& session = open_[arrayId];
+    if (!session) {
+        auto array = std::find_if(arrays_.begin(), arrays_.end(), [&](const ArrayEntry& a) { return a.arrayId == arrayId; });
+        if (array == arrays_.end()) throw ProviderError("array " + arrayId + " is not in the catalogue");
+        session = std::make_unique<ArraySession>(*array, timeoutMs_, caFile_);
     }
-    return out;
+    return *session;
 }
 
 CopyState queryCopy(const ArrayEntry& array, const std::string& fromVolume, const std::string& toVolume,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -98,6 +99,21 @@ private:
     struct Client;
     ArrayEntry array_;
     std::unique_ptr<Client> client_;
+};
+
+// Sessions to the catalogue's arrays, each opened at its first use.
+class ArraySessions {
+public:
+    ArraySessions(std::vector<ArrayEntry> arrays, uint32_t timeoutMs, std::string caFile)
+        : arrays_(std::move(arrays)), timeoutMs_(timeoutMs), caFile_(std::move(caFile)) {}
+    // Raises ProviderError when the array is not among them or cannot be reached.
+    ArraySession& of(const std::string& arrayId);
+
+private:
+    std::vector<ArrayEntry> arrays_;
+    uint32_t timeoutMs_;
+    std::string caFile_;
+    std::map<std::string, std::unique_ptr<ArraySession>> open_;
 };
 
 // Raises ProviderError as queryCluster does.

@@ -164,9 +164,8 @@ json copyJson(const RecordEntry& r) {
 void readCopies(Agent& agent, Output& out, const std::vector<RecordEntry>& records, std::vector<json>& copies) {
     // A short time-out: the catalogue's view is shown at once when the array is away.
     constexpr uint32_t kReadTimeoutMs = 5000;
-    Arrays arrays(agent.catalogue());
-    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
-    std::map<std::string, std::unique_ptr<ArraySession>> sessions;
+    ArraySessions sessions(Arrays(agent.catalogue()).list(), kReadTimeoutMs,
+                           agent.config().get("HostModule", kCaFileKey));
     std::map<std::string, std::string> failed;
     for (size_t i = 0; i < records.size() && i < copies.size(); ++i) {
         const RecordEntry& r = records[i];
@@ -181,16 +180,11 @@ void readCopies(Agent& agent, Output& out, const std::vector<RecordEntry>& recor
             continue;
         }
         try {
-            auto& session = sessions[c.arrayId];
-            if (!session) {
-                auto array = arrays.find(c.arrayId);
-                if (!array) throw ProviderError("array " + c.arrayId + " is not in the catalogue");
-                session = std::make_unique<ArraySession>(*array, kReadTimeoutMs, caFile);
-            }
-            const CopyState state = session->copy(c.sourcePath, c.targetPath);
-            const std::string name = session->volumeName(c.targetPath);
+            ArraySession& session = sessions.of(c.arrayId);
+            const CopyState state = session.copy(c.sourcePath, c.targetPath);
+            const std::string name = session.volumeName(c.targetPath);
             copy["fromArray"] = true;
-            copy["mappedTo"] = name.empty() ? std::vector<std::string>() : session->hostsOf(c.targetPath);
+            copy["mappedTo"] = name.empty() ? std::vector<std::string>() : session.hostsOf(c.targetPath);
             if (!name.empty()) copy["targetName"] = name;
             copy["targetOnArray"] = !name.empty();
             if (state.found) {

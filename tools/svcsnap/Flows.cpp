@@ -166,9 +166,8 @@ struct SourceHazard {
 // Asks the arrays which hosts map each source, and this host whether
 // something holds it; nothing is changed.
 std::vector<SourceHazard> revertHazards(Agent& agent, const JobEntry& job) {
-    Arrays arrays(agent.catalogue());
-    const std::string caFile = agent.config().get("HostModule", kCaFileKey);
-    std::map<std::string, std::unique_ptr<ArraySession>> sessions;
+    ArraySessions sessions(Arrays(agent.catalogue()).list(), kArrayTimeoutMs,
+                           agent.config().get("HostModule", kCaFileKey));
     // This host's disks by the unique id of their volume.
     agent.plugin();
     std::multimap<std::string, std::string> disks;
@@ -183,13 +182,7 @@ std::vector<SourceHazard> revertHazards(Agent& agent, const JobEntry& job) {
         SourceHazard h;
         h.device = r.device;
         try {
-            auto& session = sessions[copy.arrayId];
-            if (!session) {
-                auto array = arrays.find(copy.arrayId);
-                if (!array) throw ProviderError("array " + copy.arrayId + " is not in the catalogue");
-                session = std::make_unique<ArraySession>(*array, kArrayTimeoutMs, caFile);
-            }
-            h.hosts = session->hostsOf(copy.sourcePath);
+            h.hosts = sessions.of(copy.arrayId).hostsOf(copy.sourcePath);
         } catch (const ProviderError& e) {
             h.unknown = std::string("its host mappings cannot be read: ") + e.what();
         }
