@@ -1,18 +1,29 @@
-// Prepare, snap and delete of a snapshot batch in one consistency group
-// against the in-process simulator, every request answered after a fixed
-// latency: wall time, requests per device, and the floor (the requests the
-// flows' steps need, the parallel prepare counted as it runs, times the
-// latency; the mandated sleeps run on the virtual clock and are reported apart).
+// Every flow of the engine on one snapshot batch in a consistency group,
+// against the in-process simulator with every request answered after a
+// fixed latency: prepare, snap, mapped-state query, map, unmap, revert,
+// reconcile and delete, for batches of several sizes.
 //
-//   bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests] [--csv FILE]
+// Per flow and size: wall time (the requests' latency, real time), waits (the
+// engine clock: the mandated sleeps and polls, which cost no real time on the
+// simulator's virtual clock), engine time at 2 s per request (the waits plus
+// the wall time at a time scale of latency / 2 s, as a provider that answers
+// after 2 s of engine time would give), and requests per device. Each stands
+// beside its floor: the flow's requests split into what one record needs (r)
+// and what the batch needs once (b), fitted from the one-device run and this
+// run, r at the pool's width and b one after another, and the one-device
+// run's waits taken once.
+//
+//   bench_flows [--latency-ms N] [--sizes 1,16,64,256] [--flows a,b] [--breakdown] [--requests] [--csv FILE]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,13 +39,40 @@ namespace {
 using zqtest::EngineSimFixture;
 using zqtest::RecordBatch;
 
+constexpr int kPoolWidth = 16;                 // workers of a phase
+constexpr double kEngineSecondsPerRequest = 2;  // what the latency stands for
+const char* const kWwpn = "21:00:00:24:ff:4a:bc:de";
+const char* const kWwpnOnArray = "21000024FF4ABCDE";
+
+const std::vector<std::string>& flowNames() {
+    static const std::vector<std::string> names{"prepare", "snap", "mapped-state", "map",
+                                                "unmap",   "revert", "reconcile", "delete"};
+    return names;
+}
+
 struct Options {
     int latencyMs = 20;
-    std::vector<int> sizes{1, 8, 64, 256};
+    std::vector<int> sizes{1, 16, 64, 256};
+    std::set<std::string> flows;  // empty: all
     bool breakdown = false;
     bool requests = false;  // every request of the first size, in order
-    std::string csv;        // rows of the report appended (section,item,size,value,unit,ratio,against)
+    std::string csv;        // rows appended (section,item,size,value,unit,ratio,against)
 };
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream list(text);
+    for (std::string item; std::getline(list, item, ',');)
+        if (!item.empty()) items.push_back(item);
+    return items;
+}
+
+[[noreturn]] void usage() {
+    std::fprintf(stderr,
+                 "usage: bench_flows [--latency-ms N] [--sizes 1,16,64,256] [--flows prepare,snap,...] "
+                 "[--breakdown] [--requests] [--csv FILE]\n");
+    std::exit(64);
+}
 
 Options parse(int argc, char** argv) {
     Options o;
@@ -44,8 +82,12 @@ Options parse(int argc, char** argv) {
             o.latencyMs = std::atoi(argv[++i]);
         } else if (arg == "--sizes" && i + 1 < argc) {
             o.sizes.clear();
-            std::stringstream list(argv[++i]);
-            for (std::string item; std::getline(list, item, ',');) o.sizes.push_back(std::atoi(item.c_str()));
+            for (const auto& item : split(argv[++i])) o.sizes.push_back(std::atoi(item.c_str()));
+        } else if (arg == "--flows" && i + 1 < argc) {
+            for (const auto& item : split(argv[++i])) {
+                if (std::find(flowNames().begin(), flowNames().end(), item) == flowNames().end()) usage();
+                o.flows.insert(item);
+            }
         } else if (arg == "--breakdown") {
             o.breakdown = true;
         } else if (arg == "--requests") {
@@ -53,57 +95,23 @@ Options parse(int argc, char** argv) {
         } else if (arg == "--csv" && i + 1 < argc) {
             o.csv = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: bench_flows [--latency-ms N] [--sizes 1,8,64,256] [--breakdown] [--requests] [--csv FILE]\n");
-            std::exit(64);
+            usage();
         }
     }
+    if (o.latencyMs < 1) usage();
+    // The floors are fitted against the one-device run.
+    o.sizes.erase(std::remove_if(o.sizes.begin(), o.sizes.end(), [](int n) { return n < 1; }), o.sizes.end());
+    if (std::find(o.sizes.begin(), o.sizes.end(), 1) == o.sizes.end()) o.sizes.insert(o.sizes.begin(), 1);
+    std::sort(o.sizes.begin(), o.sizes.end());
+    o.sizes.erase(std::unique(o.sizes.begin(), o.sizes.end()), o.sizes.end());
     return o;
 }
 
-// Requests the flows' steps need per device and per batch, for a snapshot
-// batch in a group, with what one record's turn learns kept for its turn
-// (system, services, the provider's class prefix).
-struct Floor {
-    double prepareDevice = 0, prepareBatch = 0;
-    double snapDevice = 0, snapBatch = 0;
-    double deleteDevice = 0, deleteBatch = 0;
-    double sleepsPrepare = 0, sleepsDelete = 0;  // virtual seconds
-};
-
-Floor floorFor(int devices) {
-    Floor f;
-    const bool group = devices >= 2;
-    // Prepare, per record (worker): source by UID (concise list, shared per
-    // provider, and the volume itself: 1), the system (1), the source's name (1),
-    // the replication service and source pool (2), the volume's pool and I/O
-    // group (3), create the volume (1), its UID (1), attach (1), the mapping (0:
-    // the path is built), add to the group (1) or prepare the mapping (1).
-    f.prepareDevice = 12;
-    // Per batch: the concise list (1), the group made (look up, create: 2), its
-    // prepare (1).
-    f.prepareBatch = 1 + (group ? 3 : 0);
-    // Snap: the group of the first copy (1) and its start (1); alone, the start
-    // (1) and its confirmation (1).
-    f.snapDevice = group ? 0 : 2;
-    f.snapBatch = group ? 2 : 0;
-    // Delete, per record: the target exists (1), its mapping from the target
-    // (3: the target, its references, the source), the mapping's group (1), the
-    // host mappings (1), the mapping's name (1), the stop (1: the service is
-    // known), the stop polled (2: before and after the wait), detach (1), delete
-    // the volume (1).
-    f.deleteDevice = 13;
-    // Per batch: the group's members (1) and its removal (2).
-    f.deleteBatch = group ? 3 : 0;
-    f.sleepsPrepare = group ? 2 : 1;
-    f.sleepsDelete = 10.0 * devices;
-    return f;
-}
-
-struct Phase {
-    bool trace = false;
-    double seconds = 0;
+struct Measured {
+    double wallSeconds = 0;
+    double waitSeconds = 0;  // engine clock
     size_t requests = 0;
-    double virtualSeconds = 0;
+    int result = 0;
     std::map<std::string, size_t> byKind;
 };
 
@@ -114,22 +122,94 @@ std::string kindOf(const arraysim::LoggedRequest& r) {
 }
 
 template <class Run>
-Phase measure(EngineSimFixture& fx, bool trace, Run&& run) {
+Measured measure(EngineSimFixture& fx, bool trace, Run&& run) {
     fx.sim().requestLog().clear();
-    Phase p;
-    p.trace = trace;
+    Measured m;
     const int64_t virtualStart = fx.clock().nowMs();
     const auto start = std::chrono::steady_clock::now();
-    const int result = run();
-    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    p.virtualSeconds = double(fx.clock().nowMs() - virtualStart) / 1000.0;
-    if (result != 0) std::fprintf(stderr, "a flow returned %d\n", result);
+    m.result = run();
+    m.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.waitSeconds = double(fx.clock().nowMs() - virtualStart) / 1000.0;
     for (const auto& r : fx.sim().requestLog().snapshot()) {
-        ++p.byKind[kindOf(r)];
-        if (p.trace) std::printf("    %s %s\n", r.operation.c_str(), r.method.empty() ? r.target.substr(0, 160).c_str() : r.method.c_str());
+        ++m.byKind[kindOf(r)];
+        if (trace) std::printf("    %s %s\n", r.operation.c_str(), r.method.empty() ? r.target.substr(0, 160).c_str() : r.method.c_str());
     }
-    p.requests = fx.sim().requestLog().size();
-    return p;
+    m.requests = fx.sim().requestLog().size();
+    return m;
+}
+
+// One batch of `devices` snapshots through every flow.
+std::map<std::string, Measured> runFlows(const Options& options, int devices) {
+    ZqCimUtil::ClearSharedCaches();
+    EngineSimFixture fx;
+    fx.setEngineId(20);
+    fx.host().setInitiators({{kWwpn, false}});
+    fx.addHost("testhost", {kWwpnOnArray});
+    std::vector<std::string> sources;
+    auto batch = fx.makeBatch(size_t(devices));
+    for (int i = 0; i < devices; ++i) {
+        const std::string name = "vol" + std::to_string(i);
+        fx.addSource(name);
+        fx.addHostDisk(name, "/dev/disk-" + name);
+        sources.push_back(name);
+        (*batch)[size_t(i)].setSourceDevicePath("/dev/disk-" + name);
+        (*batch)[size_t(i)].setSnapName("bench_" + name);
+        (*batch)[size_t(i)].setConfig("SMCONFIG_NAME_IBMSVC_CONSISTENCY_GROUP", 1);
+    }
+    fx.sim().faults().add(arraysim::Fault::latency("*", options.latencyMs));
+    RecordBatch& b = *batch;
+    const bool trace = options.requests && devices == options.sizes.front();
+    auto wanted = [&](const std::string& flow) { return options.flows.empty() || options.flows.count(flow) != 0; };
+
+    std::map<std::string, Measured> out;
+    auto step = [&](const std::string& flow, const std::function<int()>& run) {
+        if (trace) std::printf("  %s:\n", flow.c_str());
+        // a flow not asked for still runs, to bring the batch to the next one
+        Measured m = measure(fx, trace && wanted(flow), run);
+        if (m.result != 0) std::fprintf(stderr, "%s of %d devices returned %d\n", flow.c_str(), devices, m.result);
+        if (wanted(flow)) out[flow] = m;
+    };
+    step("prepare", [&] { return zqso_prepareDevices(b.records(), b.count(), b.os()); });
+    step("snap", [&] { return zqso_snapDevices(b.records(), b.count(), b.os()); });
+    step("mapped-state", [&] { return zqso_isMapped(b.records(), b.count(), b.os()); });
+    step("map", [&] { return zqso_mapSnaps(b.records(), b.count(), b.os()); });
+    step("unmap", [&] { return zqso_unmapSnaps(b.records(), b.count(), b.os()); });
+    for (const auto& source : sources) fx.sim().hostWrite(source);
+    step("revert", [&] { return zqso_revertSnaps(b.records(), b.count(), b.os()); });
+    // the reverse copies run to their end before the copies are checked and removed
+    fx.clock().advanceMs(4 * 3600 * 1000);
+    step("reconcile", [&] { return zqso_reconcileSnaps(b.records(), b.count(), b.os()); });
+    step("delete", [&] { return zqso_deleteSnaps(b.records(), b.count(), b.os()); });
+    return out;
+}
+
+struct Floor {
+    double perRecord = 0;  // requests
+    double perBatch = 0;
+    double wallSeconds = 0;
+    double waitSeconds = 0;
+    double engineSeconds = 0;
+};
+
+// r and b from the one-device run (b + r requests) and this one (b + n r).
+Floor floorOf(const Measured& one, const Measured& m, int devices, double latency, double scale) {
+    Floor f;
+    if (devices > 1) {
+        f.perRecord = (double(m.requests) - double(one.requests)) / double(devices - 1);
+        f.perBatch = double(one.requests) - f.perRecord;
+        if (f.perRecord < 0) f.perRecord = 0;
+        if (f.perBatch < 0) {
+            f.perBatch = 0;
+            f.perRecord = double(m.requests) / devices;
+        }
+    } else {
+        f.perRecord = double(one.requests);
+    }
+    const double rounds = std::ceil(double(devices) / kPoolWidth);
+    f.wallSeconds = latency * (f.perBatch + f.perRecord * rounds);
+    f.waitSeconds = one.waitSeconds;
+    f.engineSeconds = f.waitSeconds + f.wallSeconds / scale;
+    return f;
 }
 
 }  // namespace
@@ -142,67 +222,52 @@ int main(int argc, char** argv) {
         std::perror(options.csv.c_str());
         return 1;
     }
-    std::printf("latency %d ms per request; snapshot batch in one group; prepare + snap + delete\n",
-                options.latencyMs);
-    std::printf("%8s %10s %10s %8s %10s %12s %10s %7s\n", "devices", "wall s", "floor s", "ratio", "req/dev",
-                "floor req/dev", "virtual s", "sleeps");
-    for (int devices : options.sizes) {
-        ZqCimUtil::ClearSharedCaches();
-        EngineSimFixture fx;
-        fx.setEngineId(20);
-        std::vector<std::string> sources;
-        auto batch = fx.makeBatch(size_t(devices));
-        for (int i = 0; i < devices; ++i) {
-            const std::string name = "vol" + std::to_string(i);
-            fx.addSource(name);
-            fx.addHostDisk(name, "/dev/disk-" + name);
-            (*batch)[size_t(i)].setSourceDevicePath("/dev/disk-" + name);
-            (*batch)[size_t(i)].setSnapName("bench_" + name);
-            (*batch)[size_t(i)].setConfig("SMCONFIG_NAME_IBMSVC_CONSISTENCY_GROUP", 1);
-        }
-        fx.sim().faults().add(arraysim::Fault::latency("*", options.latencyMs));
-        RecordBatch& b = *batch;
-        const Phase prepare = measure(fx, options.requests, [&] { return zqso_prepareDevices(b.records(), b.count(), b.os()); });
-        const Phase snap = measure(fx, options.requests, [&] { return zqso_snapDevices(b.records(), b.count(), b.os()); });
-        const Phase remove = measure(fx, options.requests, [&] { return zqso_deleteSnaps(b.records(), b.count(), b.os()); });
+    const double latency = options.latencyMs / 1000.0;
+    const double scale = latency / kEngineSecondsPerRequest;
+    std::printf("latency %d ms per request (engine time at %.0f s per request); snapshot batch in one group;"
+                " pool width %d\n",
+                options.latencyMs, kEngineSecondsPerRequest, kPoolWidth);
+    std::printf("%-13s %7s %9s %9s %6s %9s %9s %10s %10s %6s %8s %7s\n", "flow", "devices", "wall s", "floor s",
+                "ratio", "waits s", "floor", "engine s", "floor", "ratio", "req/dev", "x 1 dev");
 
-        const Floor f = floorFor(devices);
-        const double latency = options.latencyMs / 1000.0;
-        const int workers = std::min(devices, 16);
-        const double floorRequests = f.prepareDevice * devices + f.prepareBatch + f.snapDevice * devices +
-                                     f.snapBatch + f.deleteDevice * devices + f.deleteBatch;
-        const double floorSeconds =
-            latency * (f.prepareDevice * std::ceil(double(devices) / workers) + f.prepareBatch +
-                       f.snapDevice * devices + f.snapBatch + f.deleteDevice * devices + f.deleteBatch);
-        const double wall = prepare.seconds + snap.seconds + remove.seconds;
-        const size_t requests = prepare.requests + snap.requests + remove.requests;
-        std::printf("%8d %10.2f %10.2f %8.2f %10.1f %12.1f %10.0f %7.0f\n", devices, wall, floorSeconds,
-                    wall / floorSeconds, double(requests) / devices, floorRequests / devices,
-                    prepare.virtualSeconds + snap.virtualSeconds + remove.virtualSeconds,
-                    f.sleepsPrepare + f.sleepsDelete);
-        if (csv) {
-            std::fprintf(csv, "engine,wall time,%d,%.2f,s,%.2f,floor %.2f s at %d ms per request\n", devices, wall,
-                         wall / floorSeconds, floorSeconds, options.latencyMs);
-            std::fprintf(csv, "engine,requests per device,%d,%.1f,requests,%.2f,floor %.1f\n", devices,
-                         double(requests) / devices, double(requests) / floorRequests, floorRequests / devices);
-            const double phaseFloor[] = {f.prepareDevice * devices + f.prepareBatch, f.snapDevice * devices + f.snapBatch,
-                                         f.deleteDevice * devices + f.deleteBatch};
-            const Phase* phases[] = {&prepare, &snap, &remove};
-            const char* names[] = {"prepare", "snap", "delete"};
-            for (int i = 0; i < 3; ++i)
-                std::fprintf(csv, "engine,%s requests per device,%d,%.1f,requests,%.2f,floor %.1f\n", names[i], devices,
-                             double(phases[i]->requests) / devices, double(phases[i]->requests) / phaseFloor[i],
-                             phaseFloor[i] / devices);
-        }
-        if (options.breakdown) {
-            for (const auto* phase : {&prepare, &snap, &remove}) {
-                const char* name = phase == &prepare ? "prepare" : phase == &snap ? "snap" : "delete";
-                std::printf("  %s: %.2f s, %zu requests (%.1f per device), virtual %.0f s\n", name, phase->seconds,
-                            phase->requests, double(phase->requests) / devices, phase->virtualSeconds);
-                for (const auto& kind : phase->byKind)
-                    std::printf("    %-60s %8.2f\n", kind.first.c_str(), double(kind.second) / devices);
+    std::map<std::string, Measured> one;
+    for (int devices : options.sizes) {
+        const std::map<std::string, Measured> runs = runFlows(options, devices);
+        if (devices == 1) one = runs;
+        for (const std::string& flow : flowNames()) {
+            auto it = runs.find(flow);
+            if (it == runs.end()) continue;
+            const Measured& m = it->second;
+            const Measured& single = one.at(flow);
+            const Floor f = floorOf(single, m, devices, latency, scale);
+            const double engine = m.waitSeconds + m.wallSeconds / scale;
+            const double singleEngine = single.waitSeconds + single.wallSeconds / scale;
+            const double perDevice = double(m.requests) / devices;
+            std::printf("%-13s %7d %9.2f %9.2f %6.2f %9.0f %9.0f %10.0f %10.0f %6.2f %8.1f %7.2f\n", flow.c_str(),
+                        devices, m.wallSeconds, f.wallSeconds, m.wallSeconds / f.wallSeconds, m.waitSeconds,
+                        f.waitSeconds, engine, f.engineSeconds, engine / f.engineSeconds, perDevice,
+                        engine / singleEngine);
+            if (csv) {
+                std::fprintf(csv, "engine,%s wall time,%d,%.2f,s,%.2f,floor %.2f s at %d ms per request\n", flow.c_str(),
+                             devices, m.wallSeconds, m.wallSeconds / f.wallSeconds, f.wallSeconds, options.latencyMs);
+                std::fprintf(csv, "engine,%s engine time,%d,%.0f,s,%.2f,floor %.0f s (waits %.0f s once and %.0f s per request)\n",
+                             flow.c_str(), devices, engine, engine / f.engineSeconds, f.engineSeconds, f.waitSeconds,
+                             kEngineSecondsPerRequest);
+                std::fprintf(csv, "engine,%s engine time against 1 device,%d,%.0f,s,%.2f,1 device %.0f s\n", flow.c_str(),
+                             devices, engine, engine / singleEngine, singleEngine);
+                std::fprintf(csv, "engine,%s waits,%d,%.0f,s,%.2f,1 device %.0f s\n", flow.c_str(), devices,
+                             m.waitSeconds, single.waitSeconds > 0 ? m.waitSeconds / single.waitSeconds : 1.0,
+                             single.waitSeconds);
+                std::fprintf(csv, "engine,%s requests per device,%d,%.1f,requests,%.2f,1 device %zu\n", flow.c_str(),
+                             devices, perDevice, perDevice / double(single.requests), single.requests);
+            }
+            if (options.breakdown) {
+                std::printf("    %zu requests, result %d\n", m.requests, m.result);
+                for (const auto& kind : m.byKind)
+                    std::printf("      %-58s %8.2f\n", kind.first.c_str(), double(kind.second) / devices);
             }
         }
+        std::fflush(stdout);
     }
     if (csv) std::fclose(csv);
     return 0;

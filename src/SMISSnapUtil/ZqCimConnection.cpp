@@ -86,13 +86,15 @@ void ZqCimConnection::RememberPath(const std::string& key, const Pegasus::CIMObj
     knownPaths[key] = path;
 }
 
-void ZqCimConnection::TakeKnownPaths(const ZqCimConnection& other) {
-    if (this == &other) return;
+bool ZqCimConnection::SameEndpoint(const ZqCimConnection& other) const {
     const ZqCimom& a = cimom;
     const ZqCimom& b = other.cimom;
-    if (a.GetAddress() != b.GetAddress() || a.GetPort() != b.GetPort() || a.GetUseSSL() != b.GetUseSSL() ||
-        a.GetNameSpace() != b.GetNameSpace() || a.GetUserName() != b.GetUserName())
-        return;
+    return a.GetAddress() == b.GetAddress() && a.GetPort() == b.GetPort() && a.GetUseSSL() == b.GetUseSSL() &&
+           a.GetNameSpace() == b.GetNameSpace() && a.GetUserName() == b.GetUserName();
+}
+
+void ZqCimConnection::TakeKnownPaths(const ZqCimConnection& other) {
+    if (this == &other || !SameEndpoint(other)) return;
     for (const auto& known : other.knownPaths) knownPaths.insert(known);
 }
 

@@ -73,6 +73,7 @@ public:
     // Takes the paths another connection found, when it serves the same
     // endpoint (address, port, scheme, namespace and user).
     void TakeKnownPaths(const ZqCimConnection& other);
+    bool SameEndpoint(const ZqCimConnection& other) const;
 
     ZQ_CIM_CONNECTION_STATE GetConnState() const { return connState; }
     uint16_t GetHttpFaultCount() const { return httpFaultCount; }

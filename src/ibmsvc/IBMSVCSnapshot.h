@@ -127,6 +127,35 @@ public:
     // 2 delete failed.
     int WaitDetachAndDelete(IBMSVCSnapshot& snap, bool wait);
 
+    // DeleteDependentSnaps in its three steps, for a flow that waits for the
+    // stops of several copies at once: Begin checks and stops, Poll reads
+    // the mapping once (as often as the wait allows while it is stopping),
+    // Finish detaches and deletes the target or marks the mapping.
+    enum class StopSeen { Stopping, Stopped, Gone, Other };
+    struct DependentRemoval {
+        bool going = false;   // checks passed: to be polled, then finished
+        bool marked = false;  // the mapping carries kToBeDeleted
+        bool waits = false;   // its stop is waited for
+        bool stopAccepted = false;
+        bool failed = false;  // an error was raised on the way
+        std::string name;     // the mapping's element name
+        StopSeen seen = StopSeen::Stopping;
+    };
+    // The wait of WaitDetachAndDelete: seconds in all and between polls.
+    struct StopWaitLimits {
+        int totalSeconds = 0;
+        int intervalSeconds = 0;
+        int maxSleeps() const;
+    };
+    static StopWaitLimits DependentStopWait(bool wait);
+    // True when the removal goes on (removal.going).
+    bool BeginDependentRemoval(DependentRemoval& removal);
+    void PollDependentRemoval(DependentRemoval& removal);
+    // "Stop still in progress, waiting %d seconds".
+    void TraceStopWaiting(int seconds);
+    // 1 mapping and target are gone, 0 otherwise.
+    int FinishDependentRemoval(DependentRemoval& removal);
+
     IBMSVCCimUtil m_SvcCimUtil;
     std::string m_SyncSetName;
     std::string m_SyncSetPath;
@@ -142,6 +171,10 @@ private:
     int FinishSetMethod(const char* label, int retVal, const std::string& jobPath);
     // True when no host sees the target; otherwise reports 650006.
     bool TargetHasNoHostMappings(const char* label);
+    // One read of the mapping of snap's target; traced on this object.
+    StopSeen PollStop(IBMSVCSnapshot& snap);
+    // After the polls: 0 deleted, 1 still not stopped, 2 delete failed.
+    int DeleteAfterStop(IBMSVCSnapshot& snap, StopSeen seen);
 
     std::string m_MappingReadPath;
     std::map<std::string, std::string> m_Mapping;  // its properties as text

@@ -69,8 +69,38 @@ bool IBMSVCSnapshot::TargetHasNoHostMappings(const char* label) {
     return true;
 }
 
+int IBMSVCSnapshot::StopWaitLimits::maxSleeps() const {
+    if (totalSeconds < 1 || intervalSeconds < 1) return 0;
+    return (totalSeconds + intervalSeconds - 1) / intervalSeconds;
+}
+
+IBMSVCSnapshot::StopWaitLimits IBMSVCSnapshot::DependentStopWait(bool wait) {
+    StopWaitLimits limits;
+    limits.totalSeconds =
+        ZqSmisSettings::GetHostModuleInt("IBMSVC_DETACH_STOP_WAIT_SECS", wait ? kDefaultWaitSeconds : 0);
+    limits.intervalSeconds =
+        ZqSmisSettings::GetHostModuleInt("IBMSVC_DETACH_STOP_WAIT_INTERVAL", wait ? kDefaultIntervalSeconds : 0);
+    // A positive wait never polls without pause.
+    if (limits.totalSeconds > 0 && limits.intervalSeconds < 1) limits.intervalSeconds = kDefaultIntervalSeconds;
+    return limits;
+}
+
 int IBMSVCSnapshot::DeleteDependentSnaps() {
+    DependentRemoval removal;
+    if (!BeginDependentRemoval(removal)) return 0;
+    const StopWaitLimits limits = DependentStopWait(removal.waits);
+    PollDependentRemoval(removal);
+    for (int sleeps = 0; removal.seen == StopSeen::Stopping && !removal.failed && sleeps < limits.maxSleeps(); ++sleeps) {
+        TraceStopWaiting(limits.intervalSeconds);
+        GotoSleep(limits.intervalSeconds * 1000);
+        PollDependentRemoval(removal);
+    }
+    return FinishDependentRemoval(removal);
+}
+
+bool IBMSVCSnapshot::BeginDependentRemoval(DependentRemoval& removal) {
     static const char* const kLabel = "IBMSVCSnapshot::DeleteDependentSnaps";
+    removal = DependentRemoval();
     ClearLastError();
     if (m_SystemName.empty() || m_SourceDev.empty() || m_SourceDevPath.empty() || m_SyncPath.empty() ||
         !HasTarget()) {
@@ -78,27 +108,55 @@ int IBMSVCSnapshot::DeleteDependentSnaps() {
         DEBUG_TRACE(kLabel, "Dumping Parameters\n");
         DEBUG_TRACE(kLabel, "SystemName = %s, sourceDev = %s, sourceDevPath = %s, SyncPath = %s\n",
                     m_SystemName.c_str(), m_SourceDev.c_str(), m_SourceDevPath.c_str(), m_SyncPath.c_str());
-        return 0;
+        return false;
     }
     try {
         // A host disk whose data would no longer be valid: touch nothing.
-        if (!TargetHasNoHostMappings(kLabel)) return 0;
+        if (!TargetHasNoHostMappings(kLabel)) return false;
 
-        const std::string name = MappingProperty("ElementName");
-        const bool marked = name.find(kToBeDeleted) != std::string::npos;
+        removal.name = MappingProperty("ElementName");
+        removal.marked = removal.name.find(kToBeDeleted) != std::string::npos;
         // A marked mapping that is prepared or copying was never stopped (the
         // job of its stop did not end): it is stopped again.
         int state = -1;
-        const bool restop = marked && ParseState(MappingProperty("SyncState"), state) &&
+        const bool restop = removal.marked && ParseState(MappingProperty("SyncState"), state) &&
                             (state == SYNC_STATE_PREPARED || state == SYNC_STATE_RESYNC_IN_PROGRESS);
-        bool stopAccepted = false;
-        if (!marked || restop)
-            stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+        if (!removal.marked || restop)
+            removal.stopAccepted = SnapSyncOp(SYNC_OP_STOP, false, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+        removal.waits = !removal.marked || restop;
+        removal.going = true;
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+        m_Conn.DisconnectCimom();
+    }
+    return removal.going;
+}
 
-        const int r = WaitDetachAndDelete(*this, !marked || restop);
+void IBMSVCSnapshot::PollDependentRemoval(DependentRemoval& removal) {
+    static const char* const kLabel = "IBMSVCSnapshot::DeleteDependentSnaps";
+    if (!removal.going || removal.failed) return;
+    try {
+        removal.seen = PollStop(*this);
+    } catch (...) {
+        TraceCaughtException(*this, kLabel, ZQ_SOURCE_FILE, __LINE__);
+        m_Conn.DisconnectCimom();
+        removal.failed = true;
+    }
+}
+
+void IBMSVCSnapshot::TraceStopWaiting(int seconds) {
+    DEBUG_TRACE("IBMSVCSnapshot::WaitDetachAndDelete", "Stop still in progress, waiting %d seconds", seconds);
+}
+
+int IBMSVCSnapshot::FinishDependentRemoval(DependentRemoval& removal) {
+    static const char* const kLabel = "IBMSVCSnapshot::DeleteDependentSnaps";
+    if (!removal.going || removal.failed) return 0;
+    try {
+        const int r = DeleteAfterStop(*this, removal.seen);
         if (r == 0) return 1;
-        if (r != 1 || marked) return 0;
-        if (!stopAccepted || name.empty()) {
+        if (r != 1 || removal.marked) return 0;
+        const std::string& name = removal.name;
+        if (!removal.stopAccepted || name.empty()) {
             // The next delete stops it again.
             DEBUG_TRACE(kLabel, "Mapping [%s] of the Source device [%s] was not stopped, left unmarked", name.c_str(),
                         m_SourceDev.c_str());
@@ -128,65 +186,63 @@ int IBMSVCSnapshot::DeleteDependentSnaps() {
     return 0;
 }
 
-int IBMSVCSnapshot::WaitDetachAndDelete(IBMSVCSnapshot& snap, bool wait) {
+IBMSVCSnapshot::StopSeen IBMSVCSnapshot::PollStop(IBMSVCSnapshot& snap) {
     static const char* const kLabel = "IBMSVCSnapshot::WaitDetachAndDelete";
-    int total = ZqSmisSettings::GetHostModuleInt("IBMSVC_DETACH_STOP_WAIT_SECS", wait ? kDefaultWaitSeconds : 0);
-    int interval =
-        ZqSmisSettings::GetHostModuleInt("IBMSVC_DETACH_STOP_WAIT_INTERVAL", wait ? kDefaultIntervalSeconds : 0);
-    // A positive wait never polls without pause.
-    if (total > 0 && interval < 1) interval = kDefaultIntervalSeconds;
-
-    enum class Seen { Stopping, Stopped, Gone, Other };
+    // The mapping is read through its path. Only when that fails does the
+    // target's lookup tell whether the mapping is gone.
     int state = -1;
-    auto poll = [&]() {
-        // The mapping is read through its path. Only when that fails does
-        // the target's lookup tell whether the mapping is gone.
-        int r = -1;
-        if (!snap.m_SyncPath.empty()) {
-            int percent = -1;
-            r = snap.GetSyncState(state, percent);
-        }
-        if (r != 0) {
-            r = snap.GetSyncPathFromTarget();
-            if (r == 1) {
-                DEBUG_TRACE(kLabel, "FlashCopy deleted as autodelete is enabled");
-                return Seen::Gone;
-            }
-            // A state that cannot be read is no proof of anything: read it again.
-            if (r != 0) {
-                DEBUG_TRACE(kLabel, "Mapping of the target [%s] could not be read", snap.m_TargetDev.c_str());
-                return Seen::Stopping;
-            }
-            if (!ParseState(snap.MappingProperty("SyncState"), state)) state = -1;
-        }
-        if (state < 0) {
-            DEBUG_TRACE(kLabel, "Sync state of [%s] could not be read", snap.m_SyncPath.c_str());
-            return Seen::Stopping;
-        }
-        DEBUG_TRACE(kLabel, "Sync state [%d]", state);
-        if (IsStopped(state)) {
-            DEBUG_TRACE(kLabel, "Stop completed");
-            return Seen::Stopped;
-        }
-        if (IsStopping(state)) return Seen::Stopping;
-        DEBUG_TRACE(kLabel, " Incorrect state [%d]", state);
-        return Seen::Other;
-    };
-
-    Seen seen = poll();
-    for (int remaining = total; seen == Seen::Stopping && remaining >= 1 && interval >= 1; remaining -= interval) {
-        DEBUG_TRACE(kLabel, "Stop still in progress, waiting %d seconds", interval);
-        GotoSleep(interval * 1000);
-        seen = poll();
+    int r = -1;
+    if (!snap.m_SyncPath.empty()) {
+        int percent = -1;
+        r = snap.GetSyncState(state, percent);
     }
-    if (seen == Seen::Stopping || seen == Seen::Other) return 1;
+    if (r != 0) {
+        r = snap.GetSyncPathFromTarget();
+        if (r == 1) {
+            DEBUG_TRACE(kLabel, "FlashCopy deleted as autodelete is enabled");
+            return StopSeen::Gone;
+        }
+        // A state that cannot be read is no proof of anything: read it again.
+        if (r != 0) {
+            DEBUG_TRACE(kLabel, "Mapping of the target [%s] could not be read", snap.m_TargetDev.c_str());
+            return StopSeen::Stopping;
+        }
+        if (!ParseState(snap.MappingProperty("SyncState"), state)) state = -1;
+    }
+    if (state < 0) {
+        DEBUG_TRACE(kLabel, "Sync state of [%s] could not be read", snap.m_SyncPath.c_str());
+        return StopSeen::Stopping;
+    }
+    DEBUG_TRACE(kLabel, "Sync state [%d]", state);
+    if (IsStopped(state)) {
+        DEBUG_TRACE(kLabel, "Stop completed");
+        return StopSeen::Stopped;
+    }
+    if (IsStopping(state)) return StopSeen::Stopping;
+    DEBUG_TRACE(kLabel, " Incorrect state [%d]", state);
+    return StopSeen::Other;
+}
 
+int IBMSVCSnapshot::DeleteAfterStop(IBMSVCSnapshot& snap, StopSeen seen) {
+    static const char* const kLabel = "IBMSVCSnapshot::WaitDetachAndDelete";
+    if (seen == StopSeen::Stopping || seen == StopSeen::Other) return 1;
     // The mapping is gone with its autodelete: only the target is left.
-    if (seen == Seen::Stopped) snap.DetachSnap();
+    if (seen == StopSeen::Stopped) snap.DetachSnap();
     if (snap.SnapDelete() == ZQSO::SNAP_STATUS_DELETED) {
         DEBUG_TRACE(kLabel, "Successfully deleted the device %s", snap.m_TargetDev.c_str());
         return 0;
     }
     DEBUG_TRACE(kLabel, "Failed to delete the device %s", snap.m_TargetDev.c_str());
     return 2;
+}
+
+int IBMSVCSnapshot::WaitDetachAndDelete(IBMSVCSnapshot& snap, bool wait) {
+    const StopWaitLimits limits = DependentStopWait(wait);
+    StopSeen seen = PollStop(snap);
+    for (int sleeps = 0; seen == StopSeen::Stopping && sleeps < limits.maxSleeps(); ++sleeps) {
+        TraceStopWaiting(limits.intervalSeconds);
+        GotoSleep(limits.intervalSeconds * 1000);
+        seen = PollStop(snap);
+    }
+    return DeleteAfterStop(snap, seen);
 }

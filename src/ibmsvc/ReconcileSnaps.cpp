@@ -1,22 +1,36 @@
-// Reconcile, record by record: the copy's unique identifier, the snapshot
-// object, then the volume asked for by its stored path and, when that says
-// "absent", by its unique id. Only two answers of "absent" mark a copy
-// deleted: a copy must never leave the host's catalogue because the array
-// could not be asked or its path changed.
+// Reconcile: each record's copy, its unique identifier and snapshot object
+// read in the calling thread, then the copies asked for side by side
+// (PhasePool): the volume by its stored path and, when that says "absent",
+// by its unique id. Only two answers of "absent" mark a copy deleted: a copy
+// must never leave the host's catalogue because the array could not be asked
+// or its path changed.
 #include "ReconcileSnaps.h"
+
+#include <vector>
 
 #include "EngineFrame.h"
 #include "EngineRemoteHelper.h"
 #include "HostCopySteps.h"
 #include "IBMSVCSnapshot.h"
+#include "PhasePool.h"
 
 namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-// True when the record's copy could be checked.
-bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
+// One record's check.
+struct Check {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+    bool checked = false;  // the copy could be checked
+};
+
+// The record's unique identifier and the snapshot object of its copy. False
+// when the record cannot be checked.
+bool setUpCheck(Check& c, ZQSO::ZQOSUtil* os) {
     const char* fn = "reconcileSnaps";
+    ZQSO::SnapInfo* record = c.record;
     std::string text;
     if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text)) {
         engineLog(record, 2, fn, "%s: Failed to get metadata [id : %d]", fn, int(ZQSO::SM_MDT_UNIQUE_ID));
@@ -27,7 +41,7 @@ bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
         engineLog(record, 0, fn, "Nothing to check as unique identifier is empty.");
         return false;
     }
-    UniqueId fields;
+    UniqueId& fields = c.fields;
     if (!parseUniqueId(record, text, fields)) {
         engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
         return false;
@@ -35,8 +49,15 @@ bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
     refreshArrayId(os, record, fields);
     engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]", fn, fields.snapDev.c_str(),
               fields.srcDev.c_str(), record->snapName().c_str());
-    IBMSVCSnapshot snap;
-    if (!snapshotOfCopy(snap, record, fields, fn)) return false;
+    return snapshotOfCopy(c.snap, record, fields, fn);
+}
+
+// Asks the array for the copy. True when it could be checked.
+bool checkCopy(Check& c) {
+    const char* fn = "reconcileSnaps";
+    ZQSO::SnapInfo* record = c.record;
+    UniqueId& fields = c.fields;
+    IBMSVCSnapshot& snap = c.snap;
     refreshVolumePaths(snap, record, fields);
     setCopyView(snap, fields, std::string(), false);
 
@@ -74,9 +95,17 @@ bool checkRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
 int reconcileSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
     const char* fn = "reconcileSnaps";
     engineLog(records[0], 0, fn, "Going to check [%d] snap / clone device{s] status on the Storage Array", int(count));
+    std::vector<Check> checks(static_cast<size_t>(count));
+    std::vector<PhaseItem> items;
+    for (size_t i = 0; i < checks.size(); ++i) {
+        Check& c = checks[i];
+        c.record = records[i];
+        if (c.record && setUpCheck(c, os)) items.push_back({i, c.snap.m_SystemName});
+    }
+    PhasePool::configured(records[0]).run(items, [&](size_t i) { checks[i].checked = checkCopy(checks[i]); });
     int failures = 0;
-    for (int i = 0; i < count; ++i)
-        if (!records[i] || !checkRecord(records[i], os)) ++failures;
+    for (const Check& c : checks)
+        if (!c.checked) ++failures;
     engineLog(records[0], 0, fn, "reconcileSnaps operation Completed");
     if (failures == 0) return 0;
     return failures < count ? 2 : 1;

@@ -1,7 +1,8 @@
 // Snap, in the order of its steps: the first record tells whether the batch
-// is in a consistency group; every record is read and checked in turn; a
-// record outside a group is started at once (snapDeviceThread), the group is
-// started once after every record was read.
+// is in a consistency group; every record is read and checked in turn; the
+// records outside a group are started together (every start sent, the starts
+// confirmed in shared rounds, then each record's outcome: snapDeviceThread's
+// steps), the group is started once after every record was read.
 #include "SnapDevices.h"
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "ArrayParams.h"
 #include "EngineFrame.h"
 #include "IBMSVCUtility.h"
+#include "PhasePool.h"
 #include "SnapshotSteps.h"
 #include "ZqSmisSyncOperation.h"
 
@@ -45,32 +47,60 @@ bool buildSnapshot(ZQSO::SnapInfo* record, const char* fn, UniqueId& fields, IBM
     return true;
 }
 
-// Starts one record's mapping and writes its unique identifier anew.
-int snapDeviceThread(SnapJob& job) {
-    const size_t star = job.label.find('*');
-    const std::string fn = job.label.substr(0, star);
-    const std::string mode = star == std::string::npos ? std::string() : job.label.substr(star + 1);
-    ZQSO::SnapInfo* record = job.record;
-    IBMSVCSnapshot& snap = job.snap;
-    const int engine = getSnapEngineType(record);
-    const std::string arrayId = getStorageArrayId(record);
-
-    bool started = false;
-    if (engine == kEngineSnapshot || engine == kEngineClone) {
-        started = snap.SnapSyncOp(SYNC_OP_RESYNC, true, false) == ZQSO::SNAP_STATUS_SNAP_STARTED &&
-                  confirmStarted(snap, record, fn.c_str());
-        if (!started) engineLog(record, 2, fn.c_str(), "Starting FlashCopy failed, going to delete FlashCopy");
+// Starts the records' mappings and writes their unique identifiers anew:
+// snapDeviceThread's steps, each over all of them. Records of one copy go in
+// passes one after another, as they would record after record.
+void snapDeviceThreads(std::vector<SnapJob>& jobs, const PhasePool& pool) {
+    struct Turn {
+        std::string fn, mode, arrayId;
+        int engine = 0;
+        bool started = false;
+    };
+    std::vector<Turn> turns(jobs.size());
+    std::vector<std::string> copies;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const size_t star = jobs[i].label.find('*');
+        turns[i].fn = jobs[i].label.substr(0, star);
+        turns[i].mode = star == std::string::npos ? std::string() : jobs[i].label.substr(star + 1);
+        turns[i].engine = getSnapEngineType(jobs[i].record);
+        turns[i].arrayId = getStorageArrayId(jobs[i].record);
+        copies.push_back(jobs[i].snap.m_TargetDev);
     }
-    if (!started) {
-        engineLog(record, 2, fn.c_str(), engine == kEngineSnapshot ? "%s: Snap Creation failed" : "%s: Clone Creation failed",
-                  fn.c_str());
-        record->setStatus(ZQSO::SNAP_STATUS_SNAP_FAILED);
-        return 0;
+    for (const std::vector<size_t>& pass : passesByCopy(copies)) {
+        std::vector<PhaseItem> items;
+        for (size_t i : pass)
+            if (turns[i].engine == kEngineSnapshot || turns[i].engine == kEngineClone)
+                items.push_back({i, jobs[i].snap.m_SystemName});
+        pool.run(items, [&](size_t i) {
+            turns[i].started = jobs[i].snap.SnapSyncOp(SYNC_OP_RESYNC, true, false) == ZQSO::SNAP_STATUS_SNAP_STARTED;
+        });
+        std::vector<Confirm> sent;
+        std::vector<size_t> sentTurns;
+        for (const PhaseItem& item : items)
+            if (turns[item.index].started) {
+                sent.push_back({&jobs[item.index].snap, jobs[item.index].record});
+                sentTurns.push_back(item.index);
+            }
+        // the starts' polls share their rounds; each record's failure line is its own
+        const std::vector<bool> copying = confirmStarted(sent, turns[pass.front()].fn.c_str(), pool);
+        for (size_t k = 0; k < sentTurns.size(); ++k) turns[sentTurns[k]].started = copying[k];
+        for (size_t i : pass) {
+            ZQSO::SnapInfo* record = jobs[i].record;
+            const Turn& t = turns[i];
+            if (!t.started) {
+                if (t.engine == kEngineSnapshot || t.engine == kEngineClone)
+                    engineLog(record, 2, t.fn.c_str(), "Starting FlashCopy failed, going to delete FlashCopy");
+                engineLog(record, 2, t.fn.c_str(),
+                          t.engine == kEngineSnapshot ? "%s: Snap Creation failed" : "%s: Clone Creation failed",
+                          t.fn.c_str());
+                record->setStatus(ZQSO::SNAP_STATUS_SNAP_FAILED);
+                continue;
+            }
+            engineLog(record, 0, t.fn.c_str(), "Successfully created snap/clone");
+            writeUniqueId(record, t.fn.c_str(), uniqueIdOf(t.arrayId, jobs[i].snap, t.mode));
+            record->setStatus(ZQSO::SNAP_STATUS_SNAP_STARTED);
+        }
     }
-    engineLog(record, 0, fn.c_str(), "Successfully created snap/clone");
-    writeUniqueId(record, fn.c_str(), uniqueIdOf(arrayId, snap, mode));
-    record->setStatus(ZQSO::SNAP_STATUS_SNAP_STARTED);
-    return 0;
 }
 
 }  // namespace
@@ -93,6 +123,8 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
     }
     const bool groupMode = !groupName.empty();
 
+    const PhasePool pool = PhasePool::configured(first);
+    std::vector<SnapJob> singles;  // records outside a group that were read
     std::vector<SnapJob> members;  // group records that were read
     IBMSVCSnapshot groupSnap;
     for (int i = 0; i < count; ++i) {
@@ -128,7 +160,7 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
         if (!groupMode) {
             job.label = std::string(fn) + "*" + fields.targetSelMode;
             engineLog(record, 0, fn, "Function Name appended with targetSelMode = %s", job.label.c_str());
-            snapDeviceThread(job);
+            singles.push_back(job);
             continue;
         }
         std::string recordGroup;
@@ -138,6 +170,8 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
         if (members.empty()) groupSnap = job.snap;
         members.push_back(job);
     }
+
+    snapDeviceThreads(singles, pool);
 
     // The group starts once, after every record was read.
     if (groupMode && !members.empty()) {
@@ -154,7 +188,7 @@ int snapDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*) {
             // copy (one that left the group did not start).
             std::vector<Confirm> mappings;
             for (SnapJob& member : members) mappings.push_back({&member.snap, member.record});
-            const std::vector<bool> copying = confirmStarted(mappings, fn);
+            const std::vector<bool> copying = confirmStarted(mappings, fn, pool);
             for (size_t i = 0; i < members.size(); ++i)
                 members[i].record->setStatus(copying[i] ? ZQSO::SNAP_STATUS_SNAP_STARTED : ZQSO::SNAP_STATUS_SNAP_FAILED);
             engineLog(last, 0, fn, "Successfully Started FlashCopy mapping");

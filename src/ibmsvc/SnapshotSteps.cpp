@@ -99,6 +99,12 @@ StopWait StopWait::configured() {
     return wait;
 }
 
+bool mappingStopped(IBMSVCSnapshot& snap) {
+    int state = -1, percent = -1;
+    const int r = snap.GetSyncState(state, percent);
+    return r == 1 || (r == 0 && isStoppedState(state));
+}
+
 bool waitMappingStopped(IBMSVCSnapshot& snap, bool stop, const StopWait& wait) {
     bool stopSent = !stop;
     for (int remaining = wait.totalSeconds;;) {
@@ -134,40 +140,34 @@ Reached prepared(int r, int state) {
 // Polls every pending mapping once per round, rounds 10 s apart, within the
 // job limits; a mapping that does not get there fails its record.
 std::vector<bool> confirmAll(std::vector<Confirm>& members, Reached (*check)(int, int), const char* what,
-                             const char* fn) {
-    std::vector<bool> done(members.size(), false);
+                             const char* fn, const PhasePool& pool) {
+    std::vector<char> done(members.size(), 0);
     std::vector<int> states(members.size(), -1);
-    std::vector<bool> pending(members.size(), true);
-    for (int poll = 0;; ++poll) {
-        bool waiting = false;
-        for (size_t i = 0; i < members.size(); ++i) {
-            if (!pending[i]) continue;
-            int percent = -1;
-            const int r = members[i].snap->GetSyncState(states[i], percent);
-            const Reached at = check(r, states[i]);
-            done[i] = at == Reached::Yes;
-            pending[i] = at == Reached::Pending;
-            waiting = waiting || pending[i];
-        }
-        if (!waiting || poll + 1 >= kStartPolls) break;
-        sleepSeconds(kStartPollSeconds);
-    }
+    std::vector<PhaseItem> items;
+    for (size_t i = 0; i < members.size(); ++i) items.push_back({i, members[i].snap->m_SystemName});
+    pollTogether(pool, items, kStartPollSeconds, kStartPolls - 1, [&](size_t i) {
+        int percent = -1;
+        const int r = members[i].snap->GetSyncState(states[i], percent);
+        const Reached at = check(r, states[i]);
+        done[i] = at == Reached::Yes;
+        return at != Reached::Pending;
+    });
     for (size_t i = 0; i < members.size(); ++i)
         if (!done[i])
             setError(members[i].record, kErrorStepFailed,
                      engineLog(members[i].record, 2, fn, "%s: FlashCopy [%s] %s, sync state [%d]", fn,
                                members[i].snap->m_TargetDev.c_str(), what, states[i]));
-    return done;
+    return std::vector<bool>(done.begin(), done.end());
 }
 
 }  // namespace
 
-std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn) {
-    return confirmAll(members, started, "did not start", fn);
+std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn, const PhasePool& pool) {
+    return confirmAll(members, started, "did not start", fn, pool);
 }
 
-std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn) {
-    return confirmAll(members, prepared, "is not prepared", fn);
+std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn, const PhasePool& pool) {
+    return confirmAll(members, prepared, "is not prepared", fn, pool);
 }
 
 bool confirmStarted(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const char* fn) {

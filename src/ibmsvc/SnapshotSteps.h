@@ -8,6 +8,7 @@
 
 #include "IBMSVCSnapshot.h"
 #include "IBMSVCUtility.h"
+#include "PhasePool.h"
 #include "zqso/SnapInfo.h"
 
 namespace ZQSOIBMSVCAPI {
@@ -45,6 +46,10 @@ struct StopWait {
     static StopWait configured();
 };
 
+// One read of the mapping of the snapshot's copy: true when it is stopped
+// (6, 9 or 11) or gone.
+bool mappingStopped(IBMSVCSnapshot& snap);
+
 // Waits, within `wait`, until the mapping of the snapshot's copy is stopped
 // (6, 9 or 11) or gone; with `stop` the mapping is stopped first
 // (ModifySynchronization 8, once, when it is prepared or copying). True when
@@ -57,14 +62,16 @@ bool waitMappingStopped(IBMSVCSnapshot& snap, bool stop, const StopWait& wait);
 // logged line.
 bool confirmStarted(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, const char* fn);
 
-// The mappings of a group, confirmed together after a group operation (one
-// round over the pending ones per poll): started as above, or prepared (4,
-// polled while preparing or unreadable). One answer per member.
+// Mappings confirmed together after their starts or a group operation (one
+// round over the pending ones per poll, on `pool`): started as above, or
+// prepared (4, polled while preparing or unreadable). One answer per member.
 struct Confirm {
     IBMSVCSnapshot* snap;
     ZQSO::SnapInfo* record;
 };
-std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn);
-std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn);
+std::vector<bool> confirmStarted(std::vector<Confirm>& members, const char* fn,
+                                 const PhasePool& pool = PhasePool(true, 1));
+std::vector<bool> confirmPrepared(std::vector<Confirm>& members, const char* fn,
+                                  const PhasePool& pool = PhasePool(true, 1));
 
 }  // namespace ZQSOIBMSVCAPI
