@@ -250,7 +250,9 @@ int main(int argc, char** argv) {
             if (csv) {
                 std::fprintf(csv, "engine,%s wall time,%d,%.2f,s,%.2f,floor %.2f s at %d ms per request\n", flow.c_str(),
                              devices, m.wallSeconds, m.wallSeconds / f.wallSeconds, f.wallSeconds, options.latencyMs);
-                std::fprintf(csv, "engine,%s engine time,%d,%.0f,s,%.2f,floor %.0f s (waits %.0f s once and %.0f s per request)\n",
+                std::fprintf(csv,
+                             "engine,%s engine time,%d,%.0f,s,%.2f,floor %.0f s (waits %.0f s once and %.0f s per "
+                             "request)\n",
                              flow.c_str(), devices, engine, engine / f.engineSeconds, f.engineSeconds, f.waitSeconds,
                              kEngineSecondsPerRequest);
                 std::fprintf(csv, "engine,%s engine time against 1 device,%d,%.0f,s,%.2f,1 device %.0f s\n", flow.c_str(),

@@ -81,7 +81,8 @@ struct Turn {
     bool keep = false;         // on a kept path (clone or target)
     bool keptClone = false;
     IBMSVCSnapshot::DependentRemoval removal;
-    bool stopped = false;      // its mapping stopped (or gone) within the wait
+    bool running = false;      // its mapping was prepared or copying when it was to leave its group
+    bool stopped = false;      // its mapping stopped (or gone) within the stop wait
 
     void end(ZQSO::SnapStatus s) {
         status = s;
@@ -198,12 +199,12 @@ void leaveGroups(DeleteBatch& batch, std::vector<Turn>& turns, const std::vector
     }
     runPhase(batch, turns, leaving, [](Turn& t) {
         int state = -1, percent = -1;
-        t.stopped = !(t.snap.ReadSyncState(state, percent) == 0 && !isStoppedState(state));
+        t.running = t.snap.ReadSyncState(state, percent) == 0 && !isStoppedState(state);
     });
     // A group of the batch's own stops once, through the first of its members.
     std::vector<size_t> forced, stopping;
     for (size_t i : leaving) {
-        if (turns[i].stopped) continue;
+        if (!turns[i].running) continue;
         stopping.push_back(i);
         BatchGroup& group = batch.groups[turns[i].copy.group];
         if (group.ours && !group.stopped) {
@@ -247,14 +248,18 @@ void leaveGroups(DeleteBatch& batch, std::vector<Turn>& turns, const std::vector
     });
 }
 
+// The name a kept mapping and target carry: the snap name and the label.
+std::string keptName(const DeleteBatch& batch, ZQSO::SnapInfo* record) {
+    const std::string snapName = record->snapName();
+    return batch.settings.label.empty() ? snapName + kDefaultLabel : snapName + "_" + batch.settings.label;
+}
+
 // The first steps of a kept path, before the mapping leaves its group. False:
 // delete it instead.
 bool startKeeping(DeleteBatch& batch, Turn& t) {
     const char* fn = "deleteSnaps";
     ZQSO::SnapInfo* record = t.record;
-    const std::string snapName = record->snapName();
-    const std::string newName =
-        batch.settings.label.empty() ? snapName + kDefaultLabel : snapName + "_" + batch.settings.label;
+    const std::string newName = keptName(batch, record);
     if (t.keptClone) {
         engineLog(record, 0, fn,
                   "Incremental FlashCopy enabled, skipping physical deletion of FlashCopy mappings and targets if "
@@ -284,9 +289,7 @@ bool finishKeeping(DeleteBatch& batch, Turn& t) {
     const char* fn = "deleteSnaps";
     ZQSO::SnapInfo* record = t.record;
     IBMSVCSnapshot& snap = t.snap;
-    const std::string snapName = record->snapName();
-    const std::string newName =
-        batch.settings.label.empty() ? snapName + kDefaultLabel : snapName + "_" + batch.settings.label;
+    const std::string newName = keptName(batch, record);
     if (t.keptClone) {
         const std::string incremental = snap.MappingProperty("Incremental");
         const std::string copyRate = snap.MappingProperty("CopyRate");
@@ -307,14 +310,17 @@ bool finishKeeping(DeleteBatch& batch, Turn& t) {
                   snap.m_SyncPath.c_str());
         return false;
     }
-    engineLog(record, 0, fn, " Marking snap [%s] as deleted in DB", snapName.c_str());
+    engineLog(record, 0, fn, " Marking snap [%s] as deleted in DB", record->snapName().c_str());
     return true;
 }
 
 void endPhysical(Turn& t, bool deleted) {
     const char* fn = "deleteSnaps";
-    engineLog(t.record, deleted ? 0 : 2, fn, deleted ? "%s: Successfully deleted the device %s" : "%s: Failed to delete the device %s",
-              fn, t.copy.fields.snapDev.c_str());
+    const char* device = t.copy.fields.snapDev.c_str();
+    if (deleted)
+        engineLog(t.record, 0, fn, "%s: Successfully deleted the device %s", fn, device);
+    else
+        engineLog(t.record, 2, fn, "%s: Failed to delete the device %s", fn, device);
     t.end(deleted ? ZQSO::SNAP_STATUS_DELETED : ZQSO::SNAP_STATUS_DELETE_FAILED);
 }
 

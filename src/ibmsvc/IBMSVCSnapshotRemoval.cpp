@@ -90,7 +90,8 @@ int IBMSVCSnapshot::DeleteDependentSnaps() {
     if (!BeginDependentRemoval(removal)) return 0;
     const StopWaitLimits limits = DependentStopWait(removal.waits);
     PollDependentRemoval(removal);
-    for (int sleeps = 0; removal.seen == StopSeen::Stopping && !removal.failed && sleeps < limits.maxSleeps(); ++sleeps) {
+    for (int sleeps = 0; removal.seen == StopSeen::Stopping && !removal.failed && sleeps < limits.maxSleeps();
+         ++sleeps) {
         TraceStopWaiting(limits.intervalSeconds);
         GotoSleep(limits.intervalSeconds * 1000);
         PollDependentRemoval(removal);

@@ -135,7 +135,8 @@ TEST_F(BatchPhases, TwoProvidersInOneBatchEachKeepTheirOwnBound) {
     for (size_t i = 0; i < 4; ++i) {
         const std::string name = "b" + std::to_string(i);
         ASSERT_EQ(second.sim().addVolume(name, "Pool0", EngineSimFixture::kGiB).rc, 0u);
-        const uint32_t id = second.sim().withModel([&](arraysim::Model& m, int64_t) { return m.state.volumeByName(name)->id; });
+        const uint32_t id =
+            second.sim().withModel([&](arraysim::Model& m, int64_t) { return m.state.volumeByName(name)->id; });
         char serial[9];
         std::snprintf(serial, sizeof(serial), "%08X", id);
         fx.env().disks().add(zq::platform::SimulatedDisk::volume(devicePath(name), "IBM", "2145",
