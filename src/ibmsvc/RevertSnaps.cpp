@@ -2,17 +2,24 @@
 // this host, the mapped-state query, a bus rescan, the array step (here or on
 // the proxy), the restored sources' cached blocks dropped and a rescan again.
 //
-// The array step per record: the copy must be unmapped (14 or 7), the volume
-// at its stored path must be the recorded copy (else it is looked up by its
-// unique id), its mapping must lead from the recorded source and hold a whole
-// image; then a reverse mapping is attached onto the source that mapping
-// leads from, prepared and started with "Restore", and the start is
-// confirmed before the record counts as restored. A reverse mapping that
-// could not be prepared or started is stopped and detached again; one whose
-// start was accepted but not confirmed is left as it is.
+// The array step goes phase by phase over the batch, each phase's array work
+// on a pool of workers: every record read (calling thread, in order); every
+// copy checked (it must be unmapped, 14 or 7; the volume at its stored path
+// must be the recorded copy, else it is looked up by its unique id; its
+// mapping must lead from the recorded source and hold a whole image); the
+// first copy found unfit ends the revert before any change. Then every
+// reverse mapping is attached onto the source its mapping leads from, one
+// wait, all prepared, one wait, all started with "Restore", the starts
+// confirmed together. A record failing one of these steps fails alone: a
+// reverse mapping that could not be prepared or started is stopped and
+// detached again; one whose start was accepted but not confirmed is left as
+// it is. Records of one source go in successive passes.
 #include "RevertSnaps.h"
 
 #include <strings.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "EngineFrame.h"
 #include "HostCopySteps.h"
@@ -20,6 +27,7 @@
 #include "IBMSVCEngineRemoteHelper.h"
 #include "IBMSVCRemoteMessages.h"
 #include "MappedState.h"
+#include "PhasePool.h"
 #include "SnapshotSteps.h"
 #include "ZqSmisSyncOperation.h"
 #include "ZqSmisSyncState.h"
@@ -131,13 +139,53 @@ bool takeBackLeftReverse(const IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, con
     return true;
 }
 
-// Steps 7 to 13 for a copy that may be reverted.
-Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) {
+// One record's turn through the revert's phases.
+struct Turn {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+    std::string sourceName, targetName;  // element names, for the messages
+    int wait = 0;                        // its wait before prepare and before start
+    bool going = false;                  // still on its way to the start
+    Outcome outcome = Outcome::Skipped;
+};
+
+// Steps 1 to 6: the copy read from the record and refused when it is mapped
+// or unknown. True when the turn goes on to the array.
+bool setUpTurn(Turn& t, ZQSO::ZQOSUtil* os) {
     const char* fn = "processRevert";
-    if (!copyAtItsPath(snap, record, fields)) return Outcome::Failed;
+    ZQSO::SnapInfo* record = t.record;
+    UniqueId& fields = t.fields;
+    if (!readCopyUniqueId(record, fn, fields)) {
+        record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+        return false;
+    }
+    const ZQSO::SnapStatus status = record->getStatus();
+    if (!unmappedCopy(record, fields)) {
+        // A copy that is not found keeps its status.
+        if (status != ZQSO::SNAP_STATUS_NONE) record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+        return false;
+    }
+    record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+    refreshArrayId(os, record, fields);
+    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
+              fields.srcDev.c_str());
+    return snapshotOfCopy(t.snap, record, fields, fn);
+}
+
+// Steps 7 to 10, reads only: the copy, its mapping, the source it leads from
+// and the state of its image; then the snapshot is given the reverse
+// relationship. False after the record's error is set.
+bool checkTurn(Turn& t) {
+    const char* fn = "processRevert";
+    IBMSVCSnapshot& snap = t.snap;
+    ZQSO::SnapInfo* record = t.record;
+    UniqueId& fields = t.fields;
+    refreshVolumePaths(snap, record, fields);
+    if (!copyAtItsPath(snap, record, fields)) return false;
     int lookup = snap.GetSyncPathFromTarget();
     if (lookup == -1 && takeBackLeftReverse(snap, record, fields)) lookup = snap.GetSyncPathFromTarget();
-    const std::string targetName = snap.GetSnapObjectProperty(fields.snapDevPath, "ElementName");
+    t.targetName = snap.GetSnapObjectProperty(fields.snapDevPath, "ElementName");
     if (lookup != 0) {
         const std::string sourceName = snap.GetSnapObjectProperty(fields.srcDevPath, "ElementName");
         setError(record, kErrorRestore,
@@ -146,21 +194,21 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) 
                                          "mapping deleted externally "
                                        : "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as its "
                                          "FlashCopy mapping could not be read",
-                           fn, sourceName.c_str(), targetName.c_str()));
-        return Outcome::Failed;
+                           fn, sourceName.c_str(), t.targetName.c_str()));
+        return false;
     }
     // The mapping names the source it copies: by its unique id it must be the
     // recorded one, and the restore writes onto that volume, never onto a
     // stored path alone.
     const std::string sourcePath = snap.m_SourceDevPath;
-    const std::string sourceName = snap.GetSnapObjectProperty(sourcePath, "ElementName");
+    t.sourceName = snap.GetSnapObjectProperty(sourcePath, "ElementName");
     if (strcasecmp(snap.m_SourceDev.c_str(), fields.srcDev.c_str()) != 0 || sourcePath.empty()) {
         setError(record, kErrorRestore,
                  engineLog(record, 2, fn,
                            "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as its FlashCopy mapping "
                            "leads from another volume [%s]",
-                           fn, fields.srcDev.c_str(), targetName.c_str(), snap.m_SourceDev.c_str()));
-        return Outcome::Failed;
+                           fn, fields.srcDev.c_str(), t.targetName.c_str(), snap.m_SourceDev.c_str()));
+        return false;
     }
     int state = -1, percent = -1;
     snap.GetSyncState(state, percent);
@@ -171,8 +219,8 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) 
                  engineLog(record, 2, fn,
                            "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy [%s] state "
                            "[%d] is not good",
-                           fn, sourceName.c_str(), targetName.c_str(), targetName.c_str(), state));
-        return Outcome::Failed;
+                           fn, t.sourceName.c_str(), t.targetName.c_str(), t.targetName.c_str(), state));
+        return false;
     }
 
     // The reverse relationship.
@@ -186,77 +234,92 @@ Outcome restore(IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, UniqueId& fields) 
     reverse.TargetDev = fields.srcDev;
     reverse.TargetDevPath = sourcePath;
     snap.SetSnapInfo(reverse);
-
-    const bool attached = snap.AttachCloneVolume(kReverseCopyType) == 1;
-    bool prepared = false;
-    int wait = 0;
-    if (attached) {
-        engineLog(record, 0, fn, "Attach of FlashCopy success, going to prepare FlashCopy");
-        wait = prepareWait(record);
-        engineLog(record, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
-        sleepSeconds(wait);
-        prepared = snap.SnapSyncOp(SYNC_OP_PREPARE, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED;
-    } else {
-        engineLog(record, 2, fn, "Attach of FlashCopy volume failed");
-    }
-    if (!prepared) {
-        if (attached) takeBack(snap);
-        setError(record, kErrorRestore,
-                 engineLog(record, 2, fn,
-                           "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy Prepare failed",
-                           fn, sourceName.c_str(), targetName.c_str()));
-        return Outcome::Failed;
-    }
-    engineLog(record, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy preparation", wait);
-    sleepSeconds(wait);
-    if (snap.SnapSyncOp(SYNC_OP_RESYNC, true, true) != ZQSO::SNAP_STATUS_SNAP_STARTED) {
-        engineLog(record, 2, fn, "Starting FlashCopy failed, going to delete FlashCopy");
-        takeBack(snap);
-        setError(record, kErrorRestore,
-                 engineLog(record, 2, fn, "%s: Source Device [%s] FAILED to restore from Snap Device[%s] ", fn,
-                           sourceName.c_str(), targetName.c_str()));
-        return Outcome::Failed;
-    }
-    // The array took the start: the source may already be partly rewritten,
-    // so a copy that cannot be confirmed is left to run, never stopped.
-    std::vector<Confirm> one{{&snap, nullptr}};
-    if (!confirmStarted(one, fn)[0]) {
-        setError(record, kErrorRestore,
-                 engineLog(record, 2, fn,
-                           "%s: Source Device [%s] restore from Snap Device[%s]: restore started, not confirmed; the "
-                           "reverse FlashCopy is left as it is",
-                           fn, sourceName.c_str(), targetName.c_str()));
-        return Outcome::Failed;
-    }
-    engineLog(record, 1, fn, "%s: Source Device [%s] RESTORED from Snap Device[%s] ", fn, fields.srcDev.c_str(),
-              fields.snapDev.c_str());
-    return Outcome::Restored;
+    return true;
 }
 
-// Steps 1 to 13 for one record, its status set as it ends.
-Outcome revertRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os) {
+// The turn drops out of the later phases with error 60513 and `why`.
+void dropOut(Turn& t, const char* why) {
     const char* fn = "processRevert";
-    UniqueId fields;
-    if (!readCopyUniqueId(record, fn, fields)) {
-        record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
-        return Outcome::Skipped;
+    setError(t.record, kErrorRestore,
+             engineLog(t.record, 2, fn, why, fn, t.sourceName.c_str(), t.targetName.c_str()));
+    t.going = false;
+    t.outcome = Outcome::Failed;
+}
+
+// The turns still going, as the items of a phase.
+std::vector<PhaseItem> goingItems(const std::vector<Turn>& turns, const std::vector<size_t>& which) {
+    std::vector<PhaseItem> items;
+    for (size_t i : which)
+        if (turns[i].going) items.push_back({i, turns[i].snap.m_SystemName});
+    return items;
+}
+
+// Each turn logs its wait; the batch sleeps the longest once.
+void waitForPreparation(std::vector<Turn>& turns, const std::vector<size_t>& which) {
+    int longest = 0;
+    for (size_t i : which) {
+        Turn& t = turns[i];
+        if (!t.going) continue;
+        engineLog(t.record, 0, "processRevert", "Waiting [%d] seconds for IBMSVC FlashCopy preparation", t.wait);
+        longest = std::max(longest, t.wait);
     }
-    const ZQSO::SnapStatus status = record->getStatus();
-    if (!unmappedCopy(record, fields)) {
-        // A copy that is not found keeps its status.
-        if (status != ZQSO::SNAP_STATUS_NONE) record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
-        return Outcome::Skipped;
+    if (longest > 0) sleepSeconds(longest);
+}
+
+// Steps 11 to 13 over the checked turns, each step for all of them: every
+// reverse mapping attached, one wait, every one prepared, one wait, every
+// one started, the starts confirmed together. A turn that fails a step
+// keeps its error and drops out of the later steps; the others go on.
+void restoreTogether(std::vector<Turn>& turns, const std::vector<size_t>& which, const PhasePool& pool) {
+    const char* fn = "processRevert";
+    pool.run(goingItems(turns, which), [&](size_t i) {
+        Turn& t = turns[i];
+        if (t.snap.AttachCloneVolume(kReverseCopyType) != 1) {
+            engineLog(t.record, 2, fn, "Attach of FlashCopy volume failed");
+            dropOut(t, "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy Prepare failed");
+            return;
+        }
+        engineLog(t.record, 0, fn, "Attach of FlashCopy success, going to prepare FlashCopy");
+        t.wait = prepareWait(t.record);
+    });
+    waitForPreparation(turns, which);
+    pool.run(goingItems(turns, which), [&](size_t i) {
+        Turn& t = turns[i];
+        if (t.snap.SnapSyncOp(SYNC_OP_PREPARE, false, true) == ZQSO::SNAP_STATUS_SNAP_STARTED) return;
+        takeBack(t.snap);
+        dropOut(t, "%s: Source Device [%s] FAILED to restore from Snap Device[%s] as FlashCopy Prepare failed");
+    });
+    waitForPreparation(turns, which);
+    pool.run(goingItems(turns, which), [&](size_t i) {
+        Turn& t = turns[i];
+        if (t.snap.SnapSyncOp(SYNC_OP_RESYNC, true, true) == ZQSO::SNAP_STATUS_SNAP_STARTED) return;
+        engineLog(t.record, 2, fn, "Starting FlashCopy failed, going to delete FlashCopy");
+        takeBack(t.snap);
+        dropOut(t, "%s: Source Device [%s] FAILED to restore from Snap Device[%s] ");
+    });
+    // The array took the starts: a source may already be partly rewritten,
+    // so a copy that cannot be confirmed is left to run, never stopped.
+    std::vector<Confirm> sent;
+    std::vector<size_t> sentTurns;
+    for (size_t i : which)
+        if (turns[i].going) {
+            sent.push_back({&turns[i].snap, nullptr});
+            sentTurns.push_back(i);
+        }
+    const std::vector<bool> copying = confirmStarted(sent, fn, pool);
+    for (size_t k = 0; k < sentTurns.size(); ++k) {
+        Turn& t = turns[sentTurns[k]];
+        if (!copying[k]) {
+            dropOut(t,
+                    "%s: Source Device [%s] restore from Snap Device[%s]: restore started, not confirmed; the "
+                    "reverse FlashCopy is left as it is");
+            continue;
+        }
+        engineLog(t.record, 1, fn, "%s: Source Device [%s] RESTORED from Snap Device[%s] ", fn,
+                  t.fields.srcDev.c_str(), t.fields.snapDev.c_str());
+        t.record->setStatus(ZQSO::SNAP_STATUS_RESTORED);
+        t.outcome = Outcome::Restored;
     }
-    record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
-    refreshArrayId(os, record, fields);
-    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
-              fields.srcDev.c_str());
-    IBMSVCSnapshot snap;
-    if (!snapshotOfCopy(snap, record, fields, fn)) return Outcome::Skipped;
-    refreshVolumePaths(snap, record, fields);
-    const Outcome outcome = restore(snap, record, fields);
-    if (outcome == Outcome::Restored) record->setStatus(ZQSO::SNAP_STATUS_RESTORED);
-    return outcome;
 }
 
 // The disks of this host that show a record's source: the device the record
@@ -307,21 +370,51 @@ void refuseSourcesInUse(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*
 
 int processRevert(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, int32_t& revertCount) {
     const char* fn = "processRevert";
-    int stoppedAt = -1;
-    for (int i = 0; i < count; ++i) {
-        ZQSO::SnapInfo* record = records[i];
-        if (!record) continue;
-        if (stoppedAt >= 0) {
-            record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
-            setError(record, kErrorRestore,
-                     engineLog(record, 2, fn, "%s: Not attempted, the revert stopped at the earlier record [%d]", fn,
-                               stoppedAt + 1));
-            continue;
-        }
-        const Outcome outcome = revertRecord(record, os);
-        if (outcome == Outcome::Restored) ++revertCount;
-        if (outcome == Outcome::Failed) stoppedAt = i;
+    if (!records || count <= 0) return 0;
+    std::vector<Turn> turns(static_cast<size_t>(count));
+    std::vector<size_t> set;
+    for (size_t i = 0; i < turns.size(); ++i) {
+        turns[i].record = records[i];
+        if (turns[i].record && setUpTurn(turns[i], os)) set.push_back(i);
     }
+    const PhasePool pool = PhasePool::configured(records[0]);
+    std::vector<PhaseItem> items;
+    for (size_t i : set) items.push_back({i, turns[i].snap.m_SystemName});
+    std::vector<char> fit(turns.size(), 0);
+    pool.run(items, [&](size_t i) { fit[i] = checkTurn(turns[i]) ? 1 : 0; });
+
+    // The first copy found unfit ends the revert before any array change:
+    // the records after it are not attempted.
+    size_t stoppedAt = turns.size();
+    for (size_t i : set) {
+        if (fit[i]) continue;
+        turns[i].outcome = Outcome::Failed;
+        stoppedAt = i;
+        break;
+    }
+    std::vector<std::string> sources;  // a source takes one reverse copy at a time
+    std::vector<size_t> going;
+    for (size_t i = stoppedAt + 1; i < turns.size(); ++i) {
+        ZQSO::SnapInfo* record = turns[i].record;
+        if (!record) continue;
+        record->setStatus(ZQSO::SNAP_STATUS_NOT_RESTORED);
+        setError(record, kErrorRestore,
+                 engineLog(record, 2, fn, "%s: Not attempted, the revert stopped at the earlier record [%d]", fn,
+                           int(stoppedAt + 1)));
+    }
+    for (size_t i : set)
+        if (i < stoppedAt && fit[i]) {
+            turns[i].going = true;
+            going.push_back(i);
+            sources.push_back(turns[i].fields.srcDev);
+        }
+    for (const std::vector<size_t>& pass : passesByCopy(sources)) {
+        std::vector<size_t> which;
+        for (size_t k : pass) which.push_back(going[k]);
+        restoreTogether(turns, which, pool);
+    }
+    for (const Turn& t : turns)
+        if (t.outcome == Outcome::Restored) ++revertCount;
     return 0;
 }
 

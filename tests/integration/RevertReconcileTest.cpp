@@ -72,21 +72,51 @@ TEST_F(RevertReconcile, TheFirstCopyThatCannotBeRestoredEndsTheRevert) {
         atSnap.push_back(fx.sim().generation(targetOf((*batch)[i])));
         written.push_back(fx.sim().hostWrite(sources[i]));
     }
-    (*batch)[1].setLineHook([&](const zqtest::LogLine& line) {
-        if (line.text == "Attach of FlashCopy success, going to prepare FlashCopy")
-            fx.sim().faults().add(Fault::returns("ModifySynchronization", 38822, 1));
-    });
+    // The second copy's mapping is deleted outside: found before any change.
+    ASSERT_TRUE(fx.sim().vanish("mapping", fx.mappingOfTarget(targetOf((*batch)[1]))->name));
+    const size_t attaches = calls("AttachReplica");
     EXPECT_EQ(revert(*batch), 2) << dump(*batch);
     EXPECT_EQ(statuses(*batch), (std::vector<int>{22, 23, 23}));
-    EXPECT_EQ((*batch)[1].errorCode(), 38822u) << "the array's refusal";
-    EXPECT_TRUE((*batch)[1].hasLine("as FlashCopy Prepare failed", 2));
+    EXPECT_EQ((*batch)[1].errorCode(), 60513u);
+    EXPECT_TRUE((*batch)[1].hasLine("as FlashCopy mapping deleted externally", 2));
     EXPECT_EQ((*batch)[2].errorCode(), 60513u);
     EXPECT_TRUE((*batch)[2].hasLine("Not attempted, the revert stopped at the earlier record [2]", 2));
     EXPECT_EQ(fx.sim().generation(sources[0]), atSnap[0]);
     EXPECT_EQ(fx.sim().generation(sources[1]), written[1]);
     EXPECT_EQ(fx.sim().generation(sources[2]), written[2]);
+    EXPECT_FALSE(fx.mappingOfTarget(sources[2])) << "no reverse mapping onto the third source";
+    EXPECT_EQ(calls("AttachReplica") - attaches, 1u) << "one reverse mapping: the third record was not attempted";
+}
+
+// Once the reverse mappings are attached, a copy that fails a later step
+// fails alone: the others are restored, its reverse mapping is taken back.
+TEST_F(RevertReconcile, ACopyWhosePrepareFailsFailsAloneAndTheOthersAreRestored) {
+    auto batch = snapshots(3);
+    fibreChannelHost();
+    std::vector<uint64_t> atSnap, written;
+    for (size_t i = 0; i < 3; ++i) {
+        atSnap.push_back(fx.sim().generation(targetOf((*batch)[i])));
+        written.push_back(fx.sim().hostWrite(sources[i]));
+    }
+    (*batch)[1].setLineHook([&](const zqtest::LogLine& line) {
+        if (line.text == "Attach of FlashCopy success, going to prepare FlashCopy")
+            fx.sim().setPrepareFails(fx.mappingOfTarget(sources[1])->name, true);
+    });
+    const size_t attaches = calls("AttachReplica");
+    EXPECT_EQ(revert(*batch), 2) << dump(*batch);
+    EXPECT_EQ(statuses(*batch), (std::vector<int>{22, 23, 22}));
+    EXPECT_EQ((*batch)[1].errorCode(), 38825u) << "the array's refusal of the start";
+    // its prepare ends stopped: the start is refused
+    EXPECT_EQ((*batch)[1].countLines("Starting FlashCopy failed, going to delete FlashCopy", 2), 1u);
+    EXPECT_FALSE((*batch)[1].hasLine("RESTORED from Snap Device", 1));
+    for (size_t i : {0, 2}) {
+        EXPECT_EQ((*batch)[i].errorCode(), 0u) << (*batch)[i].dump();
+        EXPECT_EQ(fx.sim().generation(sources[i]), atSnap[i]) << sources[i];
+        EXPECT_EQ(fx.syncState(fx.mappingOfTarget(sources[i])->name), 5) << "its reverse copy runs on";
+    }
+    EXPECT_EQ(fx.sim().generation(sources[1]), written[1]);
     EXPECT_FALSE(fx.mappingOfTarget(sources[1])) << "the reverse mapping is taken back";
-    EXPECT_EQ(calls("AttachReplica") - 3, 2u) << "two reverse mappings: the third record was not attempted";
+    EXPECT_EQ(calls("AttachReplica") - attaches, 3u);
 }
 
 // The restore writes onto the volume the copy's mapping leads from, from the
