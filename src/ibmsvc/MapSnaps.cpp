@@ -1,6 +1,7 @@
 // Map, in the order of its steps: host facts, the host's disks before, the
-// mapped-state query, the array step (here or on the proxy), then rescans
-// until every mapped copy shows as a disk or the time limit has passed.
+// mapped-state query, the array step (here or on the proxy: every copy
+// exposed side by side), then one rescan loop until every mapped copy shows
+// as a disk or the time limit has passed.
 //
 // The array step refuses the batch before it maps anything when a copy is
 // gone, its mapped state is unknown, or it is mapped to another host: a
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "ArrayParams.h"
@@ -18,6 +20,7 @@
 #include "IBMSVCEngineRemoteHelper.h"
 #include "IBMSVCRemoteMessages.h"
 #include "MappedState.h"
+#include "PhasePool.h"
 #include "SnapshotSteps.h"
 #include "ZqClock.h"
 #include "ZqSmisSyncState.h"
@@ -257,16 +260,29 @@ void unmapWhatThisCallMapped(MapStep& step, int failedAt) {
     step.mapped.clear();
 }
 
-// Steps 2 to 17 of one record. False fails the call.
-bool mapRecord(MapStep& step, int index) {
+// One record's turn of the array step.
+struct MapTurn {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+    ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_NONE;  // as the mapped-state query left it
+    bool hostMapped = false;  // 9 or 12 already
+    bool going = false;       // has array work to do
+    bool failed = false;
+    bool toHost = false;       // this call mapped it to the host
+    bool toLocalHost = false;  // and to the local host
+};
+
+// The record read in the calling thread: its counts when it is mapped
+// already, else its copy and snapshot object. False fails the call.
+bool setUpMapTurn(MapStep& step, MapTurn& t) {
     const char* fn = "processMapSnaps";
-    ZQSO::SnapInfo* record = step.records[index];
-    const ZQSO::SnapStatus status = record->getStatus();
-    const bool hostMapped =
-        status == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST || status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE;
-    if (hostMapped) {
+    ZQSO::SnapInfo* record = t.record;
+    t.status = record->getStatus();
+    t.hostMapped = t.status == ZQSO::SNAP_STATUS_MAPPED_THIS_HOST || t.status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE;
+    if (t.hostMapped) {
         ++step.data.mapCount;
-        if (status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE) ++step.data.availCount;
+        if (t.status == ZQSO::SNAP_STATUS_MAPPED_VISIBLE) ++step.data.availCount;
         if (!step.isVM) return true;
     }
     const std::string name = record->snapName();
@@ -276,7 +292,7 @@ bool mapRecord(MapStep& step, int index) {
                   name.c_str());
         return false;
     }
-    UniqueId fields;
+    UniqueId& fields = t.fields;
     if (!parseUniqueId(record, text, fields)) {
         engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s] for snap-[%s]", fn, text.c_str(),
                   name.c_str());
@@ -285,31 +301,46 @@ bool mapRecord(MapStep& step, int index) {
     refreshArrayId(step.os, record, fields);
     engineLog(record, 0, fn, "%s: Snap name-[%s], snap device-[%s], source device-[%s]", fn, name.c_str(),
               fields.snapDev.c_str(), fields.srcDev.c_str());
-    IBMSVCSnapshot snap;
-    if (!initRecordSnapshot(snap, record, fields.arrayId, false)) {
+    if (!initRecordSnapshot(t.snap, record, fields.arrayId, false)) {
         engineLog(record, 2, fn, "%s: Failed to initialize the array-[%s] parameters", fn, fields.arrayId.c_str());
         record->setStatus(ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED);
         return false;
     }
-    const bool smartClone = (record->getFlags() & kSmartCloneFlag) != 0;
-    engineLog(record, 0, fn, "Smart Clone Enabled: %d", smartClone ? 1 : 0);
-    setSnapFromUniqueId(snap, record, fields);
-    refreshVolumePaths(snap, record, fields);
+    engineLog(record, 0, fn, "Smart Clone Enabled: %d", (record->getFlags() & kSmartCloneFlag) != 0 ? 1 : 0);
+    setSnapFromUniqueId(t.snap, record, fields);
+    t.going = true;
+    return true;
+}
 
-    if (step.isVM && status == ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST &&
-        !mappedToLocalHostOnly(snap, fields, step.localInitiators)) {
-        setError(record, kErrorStillMapped,
-                 engineLog(record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn, name.c_str()));
+// The copy's paths refreshed and, in virtual-machine mode, a copy mapped to
+// another host refused unless that host is the local one. False fails the call.
+bool lookAtCopy(const MapStep& step, MapTurn& t) {
+    const char* fn = "processMapSnaps";
+    refreshVolumePaths(t.snap, t.record, t.fields);
+    if (step.isVM && t.status == ZQSO::SNAP_STATUS_MAPPED_OTHER_HOST &&
+        !mappedToLocalHostOnly(t.snap, t.fields, step.localInitiators)) {
+        setError(t.record, kErrorStillMapped,
+                 engineLog(t.record, 2, fn, "%s: Snap device of snap-[%s] is mapped to another host", fn,
+                           t.record->snapName().c_str()));
         return false;
     }
-    int checkAll = 0;
-    GetRegInt(nullptr, "IBMSVC_CG_CHECK_ALL", &checkAll);
-    if (index == 0 || checkAll >= 1) removeGroup(snap, record);
+    return true;
+}
+
+// A clone waited for, the target checked online and exposed to the host
+// (and the local host). False fails the call.
+bool exposeCopy(const MapStep& step, MapTurn& t) {
+    const char* fn = "processMapSnaps";
+    ZQSO::SnapInfo* record = t.record;
+    IBMSVCSnapshot& snap = t.snap;
+    const UniqueId& fields = t.fields;
+    const std::string name = record->snapName();
+    const bool smartClone = (record->getFlags() & kSmartCloneFlag) != 0;
     if (!smartClone && fields.snapOp == "5" && !waitForClone(snap, record)) return false;
 
     setCopyView(snap, fields, step.initiators, true);
     if (!targetOnline(snap, record, fields.snapDevPath)) return false;
-    if (!hostMapped) {
+    if (!t.hostMapped) {
         if (snap.MapSnap() != 0) {
             setError(record, kErrorNoSnapDevice,
                      engineLog(record, 2, fn, "%s: Failed to map the device-[%s:%s]", fn, name.c_str(),
@@ -319,14 +350,47 @@ bool mapRecord(MapStep& step, int index) {
         engineLog(record, 0, fn, "%s: Successfully mapped the device-[%s:%s] to host", fn, name.c_str(),
                   fields.snapDev.c_str());
         record->setStatus(ZQSO::SNAP_STATUS_MAPPED_THIS_HOST);
-        ++step.data.mapCount;
-        step.mapped.push_back(MappedCopy{index, snap, fields, true, false});
+        t.toHost = true;
     }
-    if (step.isVM && mapToLocalHost(step, snap, record, fields)) {
-        if (hostMapped) step.mapped.push_back(MappedCopy{index, snap, fields, false, false});
-        step.mapped.back().toLocalHost = true;
-    }
+    if (step.isVM && mapToLocalHost(step, snap, record, fields)) t.toLocalHost = true;
     return true;
+}
+
+// Steps 2 to 17 over the batch: every record read in turn, every copy looked
+// at on the pool, the group removed once (with the first record, or with
+// each under "IBMSVC_CG_CHECK_ALL"), every copy exposed on the pool. A record
+// that fails fails the call, and what the call mapped is taken back.
+bool mapAll(MapStep& step) {
+    std::vector<MapTurn> turns(static_cast<size_t>(step.count));
+    for (size_t i = 0; i < turns.size(); ++i) {
+        turns[i].record = step.records[i];
+        if (turns[i].record && !setUpMapTurn(step, turns[i])) return false;
+    }
+    const PhasePool pool = PhasePool::configured(step.records[0]);
+    auto phase = [&](const std::function<bool(MapTurn&)>& work) {
+        std::vector<PhaseItem> items;
+        for (size_t i = 0; i < turns.size(); ++i)
+            if (turns[i].going) items.push_back({i, turns[i].snap.m_SystemName});
+        pool.run(items, [&](size_t i) { turns[i].failed = !work(turns[i]); });
+        for (size_t i = 0; i < turns.size(); ++i)
+            if (turns[i].failed) return int(i);
+        return -1;
+    };
+    if (phase([&](MapTurn& t) { return lookAtCopy(step, t); }) >= 0) return false;
+    int checkAll = 0;
+    GetRegInt(nullptr, "IBMSVC_CG_CHECK_ALL", &checkAll);
+    for (size_t i = 0; i < turns.size(); ++i)
+        if (turns[i].going && (i == 0 || checkAll >= 1)) removeGroup(turns[i].snap, turns[i].record);
+    const int failedAt = phase([&](MapTurn& t) { return exposeCopy(step, t); });
+    for (size_t i = 0; i < turns.size(); ++i) {
+        const MapTurn& t = turns[i];
+        if (t.toHost) ++step.data.mapCount;
+        if (t.toHost || t.toLocalHost)
+            step.mapped.push_back(MappedCopy{int(i), t.snap, t.fields, t.toHost, t.toLocalHost});
+    }
+    if (failedAt < 0) return true;
+    unmapWhatThisCallMapped(step, failedAt);
+    return false;
 }
 
 void logDevices(ZQSO::SnapInfo* record, const std::vector<std::string>& devices) {
@@ -416,11 +480,7 @@ int processMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os,
     if (!checkStatuses(step)) return 1;
     step.initiators = convertHbaList(records[0], data.initiatorIds, data.isSCSI);
     if (step.isVM) step.localInitiators = convertHbaList(records[0], data.localinitiatorIds, data.localisSCSI);
-    for (int i = 0; i < count; ++i)
-        if (records[i] && !mapRecord(step, i)) {
-            unmapWhatThisCallMapped(step, i);
-            return 1;
-        }
+    if (!mapAll(step)) return 1;
     data.mapCount = counts.mapCount;
     data.availCount = counts.availCount;
     return 0;

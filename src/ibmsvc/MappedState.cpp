@@ -1,6 +1,7 @@
 // The mapped-state query, in the order of its steps: host facts on the
-// calling host, the array step here or on the proxy, then the host's own
-// disks matched against the copies the array says are mapped here.
+// calling host, the array step here or on the proxy (the records' copies
+// asked for side by side), then the host's own disks matched against the
+// copies the array says are mapped here.
 #include "MappedState.h"
 
 #include "EngineFrame.h"
@@ -10,6 +11,7 @@
 #include "IBMSVCRemoteMessages.h"
 #include "IBMSVCSnapshot.h"
 #include "IBMSVCUtility.h"
+#include "PhasePool.h"
 
 namespace ZQSOIBMSVCAPI {
 
@@ -20,22 +22,38 @@ void setAll(ZQSO::SnapInfo** records, int16_t count, ZQSO::SnapStatus status) {
         if (records[i]) records[i]->setStatus(status);
 }
 
-// The array's answer for one record.
-ZQSO::SnapStatus askArray(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::string& initiators) {
+// One record's question to the array.
+struct Ask {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+    ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED;
+};
+
+// The record's copy and its snapshot object, in the calling thread. False
+// leaves the record's answer at 11.
+bool setUpAsk(Ask& a, ZQSO::ZQOSUtil* os) {
     const char* fn = "processIsMapped";
+    ZQSO::SnapInfo* record = a.record;
     std::string text;
     if (!readMetaData(record, ZQSO::SM_MDT_UNIQUE_ID, text))
         engineLog(record, 2, fn, "Failed to get metadata [id : %d]", int(ZQSO::SM_MDT_UNIQUE_ID));
-    UniqueId fields;
-    if (!parseUniqueId(record, text, fields)) {
+    if (!parseUniqueId(record, text, a.fields)) {
         engineLog(record, 2, fn, "%s: Failed to parse unique identifier [%s]", fn, text.c_str());
-        return ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED;
+        return false;
     }
-    refreshArrayId(os, record, fields);
-    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]", fn, fields.snapDev.c_str(),
-              fields.srcDev.c_str(), record->snapName().c_str());
-    IBMSVCSnapshot snap;
-    if (!snapshotOfCopy(snap, record, fields, fn)) return ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED;
+    refreshArrayId(os, record, a.fields);
+    engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s] Snap Name [%s]", fn, a.fields.snapDev.c_str(),
+              a.fields.srcDev.c_str(), record->snapName().c_str());
+    return snapshotOfCopy(a.snap, record, a.fields, fn);
+}
+
+// The array's answer for one record.
+ZQSO::SnapStatus askArray(Ask& a, const std::string& initiators) {
+    const char* fn = "processIsMapped";
+    ZQSO::SnapInfo* record = a.record;
+    UniqueId& fields = a.fields;
+    IBMSVCSnapshot& snap = a.snap;
     setCopyView(snap, fields, initiators, false);
     int status = snap.IsSnapMapped();
     if (status == ZQSO::SNAP_STATUS_NONE && !fields.snapDev.empty()) {
@@ -127,8 +145,17 @@ int isMappedLocalProcessing(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSU
 int processIsMapped(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, const LocalDataIsMapped& data) {
     setAll(records, count, ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED);
     const std::string initiators = convertHbaList(records[0], data.initiatorIds, data.isSCSI);
-    for (int i = 0; i < count; ++i)
-        if (records[i]) records[i]->setStatus(askArray(records[i], os, initiators));
+    // Each record read in turn here, the array asked for all of them on the
+    // pool; every status is written once all have answered.
+    std::vector<Ask> asks(static_cast<size_t>(count));
+    std::vector<PhaseItem> items;
+    for (size_t i = 0; i < asks.size(); ++i) {
+        asks[i].record = records[i];
+        if (asks[i].record && setUpAsk(asks[i], os)) items.push_back({i, asks[i].snap.m_SystemName});
+    }
+    PhasePool::configured(records[0]).run(items, [&](size_t i) { asks[i].status = askArray(asks[i], initiators); });
+    for (const Ask& a : asks)
+        if (a.record) a.record->setStatus(a.status);
     return 0;
 }
 

@@ -1,7 +1,8 @@
 // Unmap, in the order of its steps: host facts, the mapped-state query, the
 // host's disks of each copy found (and written back) while still mapped, the
-// array step (here or on the proxy), then the disks of the unmapped copies
-// removed from the host and its buses rescanned.
+// array step (here or on the proxy: every copy's paths hidden side by side),
+// then the disks of the unmapped copies removed from the host and its buses
+// rescanned once.
 //
 // Unmapped records are counted once, here, from their final statuses; a
 // proxy's count is only compared with them.
@@ -15,33 +16,51 @@
 #include "IBMSVCEngineRemoteHelper.h"
 #include "IBMSVCRemoteMessages.h"
 #include "MappedState.h"
+#include "PhasePool.h"
 
 namespace ZQSOIBMSVCAPI {
 
 namespace {
 
-// The array step for one record: 14 unmapped, 15 not.
-ZQSO::SnapStatus unmapRecord(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, bool isVM, const std::string& initiators,
-                             const std::string& localInitiators) {
+// One record's turn of the array step.
+struct Hide {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+    ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+};
+
+// The record read in the calling thread. False when its status is final
+// (in h.status) and no array work is left.
+bool setUpHide(Hide& h, ZQSO::ZQOSUtil* os) {
     const char* fn = "processUnMapSnaps";
+    ZQSO::SnapInfo* record = h.record;
     switch (record->getStatus()) {
         case ZQSO::SNAP_STATUS_NONE:
             engineLog(record, 2, fn, "%s: Could not find snap device, returning unmap as success", fn);
-            return ZQSO::SNAP_STATUS_NOT_MAPPED;
+            h.status = ZQSO::SNAP_STATUS_NOT_MAPPED;
+            return false;
         case ZQSO::SNAP_STATUS_UNMAP_NOT_DONE:
             // Refused on the calling host: its disk there is in use.
             engineLog(record, 0, fn, "%s: Not attempted, refused on the calling host", fn);
-            return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
+            return false;
         default:
             break;
     }
     record->setStatus(ZQSO::SNAP_STATUS_UNMAP_NOT_DONE);
-    UniqueId fields;
-    if (!readCopyUniqueId(record, fn, fields)) return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
-    refreshArrayId(os, record, fields);
+    if (!readCopyUniqueId(record, fn, h.fields)) return false;
+    refreshArrayId(os, record, h.fields);
+    return true;
+}
+
+// The array work for one record: 14 unmapped, 15 not.
+ZQSO::SnapStatus hidePaths(Hide& h, bool isVM, const std::string& initiators, const std::string& localInitiators) {
+    const char* fn = "processUnMapSnaps";
+    ZQSO::SnapInfo* record = h.record;
+    UniqueId& fields = h.fields;
+    IBMSVCSnapshot& snap = h.snap;
     engineLog(record, 0, fn, "%s: Snap Device[%s] Source Device [%s]", fn, fields.snapDev.c_str(),
               fields.srcDev.c_str());
-    IBMSVCSnapshot snap;
     if (!snapshotOfCopy(snap, record, fields, fn)) return ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
     refreshVolumePaths(snap, record, fields);
     setCopyView(snap, fields, initiators, false);
@@ -93,11 +112,28 @@ int processUnMapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* o
     const std::string localInitiators =
         isVM ? convertHbaList(records[0], data.localinitiatorIds, data.localisSCSI) : std::string();
     data.unmapCount = 0;
-    for (int i = 0; i < count; ++i) {
-        if (!records[i]) continue;
-        const ZQSO::SnapStatus status = unmapRecord(records[i], os, isVM, initiators, localInitiators);
-        records[i]->setStatus(status);
-        if (status == ZQSO::SNAP_STATUS_NOT_MAPPED) ++data.unmapCount;
+    // Each record read in turn here, every copy's paths hidden on the pool
+    // (one copy named twice: the second time in a later pass).
+    std::vector<Hide> hides(static_cast<size_t>(count));
+    std::vector<std::string> copies(hides.size());
+    std::vector<char> going(hides.size(), 0);
+    for (size_t i = 0; i < hides.size(); ++i) {
+        hides[i].record = records[i];
+        if (!hides[i].record) continue;
+        going[i] = setUpHide(hides[i], os) ? 1 : 0;
+        if (going[i]) copies[i] = hides[i].fields.snapDev;
+    }
+    const PhasePool pool = PhasePool::configured(records[0]);
+    for (const std::vector<size_t>& pass : passesByCopy(copies)) {
+        std::vector<PhaseItem> items;
+        for (size_t i : pass)
+            if (going[i]) items.push_back({i, hides[i].fields.arrayId});
+        pool.run(items, [&](size_t i) { hides[i].status = hidePaths(hides[i], isVM, initiators, localInitiators); });
+    }
+    for (const Hide& h : hides) {
+        if (!h.record) continue;
+        h.record->setStatus(h.status);
+        if (h.status == ZQSO::SNAP_STATUS_NOT_MAPPED) ++data.unmapCount;
     }
     return 0;
 }
