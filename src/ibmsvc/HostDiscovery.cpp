@@ -276,12 +276,11 @@ std::string DeviceLuns::find(const std::vector<std::string>& devices, const std:
     return std::string();
 }
 
-int getAllDevicePaths(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::vector<std::string>& devices,
-                      const std::string&, std::vector<std::string>& matching) {
+int getAllDevicePaths(ZQSO::SnapInfo* record, DeviceLuns& luns, const std::vector<std::string>& devices,
+                      std::vector<std::string>& matching) {
     matching.clear();
     const std::string uid = getSnapDeviceUUID(record);
     if (uid.empty()) return 1;
-    DeviceLuns luns(os, record);
     for (const std::string& device : devices)
         if (luns.lunOf(device) == uid) matching.push_back(device);
     return 1;

@@ -79,9 +79,9 @@ private:
 };
 
 // The devices among `devices` whose LUN id is the record's snap device (its
-// metadata 1). 1 done.
-int getAllDevicePaths(ZQSO::SnapInfo* record, ZQSO::ZQOSUtil* os, const std::vector<std::string>& devices,
-                      const std::string& unused, std::vector<std::string>& matching);
+// metadata 1), each device read once through `luns` for the whole batch. 1 done.
+int getAllDevicePaths(ZQSO::SnapInfo* record, DeviceLuns& luns, const std::vector<std::string>& devices,
+                      std::vector<std::string>& matching);
 
 // What the host does with one of its disks, through the platform's device
 // layer. A disk that is not on this host is neither held nor flushed.

@@ -157,9 +157,12 @@ int unmapSnaps(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os) {
             engineLog(first, 2, fn, "%s: getDeviceList failure", fn);
             return 1;
         }
+        // Each listed disk is read once for the batch (its reads logged in
+        // the first record), not once per record.
+        DeviceLuns luns(os, first);
         for (int i = 0; i < count; ++i) {
             ZQSO::SnapInfo* record = records[i];
-            if (!record || !getAllDevicePaths(record, os, devices, std::string(), disks[size_t(i)])) continue;
+            if (!record || !getAllDevicePaths(record, luns, devices, disks[size_t(i)])) continue;
             for (const std::string& disk : disks[size_t(i)]) {
                 std::string why;
                 if (hostDiskHeld(disk, why) != HostDiskHeld::Yes) continue;
