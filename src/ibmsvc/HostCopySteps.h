@@ -11,6 +11,14 @@
 
 namespace ZQSOIBMSVCAPI {
 
+// One record's turn at its copy in a flow's phases: the record, its unique
+// identifier's fields and the snapshot object of its copy.
+struct CopyTurn {
+    ZQSO::SnapInfo* record = nullptr;
+    UniqueId fields;
+    IBMSVCSnapshot snap;
+};
+
 // The record's unique identifier (metadata 1) split into its fields. An
 // unreadable metadata item is logged and read as empty text; false after
 // "%s: Failed to parse unique identifier [%s]" (both at level 2).

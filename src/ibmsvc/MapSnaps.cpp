@@ -261,10 +261,7 @@ void unmapWhatThisCallMapped(MapStep& step, int failedAt) {
 }
 
 // One record's turn of the array step.
-struct MapTurn {
-    ZQSO::SnapInfo* record = nullptr;
-    UniqueId fields;
-    IBMSVCSnapshot snap;
+struct MapTurn : CopyTurn {
     ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_NONE;  // as the mapped-state query left it
     bool hostMapped = false;  // 9 or 12 already
     bool going = false;       // has array work to do

@@ -23,10 +23,7 @@ void setAll(ZQSO::SnapInfo** records, int16_t count, ZQSO::SnapStatus status) {
 }
 
 // One record's question to the array.
-struct Ask {
-    ZQSO::SnapInfo* record = nullptr;
-    UniqueId fields;
-    IBMSVCSnapshot snap;
+struct Ask : CopyTurn {
     ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_MAP_NOT_DETERMINED;
 };
 

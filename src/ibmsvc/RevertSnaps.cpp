@@ -140,10 +140,7 @@ bool takeBackLeftReverse(const IBMSVCSnapshot& snap, ZQSO::SnapInfo* record, con
 }
 
 // One record's turn through the revert's phases.
-struct Turn {
-    ZQSO::SnapInfo* record = nullptr;
-    UniqueId fields;
-    IBMSVCSnapshot snap;
+struct Turn : CopyTurn {
     std::string sourceName, targetName;  // element names, for the messages
     int wait = 0;                        // its wait before prepare and before start
     bool going = false;                  // still on its way to the start
@@ -378,10 +375,16 @@ int processRevert(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil* os, i
         if (turns[i].record && setUpTurn(turns[i], os)) set.push_back(i);
     }
     const PhasePool pool = PhasePool::configured(records[0]);
-    std::vector<PhaseItem> items;
-    for (size_t i : set) items.push_back({i, turns[i].snap.m_SystemName});
+    // The checks may take back a reverse mapping an unfinished revert left:
+    // records of one source are checked in successive passes.
     std::vector<char> fit(turns.size(), 0);
-    pool.run(items, [&](size_t i) { fit[i] = checkTurn(turns[i]) ? 1 : 0; });
+    std::vector<std::string> setSources;
+    for (size_t i : set) setSources.push_back(turns[i].fields.srcDev);
+    for (const std::vector<size_t>& pass : passesByCopy(setSources)) {
+        std::vector<PhaseItem> items;
+        for (size_t k : pass) items.push_back({set[k], turns[set[k]].snap.m_SystemName});
+        pool.run(items, [&](size_t i) { fit[i] = checkTurn(turns[i]) ? 1 : 0; });
+    }
 
     // The first copy found unfit ends the revert before any array change:
     // the records after it are not attempted.

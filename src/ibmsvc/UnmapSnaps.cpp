@@ -23,10 +23,7 @@ namespace ZQSOIBMSVCAPI {
 namespace {
 
 // One record's turn of the array step.
-struct Hide {
-    ZQSO::SnapInfo* record = nullptr;
-    UniqueId fields;
-    IBMSVCSnapshot snap;
+struct Hide : CopyTurn {
     ZQSO::SnapStatus status = ZQSO::SNAP_STATUS_UNMAP_NOT_DONE;
 };
 

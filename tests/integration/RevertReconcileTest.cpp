@@ -8,7 +8,21 @@ namespace {
 
 using arraysim::Fault;
 
-class RevertReconcile : public HostFlowTest {};
+class RevertReconcile : public HostFlowTest {
+protected:
+    // Snapshots of `n` sources written after the snap: each copy's data
+    // generation at the snap and each source's after the write.
+    std::unique_ptr<RecordBatch> writtenAfterSnap(size_t n, std::vector<uint64_t>& atSnap,
+                                                  std::vector<uint64_t>& written) {
+        auto batch = snapshots(n);
+        fibreChannelHost();
+        for (size_t i = 0; i < n; ++i) {
+            atSnap.push_back(fx.sim().generation(targetOf((*batch)[i])));
+            written.push_back(fx.sim().hostWrite(sources[i]));
+        }
+        return batch;
+    }
+};
 
 TEST_F(RevertReconcile, ASourceGetsItsSnapshotsImageBack) {
     auto batch = snapshots(2);
@@ -65,13 +79,8 @@ TEST_F(RevertReconcile, CopiesMappedOrOfUnknownStateOrWithoutImageAreNotReverted
 }
 
 TEST_F(RevertReconcile, TheFirstCopyThatCannotBeRestoredEndsTheRevert) {
-    auto batch = snapshots(3);
-    fibreChannelHost();
     std::vector<uint64_t> atSnap, written;
-    for (size_t i = 0; i < 3; ++i) {
-        atSnap.push_back(fx.sim().generation(targetOf((*batch)[i])));
-        written.push_back(fx.sim().hostWrite(sources[i]));
-    }
+    auto batch = writtenAfterSnap(3, atSnap, written);
     // The second copy's mapping is deleted outside: found before any change.
     ASSERT_TRUE(fx.sim().vanish("mapping", fx.mappingOfTarget(targetOf((*batch)[1]))->name));
     const size_t attaches = calls("AttachReplica");
@@ -91,13 +100,8 @@ TEST_F(RevertReconcile, TheFirstCopyThatCannotBeRestoredEndsTheRevert) {
 // Once the reverse mappings are attached, a copy that fails a later step
 // fails alone: the others are restored, its reverse mapping is taken back.
 TEST_F(RevertReconcile, ACopyWhosePrepareFailsFailsAloneAndTheOthersAreRestored) {
-    auto batch = snapshots(3);
-    fibreChannelHost();
     std::vector<uint64_t> atSnap, written;
-    for (size_t i = 0; i < 3; ++i) {
-        atSnap.push_back(fx.sim().generation(targetOf((*batch)[i])));
-        written.push_back(fx.sim().hostWrite(sources[i]));
-    }
+    auto batch = writtenAfterSnap(3, atSnap, written);
     (*batch)[1].setLineHook([&](const zqtest::LogLine& line) {
         if (line.text == "Attach of FlashCopy success, going to prepare FlashCopy")
             fx.sim().setPrepareFails(fx.mappingOfTarget(sources[1])->name, true);
