@@ -7,6 +7,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "ArrayCheck.h"
 #include "Arrays.h"
 #include "KnownCopies.h"
 #include "LinuxHostBackend.h"
@@ -91,6 +92,8 @@ Agent::Agent(GlobalOptions options)
 
 Agent::~Agent() {
     if (!installed_) return;
+    finishLiveLine();
+    Console::install(nullptr);
     auto& r = zq::platform::registry();
     r.snapCatalogue.replace(previousSnapQuery_);
     r.platformInfo.replace(previousInfo_);
@@ -182,6 +185,29 @@ const HostContext& Agent::host() {
     return *host_;
 }
 
+ProgressClock::PercentReader Agent::copyProgressReader() {
+    // One session per array for the step, opened at the first copy read; an
+    // array that cannot be read gives no percentage, the step goes on.
+    struct Reader {
+        std::mutex mutex;
+        std::unique_ptr<ArraySessions> sessions;
+    };
+    auto reader = std::make_shared<Reader>();
+    return [this, reader](const CopyRef& copy) {
+        constexpr uint32_t kReadTimeoutMs = 5000;
+        std::lock_guard<std::mutex> lock(reader->mutex);
+        try {
+            if (!reader->sessions)
+                reader->sessions = std::make_unique<ArraySessions>(Arrays(catalogue()).list(), kReadTimeoutMs,
+                                                                   config().get("HostModule", kCaFileKey));
+            const CopyState state = reader->sessions->of(copy.arrayId).copy(copy.sourcePath, copy.targetPath);
+            return state.found ? state.percent : -1;
+        } catch (const std::exception&) {
+            return -1;
+        }
+    };
+}
+
 void Agent::installPlatformServices() {
     auto& r = zq::platform::registry();
     std::shared_ptr<ZQPlatformInfo> info = config().platformInfo();
@@ -199,17 +225,18 @@ void Agent::installPlatformServices() {
         previousDevices_ = r.devices.replace(std::make_shared<HostDevices>(*this));
         installedDevices_ = true;
     }
-    ProgressClock::Reporter report;
+    ProgressClock::Sinks sinks;
     if (!options_.quiet) {
         std::string prefix = posingAs_.empty() ? "svcsnap: " : "svcsnap (proxy " + posingAs_ + "): ";
-        auto lock = std::make_shared<std::mutex>();
-        report = [prefix, lock](const std::string& line) {
-            std::lock_guard<std::mutex> guard(*lock);
-            std::cerr << prefix << line << std::endl;
-        };
+        auto console = std::make_shared<Console>(std::cerr, isatty(STDERR_FILENO) == 1);
+        Console::install(console);
+        sinks.line = [prefix, console](const std::string& line) { console->line(prefix + line); };
+        if (console->terminal())
+            sinks.live = [prefix, console](const std::string& line) { console->live(prefix + line); };
+        sinks.percent = copyProgressReader();
     }
     auto base = r.clock.get();
-    previousClock_ = r.clock.replace(std::make_shared<ProgressClock>(base, activity_, report));
+    previousClock_ = r.clock.replace(std::make_shared<ProgressClock>(base, activity_, std::move(sinks)));
 }
 
 }  // namespace svcsnap

@@ -64,6 +64,8 @@ public:
 private:
     void installPlatformServices();
     std::shared_ptr<HostBackend> makeBackend();
+    // PercentSynced of a copy, read with our own client; -1 when it cannot be.
+    ProgressClock::PercentReader copyProgressReader();
 
     GlobalOptions options_;
     std::string posingAs_;

@@ -60,8 +60,8 @@ std::optional<ArrayEntry> HostOSUtil::array(const std::string& arrayId) const {
     return std::nullopt;
 }
 
-void HostOSUtil::noteActivity(const std::string& device, const std::string& text) {
-    context_.activity->note(device, text);
+void HostOSUtil::noteActivity(const std::string& device, const std::string& text, const CopyRef& copy) {
+    context_.activity->note(device, text, copy);
 }
 
 bool HostOSUtil::lastActivity(std::string* device, std::string* text) const {

@@ -46,7 +46,7 @@ public:
     // The catalogue's array of that id.
     std::optional<ArrayEntry> array(const std::string& arrayId) const;
     // The last line a record logged from the calling thread (for progress).
-    void noteActivity(const std::string& device, const std::string& text);
+    void noteActivity(const std::string& device, const std::string& text, const CopyRef& copy = CopyRef());
     bool lastActivity(std::string* device, std::string* text) const;
     // Why the last remote run failed; empty after a good one.
     std::string lastRemoteError() const;

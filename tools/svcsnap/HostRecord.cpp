@@ -114,8 +114,14 @@ void HostRecord::applyRemote(const RecordEntry& answer) {
 
 void HostRecord::addLine(int level, const std::string& function, const std::string& text) {
     LogEntry line{zq::platform::clock().nowMs(), level, function, text};
-    host_.noteActivity(entry_.device, text);
     std::lock_guard<std::mutex> lock(mutex_);
+    // A copy being waited on names its mapping, for the progress line to read.
+    CopyRef copy;
+    if (waitPhase(text).kind == WaitPhase::Copy) {
+        const CopyIdentity c = copyIdentity(entry_);
+        copy = CopyRef{c.arrayId, c.sourcePath, c.targetPath};
+    }
+    host_.noteActivity(entry_.device, text, copy);
     entry_.newLines.push_back(std::move(line));
 }
 

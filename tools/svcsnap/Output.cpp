@@ -4,6 +4,8 @@
 #include <cctype>
 #include <iostream>
 
+#include "Progress.h"
+
 namespace svcsnap {
 
 void printTable(std::ostream& out, const Table& table) {
@@ -81,11 +83,13 @@ void Output::table(const Table& table) {
 }
 
 void Output::warn(const std::string& text) {
+    finishLiveLine();
     std::cerr << "svcsnap: warning: " << text << std::endl;
     doc_["warnings"].push_back(text);
 }
 
 void Output::flush() {
+    finishLiveLine();
     if (json_) return;
     size_t line = 0, table = 0;
     for (size_t kind : order_) {
@@ -105,6 +109,7 @@ void Output::flush() {
 }
 
 int Output::finish(int exitStatus, const std::string& reason) {
+    finishLiveLine();
     if (json_) {
         doc_["exitStatus"] = exitStatus;
         if (!reason.empty()) doc_["error"] = reason;
