@@ -220,7 +220,8 @@ void ProgressClock::sleepMs(int64_t ms) {
         }
         key = phase.kind == WaitPhase::Unknown
                   ? "?" + lastDevice + "\n" + lastText + "\n" + std::to_string(ms)
-                  : std::to_string(int(phase.kind)) + "\n" + phase.group + "\n" + std::to_string(all.devices.size());
+                  : std::to_string(int(phase.kind)) + "\n" + phase.group;
+        for (const auto& d : all.devices) key += "\n" + d;
 
         Series& s = series_[self];
         const bool same = s.waitedMs > 0 && s.key == key;
@@ -245,7 +246,7 @@ void ProgressClock::sleepMs(int64_t ms) {
             } else {
                 inWords = true;  // worded once the copies are read, outside the lock
             }
-            s.unreportedMs = -ms;
+            if (same) s.unreportedMs = -ms;
         }
         waitedBefore = s.waitedMs;
         s.waitedMs += ms;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 #include "Agent.h"
 #include "Progress.h"
@@ -36,7 +38,7 @@ void write(const fs::path& file, const std::string& text) {
 
 }  // namespace
 
-TEST(ProgressClock, ReportsEachWaitWithItsRecordAndFoldsRepeats) {
+TEST(ProgressClock, ReportsUnknownWaitsAsLoggedAndFoldsRepeats) {
     auto base = std::make_shared<zq::platform::VirtualClock>();
     auto board = std::make_shared<ActivityBoard>();
     std::vector<std::string> lines;
@@ -44,14 +46,14 @@ TEST(ProgressClock, ReportsEachWaitWithItsRecordAndFoldsRepeats) {
 
     const int64_t start = base->nowMs();
     clock.sleepMs(10000);
-    board->note("/dev/sdb", "processMapSnaps: Resync still in progress, waiting 30 seconds");
+    board->note("/dev/sdb", "SMIS::WatchJob: job running");
     for (int i = 0; i < 5; ++i) clock.sleepMs(30000);
     board->note("/dev/sdc", "SMIS::WatchJob: job running");
     clock.sleepMs(1000);
     EXPECT_EQ(base->nowMs() - start, 10000 + 5 * 30000 + 1000) << "every sleep reaches the clock it wraps";
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "waiting 10 s");
-    EXPECT_EQ(lines[1], "waiting 30 s for /dev/sdb: processMapSnaps: Resync still in progress, waiting 30 seconds");
+    EXPECT_EQ(lines[1], "waiting 30 s for /dev/sdb: SMIS::WatchJob: job running");
     EXPECT_EQ(lines[2].rfind("still waiting after 30 s for /dev/sdb", 0), 0u) << lines[2];
     EXPECT_EQ(lines[3].rfind("still waiting after 1 min 30 s for /dev/sdb", 0), 0u) << lines[3];
     EXPECT_EQ(lines[4], "waiting 1 s for /dev/sdc: SMIS::WatchJob: job running");
@@ -62,6 +64,117 @@ TEST(ProgressClock, ReportsEachWaitWithItsRecordAndFoldsRepeats) {
     EXPECT_EQ(base->nowMs() - start, 166000);
     EXPECT_EQ(ProgressClock::duration(3725000), "1 h 2 min");
     EXPECT_EQ(ProgressClock::duration(120000), "2 min");
+}
+
+TEST(ProgressClock, TheEnginesWaitsAreWordedAndABatchIsCountedInOneLine) {
+    // The engine's own wait texts, as records log them.
+    struct Row {
+        const char* text;
+        WaitPhase::Kind kind;
+        bool batch;
+    } rows[] = {
+        {"IBMSVCSnapshot::WaitDetachAndDelete: Stop still in progress, waiting 10 seconds", WaitPhase::Stop, false},
+        {"Waiting [5] seconds for IBMSVC FlashCopy stop", WaitPhase::Stop, true},
+        {"Waiting [5] seconds for IBMSVC FlashCopy to stop", WaitPhase::Stop, true},
+        {"Waiting [5] seconds for IBMSVC FlashCopy preparation", WaitPhase::Prepare, true},
+        {"Waiting [5] seconds for IBMSVC FlashCopy prepare", WaitPhase::Prepare, true},
+        {"prepareDevices: Resync still in progress for FlashCopy [n_1], waiting 180 seconds", WaitPhase::Copy, false},
+        {"processMapSnaps: Resync still in progress, waiting 30 seconds", WaitPhase::Copy, false},
+        {" Volume [0] DeviceName [/dev/sdd]", WaitPhase::Rescan, true},
+        {"prepareDevices: Resync completed", WaitPhase::Unknown, false},
+    };
+    for (const Row& r : rows) {
+        const WaitPhase p = waitPhase(r.text);
+        EXPECT_EQ(p.kind, r.kind) << r.text;
+        EXPECT_EQ(p.wholeBatch, r.batch) << r.text;
+    }
+    const WaitPhase settle = waitPhase(
+        "processMapSnaps: Going to remove consistency group [cg_7], waiting 30 seconds to settle it down");
+    EXPECT_EQ(settle.kind, WaitPhase::Settle);
+    EXPECT_EQ(phaseWords(settle, 1, "/dev/sdb", 30000, -1, -1, 0),
+              "waiting 30 s for consistency group cg_7 to settle before it is removed");
+
+    auto base = std::make_shared<zq::platform::VirtualClock>();
+    auto board = std::make_shared<ActivityBoard>();
+    std::vector<std::string> lines;
+    std::vector<std::string> read;  // targets whose progress was asked
+    ProgressClock::Sinks sinks;
+    sinks.line = [&](const std::string& line) { lines.push_back(line); };
+    sinks.percent = [&](const CopyRef& copy) {
+        read.push_back(copy.targetPath);
+        if (copy.targetPath == "t3") throw std::runtime_error("provider away");
+        return copy.targetPath == "t1" ? 20 : 70;
+    };
+    ProgressClock clock(base, board, sinks);
+
+    // A group prepared once for its 16 records.
+    for (int i = 0; i < 16; ++i) board->note("/dev/sd" + std::string(1, char('b' + i)), "ConsistencyGroup add");
+    board->note("/dev/sdb", "Waiting [5] seconds for IBMSVC FlashCopy prepare");
+    clock.sleepMs(5000);
+    // Three copies followed, one of them complete already.
+    board->note("/dev/sdb", "prepareDevices: Resync still in progress for FlashCopy [n_1], waiting 180 seconds",
+                CopyRef{"A", "s1", "t1"});
+    board->note("/dev/sdc", "prepareDevices: Resync completed");
+    board->note("/dev/sdd", "prepareDevices: Resync still in progress for FlashCopy [n_2], waiting 180 seconds",
+                CopyRef{"A", "s2", "t2"});
+    board->note("/dev/sde", "prepareDevices: Resync still in progress for FlashCopy [n_3], waiting 180 seconds",
+                CopyRef{"A", "s3", "t3"});
+    clock.sleepMs(180000);
+    // The same copies again within the minute: no line and no read.
+    board->note("/dev/sdb", "prepareDevices: Resync still in progress for FlashCopy [n_1], waiting 180 seconds",
+                CopyRef{"A", "s1", "t1"});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "waiting for 16 mappings to be prepared, 5 s left");
+    EXPECT_EQ(lines[1], "3 clones copying, 20% to 70% copied") << "the array that cannot be read counts unread";
+    EXPECT_EQ(read, (std::vector<std::string>{"t1", "t2", "t3"})) << "each copy read once for the line";
+
+    // One copy left; then an array that cannot be read at all.
+    read.clear();
+    clock.sleepMs(180000);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "clone 20% copied (/dev/sdb)");
+    board->note("/dev/sde", "prepareDevices: Resync still in progress for FlashCopy [n_3], waiting 180 seconds",
+                CopyRef{"A", "s3", "t3"});
+    clock.sleepMs(180000);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3], "waiting for 1 clone to be copied (/dev/sde), next look in 3 min");
+    EXPECT_EQ(read, (std::vector<std::string>{"t1", "t3"}));
+}
+
+TEST(ProgressClock, TheLiveLineIsRewrittenAtMostOnceASecond) {
+    auto base = std::make_shared<zq::platform::VirtualClock>();
+    auto board = std::make_shared<ActivityBoard>();
+    int64_t realMs = 0;
+    std::vector<std::string> live, plain;
+    ProgressClock::Sinks sinks;
+    sinks.line = [&](const std::string& line) { plain.push_back(line); };
+    sinks.live = [&](const std::string& line) { live.push_back(line); };
+    sinks.realNowMs = [&] { return realMs; };
+    ProgressClock clock(base, board, sinks);
+    board->note("/dev/sdb", "IBMSVCSnapshot::WaitDetachAndDelete: Stop still in progress, waiting 10 seconds");
+    clock.sleepMs(10000);
+    realMs = 900;
+    board->note("/dev/sdc", "IBMSVCSnapshot::WaitDetachAndDelete: Stop still in progress, waiting 10 seconds");
+    clock.sleepMs(10000);
+    realMs = 1000;
+    clock.sleepMs(10000);
+    EXPECT_TRUE(plain.empty()) << "a terminal has the live line only";
+    ASSERT_EQ(live.size(), 2u);
+    EXPECT_EQ(live[0], "waiting for 1 copy to stop (/dev/sdb), 10 s left");
+    EXPECT_EQ(live[1], "waiting for 1 copy to stop (/dev/sdc), 10 s left, waited 10 s");
+
+    std::ostringstream tty, pipe;
+    Console terminal(tty, true), piped(pipe, false);
+    for (Console* c : {&terminal, &piped}) {
+        c->live("a");
+        c->live("b");
+        c->finish();
+        c->line("c");
+        c->live("d");
+        c->line("e");
+    }
+    EXPECT_EQ(tty.str(), "\r\033[Ka\r\033[Kb\r\033[Kc\n\r\033[Kd\r\033[Ke\n");
+    EXPECT_EQ(pipe.str(), "a\nb\nc\nd\ne\n");
 }
 
 TEST(ProgressClock, ParallelWorkersStillOverlapAndReportTheirOwnDevice) {
