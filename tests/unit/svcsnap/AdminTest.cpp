@@ -23,22 +23,6 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 class Admin : public SvcsnapCli {
 protected:
-    // Runs svcsnap on a pseudo-terminal (script(1)), `input` typed on it.
-    CliRun onTerminal(const std::string& args, const std::string& input) {
-        const std::string inFile = dir_ + "/tty-in";
-        std::ofstream(inFile) << input;
-        const std::string command = "env SVCSNAP_CONFIG='" + config_ + "' ZQ_TIME_SCALE=" + timeScale_ +
-                                    " script -qec '" + SVCSNAP_PATH + " " + args + "' /dev/null <'" + inFile + "'";
-        CliRun r;
-        FILE* p = popen(command.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int status = p ? pclose(p) : -1;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
-    }
-
     // A disk of the simulated host held as a mounted file system is.
     void holdDisk(const std::string& device, const std::string& holder) {
         const std::string path = svcsnap("config show --json").doc()["agent"]["simState"];

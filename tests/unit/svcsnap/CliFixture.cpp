@@ -149,6 +149,21 @@ void SvcsnapCli::SetUp() {
 
 void SvcsnapCli::TearDown() { fs::remove_all(dir_); }
 
+CliRun SvcsnapCli::onTerminal(const std::string& args, const std::string& input) {
+    const std::string inFile = dir_ + "/tty-in";
+    std::ofstream(inFile) << input;
+    const std::string command = "env SVCSNAP_CONFIG='" + config_ + "' ZQ_TIME_SCALE=" + timeScale_ + " script -qec '" +
+                                SVCSNAP_PATH + " " + args + "' /dev/null <'" + inFile + "'";
+    CliRun r;
+    FILE* p = popen(command.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = p ? pclose(p) : -1;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
 CliRun SvcsnapCli::svcsnap(const std::string& args, const std::string& input, const std::string& env) {
     std::string inFile = dir_ + "/stdin", errFile = dir_ + "/stderr";
     std::ofstream(inFile) << input;

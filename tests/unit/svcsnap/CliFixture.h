@@ -86,6 +86,9 @@ protected:
     CliRun flow(const std::string& args) { return svcsnap(args, "", "ZQ_TIME_SCALE=" + timeScale_); }
     // The same command started in the background.
     Background start(const std::string& args);
+    // The command run on a pseudo-terminal (script(1)) at the suite's time
+    // scale, `input` typed on it; `out` is what the terminal showed.
+    CliRun onTerminal(const std::string& args, const std::string& input = "");
 
     std::string addHttps() const;
     // The same array over plain HTTP (no handshake per connection).

@@ -14,22 +14,7 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class Progress : public SvcsnapCli {
-protected:
-    // svcsnap on a pseudo-terminal (script(1)); what the terminal showed.
-    CliRun onTerminal(const std::string& args) {
-        const std::string command = "env SVCSNAP_CONFIG='" + config_ + "' ZQ_TIME_SCALE=" + timeScale_ +
-                                    " script -qec '" + SVCSNAP_PATH + " " + args + "' /dev/null </dev/null";
-        CliRun r;
-        FILE* p = popen(command.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-        const int status = p ? pclose(p) : -1;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
-    }
-};
+class Progress : public SvcsnapCli {};
 
 }  // namespace
 
