@@ -33,7 +33,7 @@ std::vector<std::string> progressLines(const std::string& text) {
 }
 
 TEST_F(Progress, PipedLinesSayInWordsWhatTheBatchWaitsOnAndHowFarTheCloneCopied) {
-    simulatedHost("pg_db", "21000024FF4AF203", 2, 64, false);
+    simulatedHost("pg_db", "21000024FF4AF203", 3, 64, false);
     CliRun clone = flow("clone pc /dev/sdb /dev/sdc --copy-rate 50");
     ASSERT_EQ(clone.status, 0) << clone.err;
     EXPECT_FALSE(contains(clone.err, "\r") || contains(clone.err, "\033")) << "no control characters off a terminal";
@@ -57,22 +57,28 @@ TEST_F(Progress, PipedLinesSayInWordsWhatTheBatchWaitsOnAndHowFarTheCloneCopied)
     CliRun quiet = flow("status pc --quiet");
     EXPECT_TRUE(progressLines(quiet.err).empty()) << quiet.err;
 
-    // A delete waits for each copy to stop; JSON keeps stdout a document.
-    CliRun remove = flow("delete pc --json");
+    // A delete waits for each copy to stop (a snapshot's copy never ends by
+    // itself, so it is still copying); JSON keeps stdout a document.
+    ASSERT_EQ(flow("snapshot ps /dev/sdd --quiet").status, 0);
+    // The source changed since: the stop cleans its blocks first, which takes a while.
+    ASSERT_TRUE(simPost("write", {{"volume", "pg_db2"}, {"percent", 100}})["generation"].is_number());
+    CliRun remove = flow("delete ps --json");
     ASSERT_EQ(remove.status, 0) << remove.err;
     EXPECT_NO_THROW(remove.doc());
     bool stopping = false;
     for (const std::string& l : progressLines(remove.err))
-        stopping = stopping || l.rfind("svcsnap: waiting for 1 copy to stop (/dev/sd", 0) == 0;
+        stopping = stopping || l.rfind("svcsnap: waiting for 1 copy to stop (/dev/sdd), ", 0) == 0;
     EXPECT_TRUE(stopping) << remove.err;
     EXPECT_FALSE(contains(remove.err, "Stop still in progress")) << remove.err;
 }
 
 TEST_F(Progress, OnATerminalOneLiveLineIsRewrittenAndClearedBeforeOtherOutput) {
-    simulatedHost("pt_db", "21000024FF4AF204", 1, 64, false);
+    simulatedHost("pt_db", "21000024FF4AF204", 2, 64, false);
     CliRun clone = onTerminal("clone pt /dev/sdb --copy-rate 50");
     ASSERT_EQ(clone.status, 0) << clone.out;
-    CliRun remove = onTerminal("delete pt");
+    ASSERT_EQ(flow("snapshot pt2 /dev/sdc --quiet").status, 0);
+    ASSERT_TRUE(simPost("write", {{"volume", "pt_db1"}, {"percent", 100}})["generation"].is_number());
+    CliRun remove = onTerminal("delete pt2");
     ASSERT_EQ(remove.status, 0) << remove.out;
     for (const CliRun* run : {&clone, &remove}) {
         const std::string& shown = run->out;
@@ -84,12 +90,12 @@ TEST_F(Progress, OnATerminalOneLiveLineIsRewrittenAndClearedBeforeOtherOutput) {
             EXPECT_EQ(shown.substr(at - 4, 4), "\r\033[K") << shown;
         }
         // The table that follows starts on a cleared line, not after the live line.
-        const size_t job = shown.find("job pt: ");
+        const size_t job = shown.find("job pt");
         ASSERT_NE(job, std::string::npos) << shown;
         EXPECT_GT(job, first);
         EXPECT_EQ(shown.substr(job - 4, 4), "\r\033[K") << shown;
         EXPECT_EQ(shown.substr(first, job - first).find('\n'), std::string::npos) << "no plain line under the live one";
     }
     EXPECT_TRUE(contains(clone.out, "\r\033[Ksvcsnap: waiting for 1 mapping to be prepared (/dev/sdb), ")) << clone.out;
-    EXPECT_TRUE(contains(remove.out, "\r\033[Ksvcsnap: waiting for 1 copy to stop (/dev/sdb), ")) << remove.out;
+    EXPECT_TRUE(contains(remove.out, "\r\033[Ksvcsnap: waiting for 1 copy to stop (/dev/sdc), ")) << remove.out;
 }
