@@ -583,19 +583,34 @@ std::string batchGroupName(ZQSO::SnapInfo* first) {
     return name;
 }
 
+struct SyncRead {
+    int r = -1;
+    int state = -1;
+    int percent = -1;
+};
+
+// One read of each mapping, the reads side by side on the pool.
+std::vector<SyncRead> readStates(const PhasePool& pool, const std::vector<IBMSVCSnapshot*>& snaps) {
+    std::vector<SyncRead> reads(snaps.size());
+    std::vector<PhaseItem> items;
+    for (size_t i = 0; i < snaps.size(); ++i) items.push_back({i, snaps[i]->m_SystemName});
+    pool.run(items, [&](size_t i) { reads[i].r = snaps[i]->GetSyncState(reads[i].state, reads[i].percent); });
+    return reads;
+}
+
 // Stops the group and waits, within the stop wait, until every member has
 // stopped (or is gone).
-bool stopGroupMembers(IBMSVCSnapshot& groupSnap, const std::vector<IBMSVCSnapshot*>& members) {
+bool stopGroupMembers(IBMSVCSnapshot& groupSnap, const std::vector<IBMSVCSnapshot*>& members,
+                      const PhasePool& pool) {
     const StopWait wait = StopWait::configured();
     bool stopSent = false;
     for (int remaining = wait.totalSeconds;;) {
         bool allStopped = true, needsStop = false;
-        for (IBMSVCSnapshot* member : members) {
-            int state = -1, percent = -1;
-            const int r = member->GetSyncState(state, percent);
-            if (r == 1 || (r == 0 && isStoppedState(state))) continue;
+        for (const SyncRead& read : readStates(pool, members)) {
+            if (read.r == 1 || (read.r == 0 && isStoppedState(read.state))) continue;
             allStopped = false;
-            if (r == 0 && (state == SYNC_STATE_PREPARED || state == SYNC_STATE_RESYNC_IN_PROGRESS)) needsStop = true;
+            if (read.r == 0 && (read.state == SYNC_STATE_PREPARED || read.state == SYNC_STATE_RESYNC_IN_PROGRESS))
+                needsStop = true;
         }
         if (allStopped) return true;
         if (needsStop && !stopSent) {
@@ -614,7 +629,7 @@ bool stopGroupMembers(IBMSVCSnapshot& groupSnap, const std::vector<IBMSVCSnapsho
 // them is what an unfinished prepare of one of the batch's copies left (the
 // mapping and its target are removed); refused otherwise, naming the group.
 bool takeOverBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, const std::vector<std::string>& members,
-                        std::vector<PrepareJob>& jobs) {
+                        std::vector<PrepareJob>& jobs, const PhasePool& pool) {
     const char* fn = "prepareDevices";
     ZQSO::SnapInfo* first = groupSnap.m_SnapInfo;
     struct Leftover {
@@ -649,7 +664,7 @@ bool takeOverBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, cons
     }
     std::vector<IBMSVCSnapshot*> snaps;
     for (auto& l : leftovers) snaps.push_back(&l.snap);
-    if (!stopGroupMembers(groupSnap, snaps)) {
+    if (!stopGroupMembers(groupSnap, snaps, pool)) {
         engineLog(first, 2, fn, "%s: Consistency Group [%s] left by an unfinished prepare did not stop", fn,
                   name.c_str());
         return false;
@@ -670,7 +685,7 @@ bool takeOverBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, cons
 // an unfinished prepare of this batch left. A group that holds anything else
 // is not used.
 bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, std::vector<PrepareJob>& jobs,
-                    bool& madeHere) {
+                    bool& madeHere, const PhasePool& pool) {
     const char* fn = "prepareDevices";
     groupSnap.m_SyncSetName = name;
     groupSnap.m_SyncSetPath.clear();
@@ -681,7 +696,7 @@ bool makeBatchGroup(IBMSVCSnapshot& groupSnap, const std::string& name, std::vec
     std::vector<std::string> members;
     if (groupSnap.GetSyncSetMembers(name, members) != 0) return false;
     if (members.empty()) return true;
-    if (!takeOverBatchGroup(groupSnap, name, members, jobs)) return false;
+    if (!takeOverBatchGroup(groupSnap, name, members, jobs, pool)) return false;
     engineLog(groupSnap.m_SnapInfo, 1, fn, "%s: Consistency Group [%s] left by an unfinished prepare of this batch "
               "is taken over", fn, name.c_str());
     madeHere = true;
@@ -735,17 +750,17 @@ std::vector<PrepareJob*> groupMembers(std::vector<PrepareJob>& jobs) {
 
 // Stops the batch's group and waits, within the stop wait, until every
 // member has stopped.
-bool stopGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members) {
+bool stopGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members, const PhasePool& pool) {
     std::vector<IBMSVCSnapshot*> snaps;
     for (PrepareJob* member : members) snaps.push_back(&member->snap);
-    return stopGroupMembers(groupSnap, snaps);
+    return stopGroupMembers(groupSnap, snaps, pool);
 }
 
 // A failed group operation fails every member: the group is stopped and each
 // member's target taken back.
 void failGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& members, const char* fn,
-               const char* why) {
-    stopGroup(groupSnap, members);
+               const char* why, const PhasePool& pool) {
+    stopGroup(groupSnap, members, pool);
     for (PrepareJob* member : members) {
         setError(member->record, kErrorStepFailed, why);
         discardRecord(*member, fn);
@@ -754,19 +769,19 @@ void failGroup(IBMSVCSnapshot& groupSnap, const std::vector<PrepareJob*>& member
 
 // Step 11: the group is prepared, and started for normal clones.
 void prepareGroup(IBMSVCSnapshot& groupSnap, std::vector<PrepareJob>& jobs, ZQSO::SnapInfo* first, int wait,
-                  bool startIt) {
+                  bool startIt, const PhasePool& pool) {
     const char* fn = "prepareDevices";
     const std::vector<PrepareJob*> members = groupMembers(jobs);
     if (members.empty()) return;
     if (groupSnap.ModifySyncSet(SET_OP_PREPARE) != 0) {
-        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup preparation failed ").c_str());
+        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup preparation failed ").c_str(), pool);
         return;
     }
     engineLog(first, 1, fn, "ConsistencyGroup preparation success ");
     engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy prepare", wait);
     sleepSeconds(wait);
     if (startIt && groupSnap.ModifySyncSet(SET_OP_START) != 0) {
-        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup resync failed ").c_str());
+        failGroup(groupSnap, members, fn, engineLog(first, 2, fn, "ConsistencyGroup resync failed ").c_str(), pool);
     }
 }
 
@@ -780,7 +795,8 @@ int resyncAttempts() {
 // Steps 14 and 15: the copies of normal clones are followed together until
 // each is complete, then stopped and prepared again, so that snap starts a
 // copy of that moment.
-void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO::SnapInfo* first, int wait) {
+void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO::SnapInfo* first, int wait,
+                  const PhasePool& pool) {
     const char* fn = "prepareDevices";
     std::vector<PrepareJob*> pending, completed, failed;
     for (auto& job : jobs)
@@ -795,9 +811,12 @@ void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO
     for (int attempt = 1;; ++attempt) {
         bool copying = false;
         std::vector<PrepareJob*> still;
-        for (PrepareJob* job : pending) {
-            int state = -1, percent = -1;
-            const int r = job->snap.GetSyncState(state, percent);
+        std::vector<IBMSVCSnapshot*> snaps;
+        for (PrepareJob* job : pending) snaps.push_back(&job->snap);
+        const std::vector<SyncRead> reads = readStates(pool, snaps);
+        for (size_t i = 0; i < pending.size(); ++i) {
+            PrepareJob* job = pending[i];
+            const int r = reads[i].r, state = reads[i].state, percent = reads[i].percent;
             const char* name = job->snap.m_SnapName.c_str();
             if (r == 1) {
                 engineLog(job->record, 0, fn, "%s: FlashCopy deleted as autodelete is enabled", fn);
@@ -832,18 +851,25 @@ void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO
     if (!groupSnap) {
         for (PrepareJob* job : failed) discardRecord(*job, fn);
         if (completed.empty()) return;
-        for (PrepareJob* job : completed) job->snap.SnapSyncOp(SYNC_OP_STOP, false, false);
+        std::vector<PhaseItem> items;
+        for (size_t i = 0; i < completed.size(); ++i) items.push_back({i, completed[i]->snap.m_SystemName});
+        pool.run(items, [&](size_t i) { completed[i]->snap.SnapSyncOp(SYNC_OP_STOP, false, false); });
         engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy stop", wait);
         sleepSeconds(wait);
         const StopWait stopWait = StopWait::configured();
-        for (PrepareJob* job : completed) {
-            if (!waitMappingStopped(job->snap, false, stopWait) ||
-                job->snap.SnapSyncOp(SYNC_OP_PREPARE, false, false) != ZQSO::SNAP_STATUS_SNAP_STARTED) {
+        std::vector<char> stuck(completed.size(), 0);
+        for (const PhaseItem& item :
+             pollTogether(pool, items, stopWait.intervalSeconds, stopWait.totalSeconds / stopWait.intervalSeconds,
+                          [&](size_t i) { return mappingStopped(completed[i]->snap); }))
+            stuck[item.index] = 1;
+        pool.run(items, [&](size_t i) {
+            PrepareJob* job = completed[i];
+            if (stuck[i] || job->snap.SnapSyncOp(SYNC_OP_PREPARE, false, false) != ZQSO::SNAP_STATUS_SNAP_STARTED) {
                 engineLog(job->record, 2, fn, "%s: prepare failed for FlashCopy [%s]", fn,
                           job->snap.m_SnapName.c_str());
                 discardRecord(*job, fn);
             }
-        }
+        });
         return;
     }
 
@@ -852,12 +878,12 @@ void followClones(std::vector<PrepareJob>& jobs, IBMSVCSnapshot* groupSnap, ZQSO
     groupSnap->ModifySyncSet(SET_OP_STOP);
     engineLog(first, 0, fn, "Waiting [%d] seconds for IBMSVC FlashCopy to stop", wait);
     sleepSeconds(wait);
-    stopGroup(*groupSnap, members);
+    stopGroup(*groupSnap, members, pool);
     for (PrepareJob* job : failed) discardRecord(*job, fn);
     members = groupMembers(jobs);
     if (members.empty()) return;
     if (groupSnap->ModifySyncSet(SET_OP_PREPARE) != 0) {
-        failGroup(*groupSnap, members, fn, engineLog(first, 2, fn, "%s: prepare failed for FlashCopy syncset", fn).c_str());
+        failGroup(*groupSnap, members, fn, engineLog(first, 2, fn, "%s: prepare failed for FlashCopy syncset", fn).c_str(), pool);
     }
 }
 
@@ -880,6 +906,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     int noParallel = 0;
     GetRegInt(nullptr, "IBMSVC_SNAP_NO_PARALLEL", &noParallel);
     if (noParallel != 0) engineLog(first, 1, fn, "Performing non-concurrent snap creation");
+    const PhasePool pool = PhasePool::configured(first);
 
     IBMSVCSnapshot firstSnap;
     if (!initRecordSnapshot(firstSnap, first, data[0].arrayName, true)) {
@@ -904,7 +931,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     const auto firstReady = std::find_if(jobs.begin(), jobs.end(), [](const PrepareJob& j) { return j.ready; });
     IBMSVCSnapshot groupSnap = firstReady != jobs.end() ? firstReady->snap : firstSnap;
     if (useGroup && firstReady != jobs.end()) {
-        if (!makeBatchGroup(groupSnap, groupName, jobs, groupMadeHere)) {
+        if (!makeBatchGroup(groupSnap, groupName, jobs, groupMadeHere, pool)) {
             for (auto& job : jobs) {
                 if (!job.ready) continue;
                 engineLog(job.record, 2, fn, "%s", kGroupFailureText);
@@ -924,14 +951,14 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
     const int wait = readWaitInterval(first);
     const bool clone = firstReady != jobs.end() && firstReady->engineType == kEngineClone;
     const bool smartClone = firstReady != jobs.end() && (firstReady->record->getFlags() & ZQSO::SNAP_FLAG_SMART_CLONE);
-    if (useGroup) prepareGroup(groupSnap, jobs, first, wait, clone && !smartClone);
+    if (useGroup) prepareGroup(groupSnap, jobs, first, wait, clone && !smartClone, pool);
 
     const bool anyPrepared = std::any_of(jobs.begin(), jobs.end(), [](const PrepareJob& j) { return j.ready && j.prepared(); });
     engineLog(first, 0, fn, "Smart Clone Enabled: %d", int(smartClone));
     if (clone)
         engineLog(first, 0, fn, smartClone ? "Received smart clone flag, copy will not be monitored"
                                            : "Received normal clone flag, copy will be monitored");
-    if (anyPrepared && clone && !smartClone) followClones(jobs, useGroup ? &groupSnap : nullptr, first, wait);
+    if (anyPrepared && clone && !smartClone) followClones(jobs, useGroup ? &groupSnap : nullptr, first, wait, pool);
 
     auto countPrepared = [&] {
         int n = 0;
@@ -952,7 +979,7 @@ int prepareDevices(ZQSO::SnapInfo** records, int16_t count, ZQSO::ZQOSUtil*,
         const std::vector<PrepareJob*> members = groupMembers(jobs);
         std::vector<Confirm> mappings;
         for (PrepareJob* member : members) mappings.push_back({&member->snap, member->record});
-        const std::vector<bool> ready = confirmPrepared(mappings, fn);
+        const std::vector<bool> ready = confirmPrepared(mappings, fn, pool);
         for (size_t i = 0; i < members.size(); ++i)
             if (!ready[i]) discardRecord(*members[i], fn);
         prepared = countPrepared();
